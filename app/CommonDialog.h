@@ -1,0 +1,23 @@
+#pragma once
+
+#include <QString>
+
+class Shell;
+
+// The open/save dialog the commands drive: they set its properties, show it, and
+// read FileName back (empty when the person cancelled).
+class CommonDialog {
+public:
+    QString FileName;
+    long Flags = 0;
+    QString DialogTitle;
+    // VB-style filter: "Text Files (*.txt)|*.txt|All Files (*.*)|*.*"
+    QString Filter;
+    int FilterIndex = 1;
+
+    void ShowOpen(Shell& shell);
+    void ShowSave(Shell& shell);
+
+    // The filter as (description, pattern) pairs, in order.
+    QList<QPair<QString, QString>> FilterPairs() const;
+};

@@ -1,0 +1,117 @@
+#include "app/Form1.h"
+
+#include "app/Messages.h"
+#include "app/Shell.h"
+#include "app/Statements.h"
+
+const QString Form1::StartCaption = QStringLiteral("Start Finding Links Within URL");
+const QString Form1::StopCaption = QStringLiteral("Stop");
+const QString Form1::LongTitle = QStringLiteral("Orvelle Software");
+
+Form1::Form1(Shell& shell, QObject* parent)
+    : QObject(parent), m_shell(shell), m_extractLinks(*this), m_pushButton7Caption(StartCaption) {}
+
+Form1::~Form1() = default;
+
+void Form1::setCaption(const QString& caption) {
+    if (m_caption == caption)
+        return;
+    m_caption = caption;
+    emit captionChanged();
+}
+
+void Form1::setPushButton7Caption(const QString& caption) {
+    if (m_pushButton7Caption == caption)
+        return;
+    m_pushButton7Caption = caption;
+    emit pushButton7CaptionChanged();
+}
+
+void Form1::setMousePointer(int pointer) {
+    if (m_mousePointer == pointer)
+        return;
+    m_mousePointer = pointer;
+    emit mousePointerChanged();
+}
+
+void Form1::setOption1(bool selected) {
+    if (m_option1 == selected)
+        return;
+    m_option1 = selected;
+    emit optionsChanged();
+}
+
+void Form1::setOption2(bool selected) { setOption1(!selected); }
+
+void Form1::setCheck2(int value) {
+    if (m_check2 == value)
+        return;
+    m_check2 = value;
+    emit optionsChanged();
+}
+
+bool Form1::RunFlag() const { return m_pushButton7Caption == StopCaption; }
+
+void Form1::PushButton9_Click() {
+    Statements s(m_shell, QualifiedName("Form1", "PushButton9_Click"));
+    // No busy test: results can be cleared during a run.
+    s.run(100, [&] { ListView2.Clear(); });
+}
+
+void Form1::PushButton11_Click() {
+    Statements s(m_shell, QualifiedName("Form1", "PushButton11_Click"));
+    s.run(100, [&] {
+        if (!IsBusy())
+            ListView1.Clear();
+    });
+}
+
+void Form1::removeSelected(ListView& list, int keyCode) {
+    // Shift, Ctrl and Alt are not looked at: Shift+Delete removes too.
+    if (keyCode != DeleteKey || IsBusy() || list.Count() == 0 || list.SelectedIndex() == 0)
+        return;
+    list.Remove(list.SelectedIndex());
+}
+
+void Form1::ListView1_KeyDown(int keyCode, int /*shift*/) {
+    IgnoringFailures("ListView1_KeyDown", [&] { removeSelected(ListView1, keyCode); });
+}
+
+void Form1::ListView2_KeyDown(int keyCode, int /*shift*/) {
+    IgnoringFailures("ListView2_KeyDown", [&] { removeSelected(ListView2, keyCode); });
+}
+
+void Form1::ListView1_DblClick() {
+    IgnoringFailures("ListView1_DblClick", [&] { removeSelected(ListView1, DeleteKey); });
+}
+
+void Form1::ListView2_DblClick() {
+    IgnoringFailures("ListView2_DblClick", [&] { removeSelected(ListView2, DeleteKey); });
+}
+
+void Form1::MouseMove(Control control) {
+    IgnoringFailures("MouseMove", [&] {
+        switch (control) {
+        case Control::Option1:
+        case Control::Option2:
+        case Control::Check2:
+            return;
+        case Control::PushButton7:
+            // The start button shows the hand even during a run, so that it can be
+            // pressed to stop.
+            setMousePointer(PointerCustom);
+            return;
+        case Control::Form:
+        case Control::ListView1:
+        case Control::ListView2:
+        case Control::Frame1:
+            if (!IsBusy())
+                setMousePointer(PointerDefault);
+            return;
+        default:
+            if (!IsBusy())
+                setMousePointer(PointerCustom);
+            return;
+        }
+    });
+}

@@ -1,0 +1,131 @@
+#pragma once
+
+#include "app/CommonDialog.h"
+#include "crawl/ExtractLinks.h"
+#include "lists/ListView.h"
+
+#include <QObject>
+#include <QString>
+
+class Shell;
+
+// The main window without its widgets: the state a person sees (captions,
+// pointer, options, the two lists) and every handler a person can trigger. The
+// Qt view forwards events here and redraws from this state; the command-line
+// program and the tests drive it directly.
+//
+// The handlers of each subsystem are defined beside it: the run in crawl/,
+// the URL list input in lists/, the saves and the copy in export/, start-up
+// in app/Startup.cpp.
+class Form1 : public QObject {
+    Q_OBJECT
+public:
+    // The window's controls, for the hover pointer rule.
+    enum class Control {
+        Form,
+        ListView1,
+        ListView2,
+        Frame1,
+        Option1,
+        Option2,
+        Check2,
+        PushButton1,
+        PushButton2,
+        PushButton3,
+        PushButton5,
+        PushButton6,
+        PushButton7,
+        PushButton9,
+        PushButton11,
+        PushButton13,
+    };
+
+    static constexpr int DeleteKey = 46;
+    static constexpr int PointerDefault = 0;
+    static constexpr int PointerHourglass = 11;
+    static constexpr int PointerCustom = 99;
+
+    explicit Form1(Shell& shell, QObject* parent = nullptr);
+    ~Form1() override;
+
+    Shell& shell() { return m_shell; }
+
+    // The lists and the dialog.
+    ListView ListView1;
+    ListView ListView2;
+    CommonDialog CommonDialog1;
+
+    // Program-wide crawl state and routines (module ExtractLinks).
+    ExtractLinks& extractLinks() { return m_extractLinks; }
+
+    // State shown by the window.
+    const QString& Caption() const { return m_caption; }
+    void setCaption(const QString& caption);
+    const QString& PushButton7Caption() const { return m_pushButton7Caption; }
+    void setPushButton7Caption(const QString& caption);
+    int MousePointer() const { return m_mousePointer; }
+    void setMousePointer(int pointer);
+    bool Option1() const { return m_option1; }
+    bool Option2() const { return !m_option1; }
+    // The two option buttons are mutually exclusive: selecting one clears the other.
+    void setOption1(bool selected);
+    void setOption2(bool selected);
+    int Check2() const { return m_check2; }
+    void setCheck2(int value);
+    // True while a custom pointer was loaded at start-up (MousePointer 99 shows it).
+    const QString& MouseIconPath() const { return m_mouseIconPath; }
+
+    // The window counts as busy exactly while the hourglass shows.
+    bool IsBusy() const { return m_mousePointer == PointerHourglass; }
+    // The run flag: a run is in progress while the start button reads "Stop".
+    bool RunFlag() const;
+
+    // The caption of the start button as it stood when the current run started.
+    QString SavedStartCaption;
+
+    // Start-up and shutdown.
+    void Form_Load();
+    void Form_Unload();
+
+    // Commands.
+    void PushButton1_Click();  // "Save As Comma Delimited"
+    void PushButton2_Click();  // "Load Sample/Example Sites"
+    void PushButton3_Click();  // "Copy Results To Clipboard"
+    void PushButton5_Click();  // "Add One URL"
+    void PushButton6_Click();  // "Save Results As Text File"
+    void PushButton7_Click();  // "Start Finding Links Within URL" / "Stop"
+    void PushButton9_Click();  // "Clear Results"
+    void PushButton11_Click(); // "Clear List"
+    void PushButton13_Click(); // "Load URL List From File"
+
+    // List edits.
+    void ListView1_KeyDown(int keyCode, int shift = 0);
+    void ListView2_KeyDown(int keyCode, int shift = 0);
+    void ListView1_DblClick();
+    void ListView2_DblClick();
+
+    // The hover pointer rule.
+    void MouseMove(Control control);
+
+    static const QString StartCaption;
+    static const QString StopCaption;
+    static const QString LongTitle;
+
+signals:
+    void captionChanged();
+    void pushButton7CaptionChanged();
+    void mousePointerChanged();
+    void optionsChanged();
+
+private:
+    void removeSelected(ListView& list, int keyCode);
+
+    Shell& m_shell;
+    ExtractLinks m_extractLinks;
+    QString m_caption;
+    QString m_pushButton7Caption;
+    QString m_mouseIconPath;
+    int m_mousePointer = PointerDefault;
+    bool m_option1 = true;
+    int m_check2 = 0;
+};

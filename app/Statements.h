@@ -1,0 +1,73 @@
+#pragma once
+
+#include "app/Failure.h"
+
+#include <QString>
+
+#include <cstdio>
+#include <utility>
+
+class Shell;
+
+// Runs the numbered statements of a command handler. A statement that fails is
+// reported in the "Application Error" dialog with the handler's qualified name and
+// the statement's number; the caller then goes on with its next statement, or
+// returns where the routine must end there.
+class Statements {
+public:
+    Statements(Shell& shell, QString qualifiedName);
+
+    // Runs one statement; false when it failed (and was reported).
+    template <class F> bool run(int number, F&& statement) {
+        return run(number, std::forward<F>(statement), [](const Failure&) { return false; });
+    }
+
+    // As run(), but a Failure for which intercept() returns true is handed to it
+    // and not reported.
+    template <class F, class I> bool run(int number, F&& statement, I&& intercept) {
+        m_current = number;
+        try {
+            statement();
+            return true;
+        } catch (const Failure& f) {
+            if (!intercept(f))
+                report(f.description());
+        } catch (...) {
+            report(DescribeCurrentException());
+        }
+        return false;
+    }
+
+    int current() const { return m_current; }
+    const QString& qualifiedName() const { return m_qualifiedName; }
+
+private:
+    void report(const QString& description);
+
+    Shell& m_shell;
+    QString m_qualifiedName;
+    int m_current = 0;
+};
+
+// Silent mode: a failing step is skipped without a message.
+template <class F> void Silently(F&& step) noexcept {
+    try {
+        step();
+    } catch (...) {
+    }
+}
+
+// For entry points from Qt or libcurl that have no failure handling of their own
+// (key, double-click and mouse-move handlers, slots, callbacks): nothing may
+// escape, and a failure is written to standard error.
+template <class F> void IgnoringFailures(const char* where, F&& handler) noexcept {
+    try {
+        handler();
+    } catch (...) {
+        try {
+            const QByteArray text = DescribeCurrentException().toLocal8Bit();
+            std::fprintf(stderr, "orvelle: %s: %s\n", where, text.constData());
+        } catch (...) {
+        }
+    }
+}

@@ -1,0 +1,107 @@
+#include "app/qt/QtShell.h"
+
+#include "app/CommonDialog.h"
+#include "app/Messages.h"
+
+#include <QApplication>
+#include <QClipboard>
+#include <QFileDialog>
+#include <QInputDialog>
+#include <QMessageBox>
+#include <QRegularExpression>
+
+#include <cstdlib>
+
+QString QtShell::displayText(const QString& text) {
+    QString shown = text;
+    shown.replace(QStringLiteral("\r\n"), QStringLiteral("\n"));
+    shown.replace(QLatin1Char('\r'), QLatin1Char('\n'));
+    return shown;
+}
+
+int QtShell::messageBox(const QString& text, int style, const QString& title) {
+    QMessageBox box(m_parent);
+    box.setWindowTitle(title);
+    box.setText(displayText(text));
+    box.setTextFormat(Qt::PlainText);
+    box.setWindowModality(Qt::ApplicationModal);
+    const bool question = (style & 0xF) == MsgStyle::YesNo;
+    if (question)
+        box.setStandardButtons(QMessageBox::Yes | QMessageBox::No);
+    else
+        box.setStandardButtons(QMessageBox::Ok);
+    if ((style & 0xF0) == MsgStyle::Exclamation)
+        box.setIcon(QMessageBox::Warning);
+    const int result = box.exec();
+    if (!question)
+        return MsgAnswer::Ok;
+    return result == QMessageBox::Yes ? MsgAnswer::Yes : MsgAnswer::No;
+}
+
+QString QtShell::inputBox(const QString& prompt, const QString& title) {
+    bool ok = false;
+    const QString text =
+        QInputDialog::getText(m_parent, title, displayText(prompt), QLineEdit::Normal, {}, &ok);
+    return ok ? text : QString();
+}
+
+QStringList QtShell::nameFilters(const CommonDialog& dialog) {
+    QStringList filters;
+    for (const auto& [description, pattern] : dialog.FilterPairs()) {
+        QString qtPattern = pattern;
+        qtPattern.replace(QStringLiteral("*.*"), QStringLiteral("*"));
+        qtPattern.replace(QLatin1Char(';'), QLatin1Char(' '));
+        filters.append(description + QStringLiteral(" (") + qtPattern + QLatin1Char(')'));
+    }
+    return filters;
+}
+
+void QtShell::showOpen(CommonDialog& dialog) {
+    QFileDialog box(m_parent, dialog.DialogTitle);
+    box.setAcceptMode(QFileDialog::AcceptOpen);
+    // One existing or typed name: a missing file gets "File not found" from the command.
+    box.setFileMode(QFileDialog::AnyFile);
+    box.setNameFilters(nameFilters(dialog));
+    box.setOption(QFileDialog::DontConfirmOverwrite, true);
+    dialog.FileName.clear();
+    if (box.exec() == QDialog::Accepted && !box.selectedFiles().isEmpty())
+        dialog.FileName = box.selectedFiles().constFirst();
+}
+
+void QtShell::showSave(CommonDialog& dialog) {
+    QFileDialog box(m_parent, dialog.DialogTitle);
+    box.setAcceptMode(QFileDialog::AcceptSave);
+    box.setFileMode(QFileDialog::AnyFile);
+    box.setNameFilters(nameFilters(dialog));
+    // The commands ask before replacing a file; the dialog must not ask as well.
+    box.setOption(QFileDialog::DontConfirmOverwrite, true);
+    dialog.FileName.clear();
+    if (box.exec() == QDialog::Accepted && !box.selectedFiles().isEmpty())
+        dialog.FileName = box.selectedFiles().constFirst();
+}
+
+bool QtShell::clipboardClear() {
+    QClipboard* clipboard = QGuiApplication::clipboard();
+    if (!clipboard)
+        return false;
+    clipboard->clear();
+    return true;
+}
+
+bool QtShell::clipboardSetText(const QString& text) {
+    QClipboard* clipboard = QGuiApplication::clipboard();
+    if (!clipboard)
+        return false;
+    clipboard->setText(text);
+    // Read it back: a set that did not take is seen, and the retry is real.
+    return clipboard->text() == text;
+}
+
+void QtShell::yield(YieldPlace /*place*/) { QCoreApplication::processEvents(QEventLoop::AllEvents); }
+
+void QtShell::endProgram() {
+    if (m_cleanup)
+        m_cleanup();
+    // A run's nested event loop must not keep the process alive.
+    std::_Exit(0);
+}

@@ -1,0 +1,37 @@
+#pragma once
+
+#include "app/Shell.h"
+
+#include <functional>
+
+class QWidget;
+
+// The Shell of the desktop window: Qt's message boxes, input prompt, file
+// dialogs and clipboard, and turns of the event loop.
+class QtShell : public Shell {
+public:
+    QtShell() = default;
+
+    // The window dialogs are centred on.
+    void setParentWindow(QWidget* window) { m_parent = window; }
+    // Clean-up to run before the program ends (removes the private page folder).
+    void setCleanup(std::function<void()> cleanup) { m_cleanup = std::move(cleanup); }
+
+    int messageBox(const QString& text, int style, const QString& title) override;
+    QString inputBox(const QString& prompt, const QString& title) override;
+    void showOpen(CommonDialog& dialog) override;
+    void showSave(CommonDialog& dialog) override;
+    bool clipboardClear() override;
+    bool clipboardSetText(const QString& text) override;
+    void yield(YieldPlace place) override;
+    void endProgram() override;
+
+    // The text as shown on screen: CR LF, CR and LF each become one line break.
+    static QString displayText(const QString& text);
+    // "Text Files (*.txt)|*.txt|All Files (*.*)|*.*" as Qt name filters; "*.*" becomes "*".
+    static QStringList nameFilters(const CommonDialog& dialog);
+
+private:
+    QWidget* m_parent = nullptr;
+    std::function<void()> m_cleanup;
+};

@@ -1,0 +1,3 @@
+#include "app/Form1.h"
+
+void Form1::PushButton7_Click() {}

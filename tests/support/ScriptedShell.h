@@ -1,0 +1,84 @@
+#pragma once
+
+#include "app/CommonDialog.h"
+#include "app/Shell.h"
+
+#include <QString>
+
+#include <deque>
+#include <functional>
+#include <map>
+#include <vector>
+
+// A Shell for tests: answers dialogs from queues, records every message, and runs
+// actions at the n-th yield of a place (for example: press Stop at the third
+// yield of the scan).
+class ScriptedShell : public Shell {
+public:
+    struct Message {
+        QString text;
+        int style;
+        QString title;
+    };
+    // What the file dialog answers: a name (empty for Cancel), or a failure number.
+    struct DialogAnswer {
+        QString fileName;
+        int failure = 0;
+    };
+    // The dialog's properties as they stood when it was shown.
+    struct DialogShown {
+        bool save;
+        QString fileName;
+        long flags;
+        QString title;
+        QString filter;
+    };
+
+    // Answers to the Yes/No questions, in order; when empty, a question is answered No.
+    std::deque<int> answers;
+    std::deque<QString> inputs;
+    std::deque<DialogAnswer> dialogAnswers;
+
+    std::vector<Message> messages;
+    std::vector<Message> prompts; // style -1
+    std::vector<DialogShown> dialogs;
+
+    // The clipboard; the first clipboardBusyAttempts attempts on it fail.
+    QString clipboard;
+    bool clipboardEverSet = false;
+    int clipboardBusyAttempts = 0;
+    int clipboardClearAttempts = 0;
+    int clipboardSetAttempts = 0;
+
+    // Yield every step of a long loop, so that actions land at precise points.
+    bool everyStep = false;
+    std::map<YieldPlace, int> yieldCounts;
+    int totalYields() const;
+
+    bool programEnded = false;
+
+    // Runs action at the n-th (1-based) yield of place.
+    void at(YieldPlace place, int n, std::function<void()> action);
+    // Runs action at every yield of place.
+    void onEvery(YieldPlace place, std::function<void()> action);
+
+    // Shell
+    int messageBox(const QString& text, int style, const QString& title) override;
+    QString inputBox(const QString& prompt, const QString& title) override;
+    void showOpen(CommonDialog& dialog) override;
+    void showSave(CommonDialog& dialog) override;
+    bool clipboardClear() override;
+    bool clipboardSetText(const QString& text) override;
+    void yield(YieldPlace place) override;
+    bool yieldsEveryStep() const override { return everyStep; }
+    void endProgram() override { programEnded = true; }
+
+    // Texts of all messages, in order.
+    std::vector<QString> messageTexts() const;
+
+private:
+    void showDialog(CommonDialog& dialog, bool save);
+
+    std::multimap<std::pair<YieldPlace, int>, std::function<void()>> m_actions;
+    std::multimap<YieldPlace, std::function<void()>> m_everyActions;
+};
