@@ -5,9 +5,13 @@
 #include <QList>
 #include <QPair>
 
-void CommonDialog::ShowOpen(Shell& shell) { shell.showOpen(*this); }
+void CommonDialog::ShowOpen(Shell& shell) {
+    shell.showOpen(*this);
+}
 
-void CommonDialog::ShowSave(Shell& shell) { shell.showSave(*this); }
+void CommonDialog::ShowSave(Shell& shell) {
+    shell.showSave(*this);
+}
 
 QList<QPair<QString, QString>> CommonDialog::FilterPairs() const {
     QList<QPair<QString, QString>> pairs;

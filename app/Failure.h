@@ -2,7 +2,6 @@
 
 #include <QByteArray>
 #include <QString>
-
 #include <exception>
 
 // A failure of one statement: what went wrong, in words a person can read, and

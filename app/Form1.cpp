@@ -41,7 +41,9 @@ void Form1::setOption1(bool selected) {
     emit optionsChanged();
 }
 
-void Form1::setOption2(bool selected) { setOption1(!selected); }
+void Form1::setOption2(bool selected) {
+    setOption1(!selected);
+}
 
 void Form1::setCheck2(int value) {
     if (m_check2 == value)
@@ -50,7 +52,9 @@ void Form1::setCheck2(int value) {
     emit optionsChanged();
 }
 
-bool Form1::RunFlag() const { return m_pushButton7Caption == StopCaption; }
+bool Form1::RunFlag() const {
+    return m_pushButton7Caption == StopCaption;
+}
 
 void Form1::PushButton9_Click() {
     Statements s(m_shell, QualifiedName("Form1", "PushButton9_Click"));

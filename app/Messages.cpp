@@ -3,7 +3,6 @@
 #include "app/Shell.h"
 
 #include <QFile>
-
 #include <sys/stat.h>
 
 namespace {
@@ -13,9 +12,13 @@ QString& titleStorage() {
 }
 } // namespace
 
-const QString& ApplicationTitle() { return titleStorage(); }
+const QString& ApplicationTitle() {
+    return titleStorage();
+}
 
-void SetApplicationTitle(const QString& title) { titleStorage() = title; }
+void SetApplicationTitle(const QString& title) {
+    titleStorage() = title;
+}
 
 QString QualifiedName(const char* module, const char* routine) {
     return QStringLiteral("in Quillmere2021/08/31.") + QLatin1String(module) + QLatin1Char('.') +

@@ -1,5 +1,4 @@
 #include "app/Form1.h"
-
 #include "app/Messages.h"
 #include "app/Shell.h"
 #include "app/Statements.h"
@@ -14,4 +13,6 @@ void Form1::Form_Load() {
     s.run(134, [&] { ListView2.SetColumnWidth(1, 7000); });
 }
 
-void Form1::Form_Unload() { m_shell.endProgram(); }
+void Form1::Form_Unload() {
+    m_shell.endProgram();
+}

@@ -3,7 +3,6 @@
 #include "app/Failure.h"
 
 #include <QString>
-
 #include <cstdio>
 #include <utility>
 

@@ -1,8 +1,7 @@
 #include "lists/ListView.h"
 
-#include <benchmark/benchmark.h>
-
 #include <QString>
+#include <benchmark/benchmark.h>
 
 // Appending a million results, each revealed, as a long run does.
 static void BM_AppendAndReveal(benchmark::State& state) {

@@ -9,7 +9,9 @@ void ExtractLinks::SetPageAddress(const QString& address) {
     BaseAddress = address;
 }
 
-void ExtractLinks::ScanPageForLinks(ListView& list) { (void)list; }
+void ExtractLinks::ScanPageForLinks(ListView& list) {
+    (void)list;
+}
 
 QString ExtractLinks::ReadQuotedValue(qsizetype p) {
     (void)p;

@@ -129,7 +129,9 @@ void ListView::SetColumnWidth(int column, int twips) {
     emit columnsChanged();
 }
 
-int ListView::rowCount(const QModelIndex& parent) const { return parent.isValid() ? 0 : Count(); }
+int ListView::rowCount(const QModelIndex& parent) const {
+    return parent.isValid() ? 0 : Count();
+}
 
 QVariant ListView::data(const QModelIndex& index, int role) const {
     if (!index.isValid() || index.row() >= Count())

@@ -22,12 +22,10 @@ Form1View::Form1View(Form1& form, QWidget* parent) : QWidget(parent), m_form(for
     layout->addWidget(clearList);
     layout->addWidget(m_listView2);
     layout->addWidget(clearResults);
-    connect(clearList, &QPushButton::clicked, this, [this] {
-        IgnoringFailures("PushButton11", [this] { m_form.PushButton11_Click(); });
-    });
-    connect(clearResults, &QPushButton::clicked, this, [this] {
-        IgnoringFailures("PushButton9", [this] { m_form.PushButton9_Click(); });
-    });
+    connect(clearList, &QPushButton::clicked, this,
+            [this] { IgnoringFailures("PushButton11", [this] { m_form.PushButton11_Click(); }); });
+    connect(clearResults, &QPushButton::clicked, this,
+            [this] { IgnoringFailures("PushButton9", [this] { m_form.PushButton9_Click(); }); });
     bindList(m_listView1, form.ListView1, true);
     bindList(m_listView2, form.ListView2, false);
     connect(&form, &Form1::captionChanged, this, [this] { setWindowTitle(m_form.Caption()); });
@@ -59,9 +57,8 @@ QPushButton* Form1View::makeButton(const QString& caption, const char* name) {
 void Form1View::bindList(QTreeView* view, ListView& model, bool urls) {
     connect(view->selectionModel(), &QItemSelectionModel::currentChanged, this,
             [&model](const QModelIndex& current) {
-                IgnoringFailures("select", [&] {
-                    model.Select(current.isValid() ? current.row() + 1 : 0);
-                });
+                IgnoringFailures("select",
+                                 [&] { model.Select(current.isValid() ? current.row() + 1 : 0); });
             });
     connect(&model, &ListView::selectionChanged, view, [view, &model](int position) {
         const QModelIndex index = position > 0 ? model.index(position - 1) : QModelIndex();

@@ -9,7 +9,6 @@
 #include <QInputDialog>
 #include <QMessageBox>
 #include <QRegularExpression>
-
 #include <cstdlib>
 
 QString QtShell::displayText(const QString& text) {
@@ -97,7 +96,9 @@ bool QtShell::clipboardSetText(const QString& text) {
     return clipboard->text() == text;
 }
 
-void QtShell::yield(YieldPlace /*place*/) { QCoreApplication::processEvents(QEventLoop::AllEvents); }
+void QtShell::yield(YieldPlace /*place*/) {
+    QCoreApplication::processEvents(QEventLoop::AllEvents);
+}
 
 void QtShell::endProgram() {
     if (m_cleanup)

@@ -17,7 +17,9 @@ LoopbackServer::LoopbackServer() {
     });
 }
 
-LoopbackServer::~LoopbackServer() { stop(); }
+LoopbackServer::~LoopbackServer() {
+    stop();
+}
 
 void LoopbackServer::page(const std::string& path, const std::string& body) {
     m_server.Get(path, [body](const httplib::Request&, httplib::Response& res) {

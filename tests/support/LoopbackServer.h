@@ -1,9 +1,7 @@
 #pragma once
 
-#include <httplib.h>
-
 #include <QString>
-
+#include <httplib.h>
 #include <mutex>
 #include <string>
 #include <thread>

@@ -50,9 +50,13 @@ void ScriptedShell::showDialog(CommonDialog& dialog, bool save) {
     dialog.FileName = answer.fileName;
 }
 
-void ScriptedShell::showOpen(CommonDialog& dialog) { showDialog(dialog, false); }
+void ScriptedShell::showOpen(CommonDialog& dialog) {
+    showDialog(dialog, false);
+}
 
-void ScriptedShell::showSave(CommonDialog& dialog) { showDialog(dialog, true); }
+void ScriptedShell::showSave(CommonDialog& dialog) {
+    showDialog(dialog, true);
+}
 
 bool ScriptedShell::clipboardClear() {
     ++clipboardClearAttempts;

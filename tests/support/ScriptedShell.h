@@ -4,7 +4,6 @@
 #include "app/Shell.h"
 
 #include <QString>
-
 #include <deque>
 #include <functional>
 #include <map>
