@@ -56,7 +56,7 @@ void SaveListviewAsCommaDelimToFile(Shell& shell, const ListView& list, const QS
     if (exists)
         s.run(102, [&] { answer = MsgBox(shell, OverwriteQuestion(path), MsgStyle::YesNo); });
     else
-        answer = MsgAnswer::Yes; // 104
+        answer = MsgAnswer::Yes;  // 104
     if (answer != MsgAnswer::Yes) // 106
         return;
 

@@ -4,6 +4,7 @@
 #include "export/ListSnapshot.h"
 #include "export/SaveComma.h"
 #include "export/SaveList.h"
+#include "tests/support/QtPrinting.h"
 #include "tests/support/ScriptedShell.h"
 
 #include <QDir>
@@ -56,8 +57,8 @@ struct Routine {
     const char* routine;
     QByteArray (*bytes)(const ListSnapshot&);
 };
-const Routine Spaced{"Spaced", SaveListviewProperlySpaced, "SaveList",
-                     "SaveListviewProperlySpaced", SpacedFileBytes};
+const Routine Spaced{"Spaced", SaveListviewProperlySpaced, "SaveList", "SaveListviewProperlySpaced",
+                     SpacedFileBytes};
 const Routine Comma{"Comma", SaveListviewAsCommaDelimToFile, "SaveComma",
                     "SaveListviewAsCommaDelimToFile", CommaDelimitedFileBytes};
 
@@ -131,13 +132,23 @@ INSTANTIATE_TEST_SUITE_P(
         FormatCase{"WorkedExample", ResultsHeader, WorkedExample, WorkedExampleSpaced,
                    WorkedExampleComma, "index.htm\r\ndocs/manual.pdf\r\na.zip\r\n"},
         FormatCase{"EmptyList", ResultsHeader, {}, "Result(s)\t\r\n", "", ""},
-        FormatCase{"OneResult", ResultsHeader, {{"a.zip"}}, "Result(s)\t\r\na.zip    \t\r\n",
-                   "a.zip\r\n", "a.zip\r\n"},
-        FormatCase{"ResultWithCommaIsNotQuoted", ResultsHeader, {{"a,b"}, {"c"}},
-                   "Result(s)\t\r\na,b      \t\r\nc        \t\r\n", "a,b,\r\nc\r\n",
+        FormatCase{"OneResult",
+                   ResultsHeader,
+                   {{"a.zip"}},
+                   "Result(s)\t\r\na.zip    \t\r\n",
+                   "a.zip\r\n",
+                   "a.zip\r\n"},
+        FormatCase{"ResultWithCommaIsNotQuoted",
+                   ResultsHeader,
+                   {{"a,b"}, {"c"}},
+                   "Result(s)\t\r\na,b      \t\r\nc        \t\r\n",
+                   "a,b,\r\nc\r\n",
                    "a,b\r\nc\r\n"},
-        FormatCase{"TrailingBlanksOffTheClipboardOnly", ResultsHeader, {{"a  "}, {"bb"}},
-                   "Result(s)\t\r\na        \t\r\nbb       \t\r\n", "a  ,\r\nbb\r\n",
+        FormatCase{"TrailingBlanksOffTheClipboardOnly",
+                   ResultsHeader,
+                   {{"a  "}, {"bb"}},
+                   "Result(s)\t\r\na        \t\r\nbb       \t\r\n",
+                   "a  ,\r\nbb\r\n",
                    "a\r\nbb\r\n"},
         FormatCase{"TwoColumns",
                    {"URL", "Kind"},
@@ -146,11 +157,14 @@ INSTANTIATE_TEST_SUITE_P(
                    "URL,Kind,\r\nhttp://a/,page\r\nb,file link\r\n",
                    "http://a/\tpage\r\nb        \tfile link\r\n"},
         // Widths count 16-bit characters; the bytes are UTF-8.
-        FormatCase{"WidthsCountUtf16Characters", ResultsHeader,
+        FormatCase{"WidthsCountUtf16Characters",
+                   ResultsHeader,
                    {{QStringLiteral("\u00FC123456789\u00FC")}, {QStringLiteral("\U0001F600")}},
-                   "Result(s)  \t\r\n\xC3\xBC" "123456789\xC3\xBC\t\r\n"
+                   "Result(s)  \t\r\n\xC3\xBC"
+                   "123456789\xC3\xBC\t\r\n"
                    "\xF0\x9F\x98\x80         \t\r\n",
-                   "\xC3\xBC" "123456789\xC3\xBC,\r\n\xF0\x9F\x98\x80\r\n",
+                   "\xC3\xBC"
+                   "123456789\xC3\xBC,\r\n\xF0\x9F\x98\x80\r\n",
                    QStringLiteral("\u00FC123456789\u00FC\r\n\U0001F600\r\n")}),
     [](const auto& info) { return std::string(info.param.name); });
 
@@ -224,8 +238,7 @@ TEST_P(ExportRoutine, WriteFailingHalfWayLeavesTheOldFileIntact) {
     const QByteArray old = "the old results\r\n";
     WriteBytes(path, old);
     const int statement = GetParam().save == SaveListviewProperlySpaced ? 222 : 172;
-    const QString expected =
-        ErrorText(GetParam(), QStringLiteral("File too large"), statement);
+    const QString expected = ErrorText(GetParam(), QStringLiteral("File too large"), statement);
 
     const pid_t child = ::fork();
     ASSERT_NE(child, -1);
@@ -261,9 +274,8 @@ TEST_P(ExportRoutine, ExistingFileIsReplacedWhole) {
     WriteBytes(path, QByteArray(10'000, 'o'));
     shell.answers = {MsgAnswer::Yes};
     GetParam().save(shell, list, path);
-    EXPECT_EQ(ReadBytes(path), GetParam().save == SaveListviewProperlySpaced
-                                   ? WorkedExampleSpaced
-                                   : WorkedExampleComma);
+    EXPECT_EQ(ReadBytes(path), GetParam().save == SaveListviewProperlySpaced ? WorkedExampleSpaced
+                                                                             : WorkedExampleComma);
     EXPECT_EQ(FilesIn(dir), QStringList{QStringLiteral("results.txt")});
 }
 
@@ -275,9 +287,8 @@ TEST_P(ExportRoutine, ClearingTheListDuringTheExportWritesTheSnapshot) {
     const QString path = dir.filePath(QStringLiteral("out.txt"));
     GetParam().save(shell, list, path);
     EXPECT_EQ(list.Count(), 0) << "the list was cleared meanwhile";
-    EXPECT_EQ(ReadBytes(path), GetParam().save == SaveListviewProperlySpaced
-                                   ? WorkedExampleSpaced
-                                   : WorkedExampleComma);
+    EXPECT_EQ(ReadBytes(path), GetParam().save == SaveListviewProperlySpaced ? WorkedExampleSpaced
+                                                                             : WorkedExampleComma);
     EXPECT_TRUE(shell.messages.empty());
 }
 
@@ -286,9 +297,8 @@ TEST_P(ExportRoutine, ResultsAddedDuringTheExportAreLeftForTheNext) {
     shell.at(YieldPlace::Export, 1, [&] { list.Add(QStringLiteral("late.htm")); });
     const QString path = dir.filePath(QStringLiteral("out.txt"));
     GetParam().save(shell, list, path);
-    EXPECT_EQ(ReadBytes(path), GetParam().save == SaveListviewProperlySpaced
-                                   ? WorkedExampleSpaced
-                                   : WorkedExampleComma);
+    EXPECT_EQ(ReadBytes(path), GetParam().save == SaveListviewProperlySpaced ? WorkedExampleSpaced
+                                                                             : WorkedExampleComma);
 }
 
 INSTANTIATE_TEST_SUITE_P(Routines, ExportRoutine, ::testing::Values(Spaced, Comma),

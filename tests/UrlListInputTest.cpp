@@ -1,13 +1,14 @@
 #include "app/Form1.h"
 #include "app/Messages.h"
 #include "lists/FileToList.h"
+#include "tests/support/QtPrinting.h"
 #include "tests/support/ScriptedShell.h"
 
 #include <QDir>
 #include <QFile>
 #include <QTemporaryDir>
-#include <gtest/gtest.h>
 #include <functional>
+#include <gtest/gtest.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -65,10 +66,12 @@ TEST_P(AddOneUrl, AppendsTheAnswerVerbatim) {
 INSTANTIATE_TEST_SUITE_P(
     Answers, AddOneUrl,
     ::testing::Values(PromptCase{"CancelledAddsNothing", QString(), {}},
-                      PromptCase{"AddressAdded", QStringLiteral("www.example.net"),
+                      PromptCase{"AddressAdded",
+                                 QStringLiteral("www.example.net"),
                                  {QStringLiteral("www.example.net")}},
                       PromptCase{"TwoBlanksKept", QStringLiteral("  "), {QStringLiteral("  ")}},
-                      PromptCase{"LeadingAndTrailingBlanksKept", QStringLiteral(" a.example "),
+                      PromptCase{"LeadingAndTrailingBlanksKept",
+                                 QStringLiteral(" a.example "),
                                  {QStringLiteral(" a.example ")}}),
     [](const auto& info) { return std::string(info.param.name); });
 
@@ -83,9 +86,8 @@ TEST_F(UrlListInput, SampleButtonAppendsBothSitesOnEveryPress) {
     form.ListView1.Add(QStringLiteral("first"));
     form.PushButton2_Click();
     form.PushButton2_Click();
-    EXPECT_EQ(Items(form.ListView1),
-              QStringList({"first", "www.example.com", "www.example.org", "www.example.com",
-                           "www.example.org"}));
+    EXPECT_EQ(Items(form.ListView1), QStringList({"first", "www.example.com", "www.example.org",
+                                                  "www.example.com", "www.example.org"}));
     EXPECT_TRUE(shell.messages.empty());
 }
 
@@ -130,10 +132,11 @@ INSTANTIATE_TEST_SUITE_P(
                  "\xEF\xBB\xBFone\r\ntwo\r\n",
                  {QChar(0xFEFF) + QStringLiteral("one"), "two"}},
         FileCase{"Utf8", "caf\xC3\xA9.example\r\n", {QStringLiteral("caf\u00E9.example")}},
-        FileCase{"NulBytesKept", QByteArray("a\0b\r\n", 5), {QString(QStringLiteral("a")) +
-                                                              QChar(0) + QStringLiteral("b")}},
-        FileCase{"CrLfAcrossReadBoundary", LongLine + "\r\nz", {QString::fromLatin1(LongLine),
-                                                                  "z"}}),
+        FileCase{"NulBytesKept",
+                 QByteArray("a\0b\r\n", 5),
+                 {QString(QStringLiteral("a")) + QChar(0) + QStringLiteral("b")}},
+        FileCase{
+            "CrLfAcrossReadBoundary", LongLine + "\r\nz", {QString::fromLatin1(LongLine), "z"}}),
     [](const auto& info) { return std::string(info.param.name); });
 
 // --- Load URL List From File: the dialog and its answers --------------------
@@ -146,7 +149,8 @@ TEST_F(UrlListInput, OpenDialogIsSetUpBeforeItShows) {
     EXPECT_FALSE(shown.save);
     EXPECT_EQ(shown.fileName, QString());
     EXPECT_EQ(shown.flags, 2621441);
-    EXPECT_EQ(shown.title, QStringLiteral("Add File(s) - Use Ctrl & Shift to select multiple files"));
+    EXPECT_EQ(shown.title,
+              QStringLiteral("Add File(s) - Use Ctrl & Shift to select multiple files"));
     EXPECT_EQ(shown.filter, QStringLiteral("Text Files (*.txt)|*.txt|All Files (*.*)|*.*"));
 }
 
@@ -228,8 +232,8 @@ INSTANTIATE_TEST_SUITE_P(
                       OddPathCase{"Fifo",
                                   [](const QString& d) {
                                       const QString fifo = d + QStringLiteral("/fifo");
-                                      return ::mkfifo(QFile::encodeName(fifo).constData(),
-                                                      0600) == 0
+                                      return ::mkfifo(QFile::encodeName(fifo).constData(), 0600) ==
+                                                     0
                                                  ? fifo
                                                  : QString();
                                   }},
