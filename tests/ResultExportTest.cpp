@@ -9,6 +9,7 @@
 
 #include <QDir>
 #include <QFile>
+#include <QFileInfo>
 #include <QTemporaryDir>
 #include <csignal>
 #include <fcntl.h>
@@ -74,6 +75,11 @@ QStringList FilesIn(const QTemporaryDir& dir) {
     return QDir(dir.path()).entryList(QDir::Files | QDir::System | QDir::Hidden, QDir::Name);
 }
 } // namespace
+
+TEST(WorkedExample, HasTheSizesOfItsFormats) {
+    EXPECT_EQ(WorkedExampleSpaced.size(), 72);
+    EXPECT_EQ(WorkedExampleComma.size(), 37);
+}
 
 // --- The three formats, byte for byte ---------------------------------------
 
@@ -188,6 +194,15 @@ TEST_P(ExportRoutine, MissingFolderGivesOneDialogAndNoFile) {
     EXPECT_EQ(shell.messages[0].style, MsgStyle::Exclamation);
     EXPECT_EQ(shell.messages[0].title, QStringLiteral("Application Error"));
     EXPECT_TRUE(FilesIn(dir).isEmpty());
+}
+
+TEST_P(ExportRoutine, FolderAsTargetGivesOneDialog) {
+    shell.answers = {MsgAnswer::Yes};
+    GetParam().save(shell, list, dir.path());
+    ASSERT_FALSE(shell.messages.empty());
+    EXPECT_EQ(shell.messages.back().style, MsgStyle::Exclamation);
+    EXPECT_EQ(shell.messages.size(), GetParam().save == SaveListviewAsCommaDelimToFile ? 2u : 1u);
+    EXPECT_TRUE(QFileInfo(dir.path()).isDir());
 }
 
 TEST_P(ExportRoutine, FullDeviceGivesOneDialog) {

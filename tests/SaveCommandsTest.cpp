@@ -124,6 +124,18 @@ TEST_P(SaveCommands, HourglassWhileWritingAndArrowAfter) {
     EXPECT_EQ(form.MousePointer(), Form1::PointerDefault);
 }
 
+// "Clear Results" does not wait for the hourglass: pressed during the save, it
+// empties the list while the file gets every result there was at the start.
+TEST_P(SaveCommands, ClearResultsDuringTheSaveLeavesTheFileWhole) {
+    shell.everyStep = true;
+    shell.at(YieldPlace::Export, 2, [&] { form.PushButton9_Click(); });
+    shell.dialogAnswers.push_back({pathOf("results.txt")});
+    click();
+    EXPECT_EQ(form.ListView2.Count(), 0);
+    EXPECT_EQ(ReadBytes(pathOf("results.txt")), GetParam().written);
+    EXPECT_TRUE(shell.messages.empty());
+}
+
 TEST_P(SaveCommands, MissingFolderGivesOneDialogAndTheArrow) {
     shell.dialogAnswers.push_back({pathOf("missing/results.txt")});
     click();
