@@ -76,11 +76,6 @@ QStringList FilesIn(const QTemporaryDir& dir) {
 }
 } // namespace
 
-TEST(WorkedExample, HasTheSizesOfItsFormats) {
-    EXPECT_EQ(WorkedExampleSpaced.size(), 72);
-    EXPECT_EQ(WorkedExampleComma.size(), 37);
-}
-
 // --- The three formats, byte for byte ---------------------------------------
 
 struct FormatCase {
@@ -305,15 +300,6 @@ TEST_P(ExportRoutine, ClearingTheListDuringTheExportWritesTheSnapshot) {
     EXPECT_EQ(ReadBytes(path), GetParam().save == SaveListviewProperlySpaced ? WorkedExampleSpaced
                                                                              : WorkedExampleComma);
     EXPECT_TRUE(shell.messages.empty());
-}
-
-TEST_P(ExportRoutine, ResultsAddedDuringTheExportAreLeftForTheNext) {
-    shell.everyStep = true;
-    shell.at(YieldPlace::Export, 1, [&] { list.Add(QStringLiteral("late.htm")); });
-    const QString path = dir.filePath(QStringLiteral("out.txt"));
-    GetParam().save(shell, list, path);
-    EXPECT_EQ(ReadBytes(path), GetParam().save == SaveListviewProperlySpaced ? WorkedExampleSpaced
-                                                                             : WorkedExampleComma);
 }
 
 INSTANTIATE_TEST_SUITE_P(Routines, ExportRoutine, ::testing::Values(Spaced, Comma),

@@ -194,14 +194,6 @@ TEST_F(UrlListInput, OverfullDialogSaysTooManyFilesAndEnds) {
     EXPECT_EQ(shell.messages[0].title, QStringLiteral("Orvelle"));
 }
 
-TEST_F(UrlListInput, OtherDialogFailureIsReportedAndEndsTheCommand) {
-    shell.dialogAnswers.push_back({QString(), 32755});
-    form.PushButton13_Click();
-    ASSERT_EQ(shell.messages.size(), 1u);
-    EXPECT_EQ(shell.messages[0].text, errorText(QStringLiteral("The buffer is too small"), 108));
-    EXPECT_EQ(shell.messages[0].style, MsgStyle::Exclamation);
-}
-
 struct OddPathCase {
     const char* name;
     std::function<QString(const QString& dir)> make;
