@@ -29,10 +29,15 @@ run: build
 test: build
 	cd $(BUILD) && $(CTEST_ENV) ctest --output-on-failure -j $(JOBS) -LE heavy
 
+BENCH_BUILD ?= build-bench
+
 bench: deps
-	cmake -S . -B $(BUILD) -DCMAKE_BUILD_TYPE=Release
-	cmake --build $(BUILD) -j $(JOBS) --target benches
-	@for b in $(BUILD)/bench/bench_*; do echo "== $$b"; $$b || exit 1; done
+	cmake -S . -B $(BENCH_BUILD) -DCMAKE_BUILD_TYPE=Release -DORVELLE_BUILD_TESTS=OFF
+	cmake --build $(BENCH_BUILD) -j $(JOBS) --target benches
+	@for b in $(BENCH_BUILD)/bench/bench_*; do \
+	  [ -f "$$b" ] && [ -x "$$b" ] || continue; \
+	  echo "== $$(basename $$b)"; "$$b" || exit 1; \
+	done
 
 format:
 	clang-format -i $$(git ls-files '*.cpp' '*.h')
