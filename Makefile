@@ -32,7 +32,9 @@ test: build
 bench: deps
 	cmake -S . -B $(BUILD) -DCMAKE_BUILD_TYPE=Release
 	cmake --build $(BUILD) -j $(JOBS) --target benches
-	@for b in $(BUILD)/bench/bench_*; do echo "== $$b"; $$b || exit 1; done
+	@scripts/bench-corpus $(BUILD)/bench-corpus.html
+	@for b in $(BUILD)/bench/bench_*; do echo "== $$b"; \
+	  ORVELLE_BENCH_CORPUS=$(abspath $(BUILD))/bench-corpus.html $$b || exit 1; done
 
 format:
 	clang-format -i $$(git ls-files '*.cpp' '*.h')
