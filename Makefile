@@ -33,7 +33,8 @@ bench: deps
 	cmake -S . -B $(BUILD) -DCMAKE_BUILD_TYPE=Release
 	cmake --build $(BUILD) -j $(JOBS) --target benches
 	@scripts/bench-corpus $(BUILD)/bench-corpus.html
-	@for b in $(BUILD)/bench/bench_*; do echo "== $$b"; \
+	@for b in $(BUILD)/bench/bench_*; do [ -f "$$b" ] && [ -x "$$b" ] || continue; \
+	  echo "== $$b"; \
 	  ORVELLE_BENCH_CORPUS=$(abspath $(BUILD))/bench-corpus.html $$b || exit 1; done
 
 format:

@@ -103,8 +103,10 @@ void ExtractLinks::ScanPageForLinks(ListView& list) {
         // A shared copy: the bytes stay valid whatever happens in a yield.
         const QByteArray page = PageBytes;
         RecordingSink sink(*this, m_form, list);
+        m_valuePacer.emplace(m_form.shell(), YieldPlace::Value);
         LinkScanner().scan(page.constData(), UsableLength(page, PageLength), sink);
     });
+    m_valuePacer.reset();
 }
 
 qsizetype ExtractLinks::findValueEnd(const QByteArray& page, qsizetype length, qsizetype p) {
@@ -112,7 +114,9 @@ qsizetype ExtractLinks::findValueEnd(const QByteArray& page, qsizetype length, q
         return -1;
     // The search yields before each stretch it looks at, so that even a value
     // running on for megabytes keeps the window alive.
-    Pacer pacer(m_form.shell(), YieldPlace::Value);
+    std::optional<Pacer> ownPacer;
+    Pacer& pacer =
+        m_valuePacer ? *m_valuePacer : ownPacer.emplace(m_form.shell(), YieldPlace::Value);
     const char* const d = page.constData();
     for (qsizetype from = p; from < length; from += LinkScanner::ChunkSize) {
         pacer.step();

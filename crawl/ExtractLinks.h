@@ -1,11 +1,13 @@
 #pragma once
 
+#include "app/Pacer.h"
 #include "crawl/LinkResolver.h"
 
 #include <QByteArray>
 #include <QList>
 #include <QSet>
 #include <QString>
+#include <optional>
 
 class Form1;
 class ListView;
@@ -62,4 +64,6 @@ private:
 
     Form1& m_form;
     LinkResolver m_resolver;
+    // Paces the value reader's yields over a whole scan.
+    std::optional<Pacer> m_valuePacer;
 };

@@ -60,32 +60,31 @@ bool ScanTail(const char* d, qsizetype e, qsizetype hi, LinkSink& sink) {
 
 #ifdef ORVELLE_SCANNER_X86
 
-template <class Bits> inline int LowestBit(Bits bits) {
-    return __builtin_ctz(static_cast<unsigned>(bits));
+// A lane is a candidate where the byte is '=', the next one '"' and the one before
+// 'c' or 'f' in either case; Check() confirms the rest of the name. These are the
+// candidates among the 16 equals signs that may stand at d[e .. e + 15].
+__attribute__((target("sse2"))) inline unsigned CandidatesSse2(const char* d, qsizetype e) {
+    const __m128i cur = _mm_loadu_si128(reinterpret_cast<const __m128i*>(d + e));
+    const __m128i next = _mm_loadu_si128(reinterpret_cast<const __m128i*>(d + e + 1));
+    const __m128i prev = _mm_or_si128(_mm_loadu_si128(reinterpret_cast<const __m128i*>(d + e - 1)),
+                                      _mm_set1_epi8(0x20));
+    const __m128i pair = _mm_and_si128(_mm_cmpeq_epi8(cur, _mm_set1_epi8('=')),
+                                       _mm_cmpeq_epi8(next, _mm_set1_epi8('"')));
+    const __m128i name = _mm_or_si128(_mm_cmpeq_epi8(prev, _mm_set1_epi8('c')),
+                                      _mm_cmpeq_epi8(prev, _mm_set1_epi8('f')));
+    return static_cast<unsigned>(_mm_movemask_epi8(_mm_and_si128(pair, name)));
 }
 
-// A lane is a candidate where the byte is '=', the next one '"' and the one before
-// 'c' or 'f' in either case; Check() confirms the rest of the name.
 __attribute__((target("sse2"))) bool ScanRangeSse2(const char* d, qsizetype lo, qsizetype hi,
                                                    LinkSink& sink) {
-    const __m128i equals = _mm_set1_epi8('=');
-    const __m128i quote = _mm_set1_epi8('"');
-    const __m128i c = _mm_set1_epi8('c');
-    const __m128i f = _mm_set1_epi8('f');
-    const __m128i caseBit = _mm_set1_epi8(0x20);
     qsizetype e = lo;
-    // Reads d[e - 1 .. e + 16]; e + 16 <= hi < length keeps that inside the page.
-    for (; e + 16 <= hi; e += 16) {
-        const __m128i cur = _mm_loadu_si128(reinterpret_cast<const __m128i*>(d + e));
-        const __m128i next = _mm_loadu_si128(reinterpret_cast<const __m128i*>(d + e + 1));
-        const __m128i prev =
-            _mm_or_si128(_mm_loadu_si128(reinterpret_cast<const __m128i*>(d + e - 1)), caseBit);
-        const __m128i pair =
-            _mm_and_si128(_mm_cmpeq_epi8(cur, equals), _mm_cmpeq_epi8(next, quote));
-        const __m128i name = _mm_or_si128(_mm_cmpeq_epi8(prev, c), _mm_cmpeq_epi8(prev, f));
-        unsigned bits = static_cast<unsigned>(_mm_movemask_epi8(_mm_and_si128(pair, name)));
+    // Reads d[e - 1 .. e + 64]; e + 64 <= hi < length keeps that inside the page.
+    for (; e + 64 <= hi; e += 64) {
+        quint64 bits = CandidatesSse2(d, e) | CandidatesSse2(d, e + 16) << 16 |
+                       quint64(CandidatesSse2(d, e + 32)) << 32 |
+                       quint64(CandidatesSse2(d, e + 48)) << 48;
         while (bits != 0) {
-            if (!Check(d, e + LowestBit(bits), sink))
+            if (!Check(d, e + __builtin_ctzll(bits), sink))
                 return false;
             bits &= bits - 1;
         }
@@ -93,29 +92,27 @@ __attribute__((target("sse2"))) bool ScanRangeSse2(const char* d, qsizetype lo, 
     return ScanTail(d, e, hi, sink);
 }
 
+// The candidates among the 32 equals signs that may stand at d[e .. e + 31].
+__attribute__((target("avx2"))) inline unsigned CandidatesAvx2(const char* d, qsizetype e) {
+    const __m256i cur = _mm256_loadu_si256(reinterpret_cast<const __m256i*>(d + e));
+    const __m256i next = _mm256_loadu_si256(reinterpret_cast<const __m256i*>(d + e + 1));
+    const __m256i prev = _mm256_or_si256(
+        _mm256_loadu_si256(reinterpret_cast<const __m256i*>(d + e - 1)), _mm256_set1_epi8(0x20));
+    const __m256i pair = _mm256_and_si256(_mm256_cmpeq_epi8(cur, _mm256_set1_epi8('=')),
+                                          _mm256_cmpeq_epi8(next, _mm256_set1_epi8('"')));
+    const __m256i name = _mm256_or_si256(_mm256_cmpeq_epi8(prev, _mm256_set1_epi8('c')),
+                                         _mm256_cmpeq_epi8(prev, _mm256_set1_epi8('f')));
+    return static_cast<unsigned>(_mm256_movemask_epi8(_mm256_and_si256(pair, name)));
+}
+
 __attribute__((target("avx2"))) bool ScanRangeAvx2(const char* d, qsizetype lo, qsizetype hi,
                                                    LinkSink& sink) {
-    const __m256i equals = _mm256_set1_epi8('=');
-    const __m256i quote = _mm256_set1_epi8('"');
-    const __m256i c = _mm256_set1_epi8('c');
-    const __m256i f = _mm256_set1_epi8('f');
-    const __m256i caseBit = _mm256_set1_epi8(0x20);
     qsizetype e = lo;
-    // Reads d[e - 1 .. e + 32]; e + 32 <= hi < length keeps that inside the page.
-    for (; e + 32 <= hi; e += 32) {
-        const __m256i cur = _mm256_loadu_si256(reinterpret_cast<const __m256i*>(d + e));
-        const __m256i next = _mm256_loadu_si256(reinterpret_cast<const __m256i*>(d + e + 1));
-        const __m256i pair =
-            _mm256_and_si256(_mm256_cmpeq_epi8(cur, equals), _mm256_cmpeq_epi8(next, quote));
-        if (_mm256_testz_si256(pair, pair))
-            continue;
-        const __m256i prev = _mm256_or_si256(
-            _mm256_loadu_si256(reinterpret_cast<const __m256i*>(d + e - 1)), caseBit);
-        const __m256i name =
-            _mm256_or_si256(_mm256_cmpeq_epi8(prev, c), _mm256_cmpeq_epi8(prev, f));
-        unsigned bits = static_cast<unsigned>(_mm256_movemask_epi8(_mm256_and_si256(pair, name)));
+    // Reads d[e - 1 .. e + 64]; e + 64 <= hi < length keeps that inside the page.
+    for (; e + 64 <= hi; e += 64) {
+        quint64 bits = CandidatesAvx2(d, e) | quint64(CandidatesAvx2(d, e + 32)) << 32;
         while (bits != 0) {
-            if (!Check(d, e + LowestBit(bits), sink))
+            if (!Check(d, e + __builtin_ctzll(bits), sink))
                 return false;
             bits &= bits - 1;
         }

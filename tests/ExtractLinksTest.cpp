@@ -2,6 +2,7 @@
 
 #include "app/Form1.h"
 #include "crawl/LinkScanner.h"
+#include "tests/support/QtPrinters.h"
 #include "tests/support/ScriptedShell.h"
 
 #include <gtest/gtest.h>
@@ -36,6 +37,10 @@ struct AddressCase {
     const char* given;
     const char* pageAddress; // empty: not fetched
 };
+
+void PrintTo(const AddressCase& c, std::ostream* os) {
+    *os << QuotedRow(c.given);
+}
 
 class PageAddressTable : public ::testing::TestWithParam<AddressCase> {};
 
@@ -77,6 +82,10 @@ struct ResolveCase {
     const char* recorded;
     bool queued;
 };
+
+void PrintTo(const ResolveCase& c, std::ostream* os) {
+    *os << QuotedRow(c.value) << (c.isFile ? " file" : " html");
+}
 
 class ResolutionTable : public ::testing::TestWithParam<ResolveCase> {};
 

@@ -1,6 +1,7 @@
 #include "crawl/LinkScanner.h"
 
 #include "tests/support/LiteralScanner.h"
+#include "tests/support/QtPrinters.h"
 
 #include <QByteArray>
 #include <QDirIterator>
@@ -182,6 +183,10 @@ struct PatternCase {
     const char* page;
     std::vector<Match> matches;
 };
+
+void PrintTo(const PatternCase& c, std::ostream* os) {
+    *os << QuotedRow(c.page);
+}
 
 class LinkScannerPatterns : public ::testing::TestWithParam<PatternCase> {};
 
