@@ -139,8 +139,7 @@ TEST(LinkScanner, FindsMatchesAcrossStretchBoundaries) {
 }
 
 TEST(LinkScanner, FindsWhatTheLiteralScannerFindsOnRealHtml) {
-    // Whatever HTML documentation this system has; the benchmark's corpus when
-    // it has been made.
+    // Whatever HTML documentation this system has (up to 40 MB of it).
     int files = 0;
     qint64 bytes = 0;
     QDirIterator it(QStringLiteral("/usr/share/doc"), {QStringLiteral("*.html")}, QDir::Files,
