@@ -4,7 +4,7 @@ BUILD_TYPE ?= RelWithDebInfo
 JOBS       ?= $(shell nproc)
 CTEST_ENV  := QT_QPA_PLATFORM=offscreen
 
-.PHONY: all deps configure build run test test-heavy test-sanitize bench format clean
+.PHONY: all deps configure build run test test-heavy test-sanitize fuzz bench format clean
 
 all: build
 
@@ -40,6 +40,26 @@ test-sanitize: deps
 	cmake --build $(SANITIZE_BUILD) -j $(JOBS)
 	cd $(SANITIZE_BUILD) && $(CTEST_ENV) ASAN_OPTIONS=detect_leaks=1 UBSAN_OPTIONS=print_stacktrace=1 \
 	  ctest --output-on-failure -j $(JOBS) -LE heavy
+
+# libFuzzer targets (clang), each run for FUZZ_SECONDS from the seeds in
+# fuzz/corpus/<target>/; what they add goes to the build folder, and a crash or a
+# broken invariant leaves its input in $(FUZZ_BUILD)/artifacts/ and fails.
+FUZZ_BUILD   ?= build-fuzz
+FUZZ_SECONDS ?= 60
+
+fuzz: deps
+	cmake -S . -B $(FUZZ_BUILD) -DCMAKE_BUILD_TYPE=RelWithDebInfo -DCMAKE_CXX_COMPILER=clang++ \
+	  -DORVELLE_FUZZ=ON -DORVELLE_BUILD_GUI=OFF -DORVELLE_BUILD_TESTS=OFF -DORVELLE_BUILD_BENCH=OFF
+	cmake --build $(FUZZ_BUILD) -j $(JOBS) --target fuzzers
+	@mkdir -p $(FUZZ_BUILD)/artifacts
+	@for seeds in fuzz/corpus/*/; do \
+	  name=$$(basename $$seeds); \
+	  mkdir -p $(FUZZ_BUILD)/corpus/$$name; \
+	  echo "== $$name, $(FUZZ_SECONDS) s"; \
+	  $(FUZZ_BUILD)/fuzz/$$name -max_total_time=$(FUZZ_SECONDS) -timeout=10 -print_final_stats=1 \
+	    -artifact_prefix=$(abspath $(FUZZ_BUILD))/artifacts/$$name- \
+	    $(FUZZ_BUILD)/corpus/$$name $$seeds || exit 1; \
+	done
 
 BENCH_BUILD ?= build-bench
 

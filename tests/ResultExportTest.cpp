@@ -4,6 +4,7 @@
 #include "export/ListSnapshot.h"
 #include "export/SaveComma.h"
 #include "export/SaveList.h"
+#include "tests/support/Permissions.h"
 #include "tests/support/QtPrinters.h"
 #include "tests/support/ScriptedShell.h"
 
@@ -277,6 +278,29 @@ TEST_P(ExportRoutine, WriteFailingHalfWayLeavesTheOldFileIntact) {
     EXPECT_EQ(WEXITSTATUS(status), 0) << "1: not one dialog, 2: wrong dialog text, "
                                          "4: old file changed, 8: stray files left";
     EXPECT_EQ(ReadBytes(path), old);
+}
+
+// A read-only file stays as it was, also after Yes to the question: one dialog,
+// no stray file. Run as an ordinary user would, since the tests may run as root.
+TEST_P(ExportRoutine, ReadOnlyExistingFileIsLeftAsItWas) {
+    const QString path = dir.filePath(QStringLiteral("results.txt"));
+    WriteBytes(path, "keep me");
+    ASSERT_EQ(::chmod(QFile::encodeName(path).constData(), 0444), 0);
+    shell.answers = {MsgAnswer::Yes};
+    const QByteArray report = InChildWithoutFileOverride([&] {
+        GetParam().save(shell, list, path);
+        QByteArray styles;
+        for (const auto& message : shell.messages)
+            styles += QByteArray::number(message.style) + ' ';
+        return styles;
+    });
+    QByteArray expected;
+    if (GetParam().save == SaveListviewAsCommaDelimToFile)
+        expected += QByteArray::number(MsgStyle::YesNo) + ' ';
+    expected += QByteArray::number(MsgStyle::Exclamation) + ' ';
+    EXPECT_EQ(report, expected) << "the styles of the messages shown";
+    EXPECT_EQ(ReadBytes(path), QByteArray("keep me"));
+    EXPECT_EQ(FilesIn(dir), QStringList{QStringLiteral("results.txt")});
 }
 
 TEST_P(ExportRoutine, ExistingFileIsReplacedWhole) {

@@ -1,6 +1,7 @@
 #include "app/Form1.h"
 #include "app/Messages.h"
 #include "lists/FileToList.h"
+#include "tests/support/Permissions.h"
 #include "tests/support/QtPrinters.h"
 #include "tests/support/ScriptedShell.h"
 
@@ -196,7 +197,9 @@ TEST_F(UrlListInput, OverfullDialogSaysTooManyFilesAndEnds) {
 
 struct OddPathCase {
     const char* name;
+    // Makes the path in dir; an empty path when the case cannot be made here.
     std::function<QString(const QString& dir)> make;
+    const char* description;
 };
 
 void PrintTo(const OddPathCase& c, std::ostream* os) {
@@ -206,36 +209,87 @@ void PrintTo(const OddPathCase& c, std::ostream* os) {
 class LoadOddPath : public UrlListInput, public ::testing::WithParamInterface<OddPathCase> {};
 
 // A folder, a FIFO with no writer or an endless device would hang the window or
-// fill the memory; each is one reported failure instead.
-TEST_P(LoadOddPath, IsReportedAsNotARegularFile) {
+// fill the memory, and a file that cannot be read gives nothing to add: each is
+// one failure reported at statement 118, at once, with the list unchanged. The
+// command runs as an ordinary user would, so that permissions hold under root too.
+TEST_P(LoadOddPath, IsReportedAtOnceAndAddsNothing) {
     const QString path = GetParam().make(dir.path());
     if (path.isEmpty())
         GTEST_SKIP() << "not available here";
     shell.dialogAnswers.push_back({path});
-    form.PushButton13_Click();
-    EXPECT_EQ(form.ListView1.Count(), 0);
-    ASSERT_EQ(shell.messages.size(), 1u);
-    EXPECT_EQ(shell.messages[0].text, errorText(QStringLiteral("not a regular file"), 118));
+    const QByteArray report = InChildWithoutFileOverride([&] {
+        form.PushButton13_Click();
+        QStringList lines{QString::number(form.ListView1.Count())};
+        for (const auto& message : shell.messages)
+            lines.append(message.text);
+        return lines.join(u'\n').toUtf8();
+    });
+    EXPECT_EQ(QString::fromUtf8(report),
+              QStringLiteral("0\n") + errorText(QString::fromUtf8(GetParam().description), 118));
 }
 
 INSTANTIATE_TEST_SUITE_P(
     Paths, LoadOddPath,
-    ::testing::Values(OddPathCase{"Folder", [](const QString& d) { return d; }},
-                      OddPathCase{"Fifo",
-                                  [](const QString& d) {
-                                      const QString fifo = d + QStringLiteral("/fifo");
-                                      return ::mkfifo(QFile::encodeName(fifo).constData(), 0600) ==
-                                                     0
-                                                 ? fifo
-                                                 : QString();
-                                  }},
-                      OddPathCase{"DevZero",
-                                  [](const QString&) {
-                                      return QFile::exists(QStringLiteral("/dev/zero"))
-                                                 ? QStringLiteral("/dev/zero")
-                                                 : QString();
-                                  }}),
+    ::testing::Values(
+        OddPathCase{"Folder", [](const QString& d) { return d; }, "not a regular file"},
+        OddPathCase{"Fifo",
+                    [](const QString& d) {
+                        const QString fifo = d + QStringLiteral("/fifo");
+                        return ::mkfifo(QFile::encodeName(fifo).constData(), 0600) == 0 ? fifo
+                                                                                        : QString();
+                    },
+                    "not a regular file"},
+        OddPathCase{"DevZero",
+                    [](const QString&) {
+                        return QFile::exists(QStringLiteral("/dev/zero"))
+                                   ? QStringLiteral("/dev/zero")
+                                   : QString();
+                    },
+                    "not a regular file"},
+        OddPathCase{"Unreadable",
+                    [](const QString& d) {
+                        const QString file = d + QStringLiteral("/unreadable.txt");
+                        WriteBytes(file, "one\r\ntwo\r\n");
+                        return ::chmod(QFile::encodeName(file).constData(), 0) == 0 ? file
+                                                                                    : QString();
+                    },
+                    "Permission denied"}),
     [](const auto& info) { return std::string(info.param.name); });
+
+// A list of a million addresses (about 40 MB) loads whole, and the list then
+// answers every command at once.
+TEST(HeavyUrlList, MillionLineFileLoadsAndTheListStaysUsable) {
+    constexpr int Lines = 1'000'000;
+    const auto line = [](int i) { return QStringLiteral("www.site%1.example/index.html").arg(i); };
+    QTemporaryDir dir;
+    const QString path = dir.filePath(QStringLiteral("urls.txt"));
+    {
+        QByteArray bytes;
+        for (int i = 1; i <= Lines; ++i)
+            bytes += line(i).toLatin1() + "\r\n";
+        WriteBytes(path, bytes);
+    }
+    ScriptedShell shell;
+    Form1 form(shell);
+    form.ListView1.AddColumn(QStringLiteral("URL(s)"));
+    shell.dialogAnswers.push_back({path});
+    form.PushButton13_Click();
+    EXPECT_TRUE(shell.messages.empty());
+    ASSERT_EQ(form.ListView1.Count(), Lines);
+    EXPECT_EQ(form.ListView1.Text(1), line(1));
+    EXPECT_EQ(form.ListView1.Text(Lines), line(Lines));
+
+    form.ListView1.Select(Lines / 2);
+    form.ListView1_KeyDown(Form1::DeleteKey);
+    EXPECT_EQ(form.ListView1.Count(), Lines - 1);
+    EXPECT_EQ(form.ListView1.Text(Lines / 2), line(Lines / 2 + 1));
+    shell.inputs.push_back(QStringLiteral("www.last.example"));
+    form.PushButton5_Click();
+    EXPECT_EQ(form.ListView1.Text(Lines), QStringLiteral("www.last.example"));
+    form.PushButton11_Click();
+    EXPECT_EQ(form.ListView1.Count(), 0);
+    EXPECT_TRUE(shell.messages.empty());
+}
 
 TEST(ReadUrlList, ReadsFromADescriptorAsFromAFile) {
     int fds[2];
