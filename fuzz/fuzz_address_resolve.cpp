@@ -67,8 +67,8 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     const QString value = CleanLinkValue(valueBytes.constData(), valueBytes.size());
     FuzzCheck(!value.contains(u'\t') && !value.contains(u'\n') && !value.contains(u'\r'),
               "a cleaned value keeps a tab or a line break", value);
-    FuzzCheck(value.isEmpty() || (!IsAsciiWhitespace(value.front()) &&
-                                  !IsAsciiWhitespace(value.back())),
+    FuzzCheck(value.isEmpty() ||
+                  (!IsAsciiWhitespace(value.front()) && !IsAsciiWhitespace(value.back())),
               "a cleaned value keeps whitespace at an end", value);
 
     CheckResolution(links.BaseAddress, value);

@@ -46,8 +46,8 @@ std::vector<Match> Scan(const QByteArray& page, LinkScanner::Method method) {
 void CheckScanners(const QByteArray& page) {
     CollectingSink literal;
     LiteralScan(page.constData(), page.size(), literal);
-    for (auto method : {LinkScanner::Method::Memchr, LinkScanner::Method::Sse2,
-                        LinkScanner::Method::Avx2}) {
+    for (auto method :
+         {LinkScanner::Method::Memchr, LinkScanner::Method::Sse2, LinkScanner::Method::Avx2}) {
         if (!LinkScanner::Supports(method))
             continue;
         FuzzCheck(Scan(page, method) == literal.matches, "a scanning method differs from the "

@@ -64,9 +64,8 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
         done += static_cast<size_t>(n);
     }
     const QString path = QStringLiteral("/proc/self/fd/%1").arg(fd);
-    const QStringList expected =
-        Decoded(ExpectedLines(QByteArray(reinterpret_cast<const char*>(data),
-                                         static_cast<qsizetype>(size))));
+    const QStringList expected = Decoded(ExpectedLines(
+        QByteArray(reinterpret_cast<const char*>(data), static_cast<qsizetype>(size))));
 
     QStringList items;
     ReadUrlListFile(path, [&](const QString& item) { items.append(item); });

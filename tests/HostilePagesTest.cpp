@@ -89,54 +89,65 @@ INSTANTIATE_TEST_SUITE_P(
                  []() -> QString { return Base + "x.html"; }, 1},
         // Every value is the five bytes up to the next pattern's quote; the last
         // one has no closing quote and is dropped.
-        PageCase{"OnlyHrefRepeated", []() -> QByteArray { return Repeated("href=\"", 100'000); }, false, 1,
-                 []() -> QString { return Base + "href="; }, 1},
-        PageCase{"OnlySrcRepeated", []() -> QByteArray { return Repeated("src=\"", 100'000); }, true, 99'999,
-                 []() -> QString { return Base + "src="; }, 0},
+        PageCase{"OnlyHrefRepeated", []() -> QByteArray { return Repeated("href=\"", 100'000); },
+                 false, 1, []() -> QString { return Base + "href="; }, 1},
+        PageCase{"OnlySrcRepeated", []() -> QByteArray { return Repeated("src=\"", 100'000); },
+                 true, 99'999, []() -> QString { return Base + "src="; }, 0},
         // A NUL is a character of the link like any other, never its end.
-        PageCase{"NulBytesInValue", []() -> QByteArray { return QByteArray("<a href=\"a\0b.html\">", 19); },
-                 false, 1, []() -> QString { return Base + "a%00b.html"; }, 1},
-        PageCase{"OnlyNulsInValue", []() -> QByteArray { return QByteArray("<img src=\"\0\0\">", 14); }, true, 1,
+        PageCase{"NulBytesInValue",
+                 []() -> QByteArray { return QByteArray("<a href=\"a\0b.html\">", 19); }, false, 1,
+                 []() -> QString { return Base + "a%00b.html"; }, 1},
+        PageCase{"OnlyNulsInValue",
+                 []() -> QByteArray { return QByteArray("<img src=\"\0\0\">", 14); }, true, 1,
                  []() -> QString { return Base + "%00%00"; }, 0},
         // Bytes that are not UTF-8 are read one character each (Latin-1).
-        PageCase{"InvalidUtf8", []() -> QByteArray { return QByteArray("<a href=\"\xff\xfe.html\">"); }, false,
-                 1, []() -> QString { return Base + "%C3%BF%C3%BE.html"; }, 1},
+        PageCase{"InvalidUtf8",
+                 []() -> QByteArray { return QByteArray("<a href=\"\xff\xfe.html\">"); }, false, 1,
+                 []() -> QString { return Base + "%C3%BF%C3%BE.html"; }, 1},
         // Overlong forms of '.' are not dots: no step up out of the folder.
-        PageCase{"OverlongDots", []() -> QByteArray { return QByteArray("<a href=\"\xc0\xae\xc0\xae/x\">"); },
+        PageCase{"OverlongDots",
+                 []() -> QByteArray { return QByteArray("<a href=\"\xc0\xae\xc0\xae/x\">"); },
                  false, 1, []() -> QString { return Base + "%C3%80%C2%AE%C3%80%C2%AE/x"; }, 1},
-        PageCase{"DeepDotDotChain",
-                 []() -> QByteArray { return "<a href=\"" + Repeated("../", 100'000) + "x.html\">"; }, false, 1,
-                 []() -> QString { return QStringLiteral("http://host.example/x.html"); }, 1},
-        PageCase{"DeepDotDotChainInAnAbsoluteLink",
-                 []() -> QByteArray {
-                     return "<a href=\"http://other.example/" + Repeated("a/../", 100'000) +
-                            "x.html\">";
-                 },
-                 false, 1, []() -> QString { return QStringLiteral("http://other.example/x.html"); }, 1},
-        PageCase{"Url64KiB", []() -> QByteArray { return "<a href=\"" + QByteArray(64 * 1024, 'a') + "\">"; },
+        PageCase{
+            "DeepDotDotChain",
+            []() -> QByteArray { return "<a href=\"" + Repeated("../", 100'000) + "x.html\">"; },
+            false, 1, []() -> QString { return QStringLiteral("http://host.example/x.html"); }, 1},
+        PageCase{
+            "DeepDotDotChainInAnAbsoluteLink",
+            []() -> QByteArray {
+                return "<a href=\"http://other.example/" + Repeated("a/../", 100'000) + "x.html\">";
+            },
+            false, 1, []() -> QString { return QStringLiteral("http://other.example/x.html"); }, 1},
+        PageCase{"Url64KiB",
+                 []() -> QByteArray { return "<a href=\"" + QByteArray(64 * 1024, 'a') + "\">"; },
                  false, 1, []() -> QString { return Base + QString(64 * 1024, u'a'); }, 1},
         // No host name can be that long: listed as written, never visited.
         PageCase{"Host64KiB",
-                 []() -> QByteArray { return "<a href=\"http://" + QByteArray(64 * 1024, 'a') + "/x.html\">"; },
+                 []() -> QByteArray {
+                     return "<a href=\"http://" + QByteArray(64 * 1024, 'a') + "/x.html\">";
+                 },
                  false, 1,
-                 []() -> QString { return QStringLiteral("http://") + QString(64 * 1024, u'a') + "/x.html"; },
+                 []() -> QString {
+                     return QStringLiteral("http://") + QString(64 * 1024, u'a') + "/x.html";
+                 },
                  0},
-        PageCase{"ReferenceOfAMillionDigits",
-                 []() -> QByteArray { return "<a href=\"&#" + QByteArray(1'000'000, '9') + ";\">"; }, false, 1,
-                 []() -> QString { return Base + "%EF%BF%BD"; }, 1},
+        PageCase{
+            "ReferenceOfAMillionDigits",
+            []() -> QByteArray { return "<a href=\"&#" + QByteArray(1'000'000, '9') + ";\">"; },
+            false, 1, []() -> QString { return Base + "%EF%BF%BD"; }, 1},
         PageCase{"HundredThousandLinks", ManyLinks, false, 100'000,
                  []() -> QString { return Base + "p0.html"; }, 100'000}),
     [](const auto& info) { return std::string(info.param.name); });
 
 // Pages of 100 MB and more: label "heavy".
-INSTANTIATE_TEST_SUITE_P(
-    Heavy, HostilePage,
-    ::testing::Values(PageCase{"UnclosedValueOf100MB",
-                               []() -> QByteArray {
-                                   return "<a href=\"first.html\"><a href=\"" +
-                                          QByteArray(100 << 20, 'x');
-                               },
-                               false, 1, []() -> QString { return Base + "first.html"; }, 1}),
-    [](const auto& info) { return std::string(info.param.name); });
+INSTANTIATE_TEST_SUITE_P(Heavy, HostilePage,
+                         ::testing::Values(PageCase{
+                             "UnclosedValueOf100MB",
+                             []() -> QByteArray {
+                                 return "<a href=\"first.html\"><a href=\"" +
+                                        QByteArray(100 << 20, 'x');
+                             },
+                             false, 1, []() -> QString { return Base + "first.html"; }, 1}),
+                         [](const auto& info) { return std::string(info.param.name); });
 
 } // namespace

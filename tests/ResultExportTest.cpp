@@ -180,61 +180,6 @@ protected:
     QTemporaryDir dir;
 };
 
-TEST_P(ExportRoutine, MissingFolderGivesOneDialogAndNoFile) {
-    const QString path = dir.filePath(QStringLiteral("no such folder/out.txt"));
-    GetParam().save(shell, list, path);
-    ASSERT_EQ(shell.messages.size(), 1u);
-    const int statement = GetParam().save == SaveListviewProperlySpaced ? 156 : 120;
-    EXPECT_EQ(shell.messages[0].text,
-              ErrorText(GetParam(), QStringLiteral("No such file or directory"), statement));
-    EXPECT_EQ(shell.messages[0].style, MsgStyle::Exclamation);
-    EXPECT_EQ(shell.messages[0].title, QStringLiteral("Application Error"));
-    EXPECT_TRUE(FilesIn(dir).isEmpty());
-}
-
-TEST_P(ExportRoutine, FolderAsTargetGivesOneDialog) {
-    shell.answers = {MsgAnswer::Yes};
-    GetParam().save(shell, list, dir.path());
-    ASSERT_FALSE(shell.messages.empty());
-    EXPECT_EQ(shell.messages.back().style, MsgStyle::Exclamation);
-    EXPECT_EQ(shell.messages.size(), GetParam().save == SaveListviewAsCommaDelimToFile ? 2u : 1u);
-    EXPECT_TRUE(QFileInfo(dir.path()).isDir());
-}
-
-TEST_P(ExportRoutine, FullDeviceGivesOneDialog) {
-    if (!QFile::exists(QStringLiteral("/dev/full")))
-        GTEST_SKIP() << "no /dev/full here";
-    shell.answers = {MsgAnswer::Yes}; // the comma export asks first
-    GetParam().save(shell, list, QStringLiteral("/dev/full"));
-    const auto& messages = shell.messages;
-    ASSERT_FALSE(messages.empty());
-    EXPECT_EQ(messages.back().style, MsgStyle::Exclamation);
-    EXPECT_TRUE(messages.back().text.startsWith(QStringLiteral("No space left on device\r\n")))
-        << qPrintable(messages.back().text);
-    const size_t questions = GetParam().save == SaveListviewAsCommaDelimToFile ? 1 : 0;
-    EXPECT_EQ(messages.size(), questions + 1);
-    struct stat st;
-    ASSERT_EQ(::stat("/dev/full", &st), 0);
-    EXPECT_TRUE(S_ISCHR(st.st_mode)) << "the device must not be replaced by a file";
-}
-
-TEST_P(ExportRoutine, NulInTheNameWritesNoOtherFile) {
-    shell.answers = {MsgAnswer::Yes};
-    GetParam().save(shell, list, dir.filePath(QStringLiteral("a.txt")) + QChar(0) + "b");
-    ASSERT_EQ(shell.messages.size(), 1u);
-    EXPECT_EQ(shell.messages[0].style, MsgStyle::Exclamation);
-    EXPECT_TRUE(FilesIn(dir).isEmpty());
-}
-
-TEST_P(ExportRoutine, FifoWithoutReaderGivesOneDialogAtOnce) {
-    const QString fifo = dir.filePath(QStringLiteral("fifo"));
-    ASSERT_EQ(::mkfifo(QFile::encodeName(fifo).constData(), 0600), 0);
-    shell.answers = {MsgAnswer::Yes};
-    GetParam().save(shell, list, fifo);
-    ASSERT_FALSE(shell.messages.empty());
-    EXPECT_EQ(shell.messages.back().style, MsgStyle::Exclamation);
-}
-
 // A write that fails half-way, here at a file size limit, must leave the old file
 // as it was: the export is written beside it and only a complete one replaces it.
 TEST_P(ExportRoutine, WriteFailingHalfWayLeavesTheOldFileIntact) {
@@ -280,29 +225,6 @@ TEST_P(ExportRoutine, WriteFailingHalfWayLeavesTheOldFileIntact) {
     EXPECT_EQ(ReadBytes(path), old);
 }
 
-// A read-only file stays as it was, also after Yes to the question: one dialog,
-// no stray file. Run as an ordinary user would, since the tests may run as root.
-TEST_P(ExportRoutine, ReadOnlyExistingFileIsLeftAsItWas) {
-    const QString path = dir.filePath(QStringLiteral("results.txt"));
-    WriteBytes(path, "keep me");
-    ASSERT_EQ(::chmod(QFile::encodeName(path).constData(), 0444), 0);
-    shell.answers = {MsgAnswer::Yes};
-    const QByteArray report = InChildWithoutFileOverride([&] {
-        GetParam().save(shell, list, path);
-        QByteArray styles;
-        for (const auto& message : shell.messages)
-            styles += QByteArray::number(message.style) + ' ';
-        return styles;
-    });
-    QByteArray expected;
-    if (GetParam().save == SaveListviewAsCommaDelimToFile)
-        expected += QByteArray::number(MsgStyle::YesNo) + ' ';
-    expected += QByteArray::number(MsgStyle::Exclamation) + ' ';
-    EXPECT_EQ(report, expected) << "the styles of the messages shown";
-    EXPECT_EQ(ReadBytes(path), QByteArray("keep me"));
-    EXPECT_EQ(FilesIn(dir), QStringList{QStringLiteral("results.txt")});
-}
-
 TEST_P(ExportRoutine, ExistingFileIsReplacedWhole) {
     const QString path = dir.filePath(QStringLiteral("results.txt"));
     WriteBytes(path, QByteArray(10'000, 'o'));
@@ -328,6 +250,133 @@ TEST_P(ExportRoutine, ClearingTheListDuringTheExportWritesTheSnapshot) {
 
 INSTANTIATE_TEST_SUITE_P(Routines, ExportRoutine, ::testing::Values(Spaced, Comma),
                          [](const auto& info) { return std::string(info.param.name); });
+
+// --- Targets that cannot be written ----------------------------------------
+//
+// Each gives one "Application Error" dialog under the statement that met the
+// failure, at once, and leaves the target as it was (after Yes to the comma
+// export's question where the target exists). They run as an ordinary user
+// would, so that permissions hold when the tests run as root.
+
+struct TargetCase {
+    const char* name;
+    // Makes the target in dir; an empty path when it cannot be made here.
+    QString (*make)(const QString& dir);
+    // What the dialog says went wrong.
+    QString (*description)(const QString& path);
+    // True when creating the file fails, false when writing it does.
+    bool atCreate;
+    // What must hold of the target and its folder afterwards.
+    bool (*unchanged)(const QString& path, const QString& dir);
+};
+
+void PrintTo(const TargetCase& c, std::ostream* os) {
+    *os << c.name;
+}
+
+bool NoFilesIn(const QString&, const QString& dir) {
+    return QDir(dir).entryList(QDir::Files | QDir::System | QDir::Hidden).isEmpty();
+}
+
+bool IsOfType(const QString& path, mode_t type) {
+    struct stat st;
+    return ::stat(QFile::encodeName(path).constData(), &st) == 0 && (st.st_mode & S_IFMT) == type;
+}
+
+class UnwritableTarget : public ::testing::TestWithParam<std::tuple<Routine, TargetCase>> {
+protected:
+    UnwritableTarget() { Fill(list, ResultsHeader, WorkedExample); }
+    ScriptedShell shell;
+    ListView list;
+    QTemporaryDir dir;
+};
+
+TEST_P(UnwritableTarget, GivesOneDialogAndLeavesTheTargetAsItWas) {
+    const auto& [routine, target] = GetParam();
+    const QString path = target.make(dir.path());
+    if (path.isEmpty())
+        GTEST_SKIP() << "cannot be made here";
+    const bool asks = routine.save == SaveListviewAsCommaDelimToFile && FileExists(path);
+    shell.answers = {MsgAnswer::Yes};
+    const QByteArray report = InChildWithoutFileOverride([&] {
+        routine.save(shell, list, path);
+        QStringList lines;
+        for (const auto& message : shell.messages)
+            lines.append(QString::number(message.style) + u' ' + message.text);
+        return lines.join(u'\n').toUtf8();
+    });
+
+    const bool spaced = routine.save == SaveListviewProperlySpaced;
+    const int statement = target.atCreate ? (spaced ? 156 : 120) : (spaced ? 232 : 182);
+    QStringList expected;
+    if (asks)
+        expected.append(QString::number(MsgStyle::YesNo) + u' ' + OverwriteQuestion(path));
+    expected.append(QString::number(MsgStyle::Exclamation) + u' ' +
+                    ErrorText(routine, target.description(path), statement));
+    EXPECT_EQ(QString::fromUtf8(report), expected.join(u'\n'));
+    EXPECT_TRUE(target.unchanged(path, dir.path()));
+}
+
+const TargetCase UnwritableTargets[] = {
+    {"MissingFolder",
+     [](const QString& d) -> QString { return d + QStringLiteral("/no such folder/out.txt"); },
+     [](const QString&) -> QString { return QStringLiteral("No such file or directory"); }, true,
+     NoFilesIn},
+    {"FolderNotWritable",
+     [](const QString& d) -> QString {
+         const QString folder = d + QStringLiteral("/read-only");
+         if (!QDir(d).mkdir(QStringLiteral("read-only")) ||
+             ::chmod(QFile::encodeName(folder).constData(), 0555) != 0)
+             return QString();
+         return folder + QStringLiteral("/out.txt");
+     },
+     [](const QString&) -> QString { return QStringLiteral("Permission denied"); }, true,
+     [](const QString& path, const QString&) { return !QFileInfo::exists(path); }},
+    {"ReadOnlyFile",
+     [](const QString& d) -> QString {
+         const QString file = d + QStringLiteral("/results.txt");
+         WriteBytes(file, "keep me");
+         return ::chmod(QFile::encodeName(file).constData(), 0444) == 0 ? file : QString();
+     },
+     [](const QString& path) -> QString {
+         return QStringLiteral("Existing file %1 is not writable").arg(path);
+     },
+     true,
+     [](const QString& path, const QString& dir) {
+         return ReadBytes(path) == "keep me" && QDir(dir).entryList(QDir::Files).size() == 1;
+     }},
+    {"Folder", [](const QString& d) -> QString { return d; },
+     [](const QString&) -> QString { return QStringLiteral("Filename refers to a directory"); },
+     true, [](const QString& path, const QString&) { return QFileInfo(path).isDir(); }},
+    {"FullDevice",
+     [](const QString&) -> QString {
+         return QFile::exists(QStringLiteral("/dev/full")) ? QStringLiteral("/dev/full")
+                                                           : QString();
+     },
+     [](const QString&) -> QString { return QStringLiteral("No space left on device"); }, false,
+     [](const QString& path, const QString&) { return IsOfType(path, S_IFCHR); }},
+    {"FifoWithoutReader",
+     [](const QString& d) -> QString {
+         const QString fifo = d + QStringLiteral("/fifo");
+         return ::mkfifo(QFile::encodeName(fifo).constData(), 0600) == 0 ? fifo : QString();
+     },
+     [](const QString&) -> QString { return QStringLiteral("No such device or address"); }, true,
+     [](const QString& path, const QString&) { return IsOfType(path, S_IFIFO); }},
+    // The system would stop reading the name at the NUL and write another file.
+    {"NulInTheName",
+     [](const QString& d) -> QString {
+         return d + QStringLiteral("/a.txt") + QChar(0) + QStringLiteral("b");
+     },
+     [](const QString&) -> QString { return QStringLiteral("Bad file name"); }, true, NoFilesIn},
+};
+
+INSTANTIATE_TEST_SUITE_P(Targets, UnwritableTarget,
+                         ::testing::Combine(::testing::Values(Spaced, Comma),
+                                            ::testing::ValuesIn(UnwritableTargets)),
+                         [](const auto& info) {
+                             return std::string(std::get<0>(info.param).name) +
+                                    std::get<1>(info.param).name;
+                         });
 
 // --- Targets that are not regular files -------------------------------------
 

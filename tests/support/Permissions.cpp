@@ -14,8 +14,8 @@ bool DropFileOverride() {
     __user_cap_data_struct data[_LINUX_CAPABILITY_U32S_3] = {};
     if (::syscall(SYS_capget, &header, data) != 0)
         return false;
-    const unsigned mask = ~((1u << CAP_DAC_OVERRIDE) | (1u << CAP_DAC_READ_SEARCH) |
-                            (1u << CAP_FOWNER));
+    const unsigned mask =
+        ~((1u << CAP_DAC_OVERRIDE) | (1u << CAP_DAC_READ_SEARCH) | (1u << CAP_FOWNER));
     data[0].effective &= mask;
     data[0].permitted &= mask;
     data[0].inheritable &= mask;
