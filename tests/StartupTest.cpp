@@ -1,8 +1,9 @@
+#include "app/Startup.h"
+
 #include "app/CursorFile.h"
 #include "app/Failure.h"
 #include "app/Form1.h"
 #include "app/Messages.h"
-#include "app/Startup.h"
 #include "tests/support/CursorFileMaker.h"
 #include "tests/support/ScriptedShell.h"
 

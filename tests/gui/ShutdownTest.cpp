@@ -38,8 +38,8 @@ Ended runChild(const QStringList& arguments, const QProcessEnvironment& environm
 TEST(Shutdown, ClosingTheWindowInsideANestedEventLoopEndsTheProgramAfterTheCleanUp) {
     QTemporaryDir dir;
     const QString marker = dir.filePath(QStringLiteral("cleaned"));
-    const Ended ended = runChild({QLatin1String(CloseInLoop), marker},
-                                 QProcessEnvironment::systemEnvironment());
+    const Ended ended =
+        runChild({QLatin1String(CloseInLoop), marker}, QProcessEnvironment::systemEnvironment());
     ASSERT_TRUE(ended.finished) << "the program kept running after its window closed";
     EXPECT_EQ(ended.exitCode, 0);
     EXPECT_TRUE(QFile::exists(marker)) << "the clean-up did not run";

@@ -20,7 +20,8 @@ void WindowFixture::start() {
     view = std::make_unique<Form1View>(*form);
     form->Form_Load();
     view->show();
-    ASSERT_TRUE(WaitUntil([&] { return view->windowHandle() && view->windowHandle()->isExposed(); }));
+    ASSERT_TRUE(
+        WaitUntil([&] { return view->windowHandle() && view->windowHandle()->isExposed(); }));
 }
 
 QPushButton* WindowFixture::button(const char* name) const {

@@ -94,8 +94,9 @@ TEST_F(WindowTest, ShowsEveryControlWithItsCaptionAndPlace) {
 }
 
 TEST_F(WindowTest, ListsShowOneColumnSevenThousandTwipsWideAndTheToolTip) {
-    const QString tip = QStringLiteral("Double-click item to remove it. Move | line to right and out "
-                                       "of window to reveal full names.");
+    const QString tip =
+        QStringLiteral("Double-click item to remove it. Move | line to right and out "
+                       "of window to reveal full names.");
     const QString headers[] = {QStringLiteral("URL(s)"), QStringLiteral("Result(s)")};
     QTreeView* lists[] = {view->listView1(), view->listView2()};
     for (int i = 0; i < 2; ++i) {
@@ -154,7 +155,8 @@ TEST_F(WindowTest, TheResultsListScrollsToTheLatestResult) {
             form->ListView2.Add(QStringLiteral("http://host.example/%1").arg(i)));
     QTreeView* list = view->listView2();
     const QModelIndex last = list->model()->index(499, 0);
-    ASSERT_TRUE(WaitUntil([&] { return list->viewport()->rect().contains(list->visualRect(last)); }));
+    ASSERT_TRUE(
+        WaitUntil([&] { return list->viewport()->rect().contains(list->visualRect(last)); }));
 }
 
 class RemoveItemTest : public WindowTest {
