@@ -53,7 +53,8 @@ void BM_RunListingResults(benchmark::State& state) {
     QStringList texts;
     texts.reserve(count);
     for (int i = 0; i < count; ++i)
-        texts.append(QStringLiteral("http://www.example.com/section%1/page%2.html").arg(i % 97).arg(i));
+        texts.append(
+            QStringLiteral("http://www.example.com/section%1/page%2.html").arg(i % 97).arg(i));
 
     QByteArray page(PageBytesPerLink, 'a');
     page[PageBytesPerLink / 2] = '"';
@@ -110,9 +111,10 @@ BENCHMARK(BM_RunListingResults)
     ->Arg(100'000)
     ->Iterations(1)
     ->Repetitions(3)
-    ->ComputeStatistics("max", [](const std::vector<double>& v) {
-        return *std::max_element(v.begin(), v.end());
-    })
+    ->ComputeStatistics("max",
+                        [](const std::vector<double>& v) {
+                            return *std::max_element(v.begin(), v.end());
+                        })
     ->Unit(benchmark::kMillisecond);
 
 } // namespace
