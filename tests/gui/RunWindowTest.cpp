@@ -72,10 +72,11 @@ TEST_F(RunWindowTest, ClickingStartFillsTheResultsAndSaysDone) {
 
     QString captionDuringRun;
     Qt::CursorShape cursorDuringRun = Qt::ArrowCursor;
-    onceWhileScanning([] { return true; }, [&] {
-        captionDuringRun = button("PushButton7")->text();
-        cursorDuringRun = cursorShape();
-    });
+    onceWhileScanning([] { return true; },
+                      [&] {
+                          captionDuringRun = button("PushButton7")->text();
+                          cursorDuringRun = cursorShape();
+                      });
     QTest::mouseClick(button("PushButton7"), Qt::LeftButton);
     ASSERT_TRUE(WaitUntil([&] { return saidDone(); }));
 
@@ -123,17 +124,18 @@ TEST_F(RunWindowTest, DuringARunTheHourglassSurvivesClearListAndTheStartButtonSh
     Qt::CursorShape overClearList = Qt::ArrowCursor, overStart = Qt::ArrowCursor,
                     overWindow = Qt::WaitCursor;
     int urlsAfterClearList = -1;
-    onceWhileScanning([] { return true; }, [&] {
-        moveMouseTo(button("PushButton11"));
-        overClearList = cursorShape();
-        // Busy: Clear List leaves the URL list alone.
-        QTest::mouseClick(button("PushButton11"), Qt::LeftButton);
-        urlsAfterClearList = form->ListView1.Count();
-        moveMouseTo(button("PushButton7"));
-        overStart = cursorShape();
-        moveMouseTo(view.get(), QPoint(4, 4));
-        overWindow = cursorShape();
-    });
+    onceWhileScanning([] { return true; },
+                      [&] {
+                          moveMouseTo(button("PushButton11"));
+                          overClearList = cursorShape();
+                          // Busy: Clear List leaves the URL list alone.
+                          QTest::mouseClick(button("PushButton11"), Qt::LeftButton);
+                          urlsAfterClearList = form->ListView1.Count();
+                          moveMouseTo(button("PushButton7"));
+                          overStart = cursorShape();
+                          moveMouseTo(view.get(), QPoint(4, 4));
+                          overWindow = cursorShape();
+                      });
     QTest::mouseClick(button("PushButton7"), Qt::LeftButton);
     ASSERT_TRUE(WaitUntil([&] { return saidDone(); }));
 
@@ -149,10 +151,11 @@ TEST_F(RunWindowTest, ClosingDuringARunAsksTheShellToEndTheProgram) {
     start();
     form->ListView1.Add(url("/index.html"));
     bool endedBeforeClose = true;
-    onceWhileScanning([] { return true; }, [&] {
-        endedBeforeClose = shell.programEnded;
-        view->close();
-    });
+    onceWhileScanning([] { return true; },
+                      [&] {
+                          endedBeforeClose = shell.programEnded;
+                          view->close();
+                      });
     QTest::mouseClick(button("PushButton7"), Qt::LeftButton);
     ASSERT_TRUE(WaitUntil([&] { return shell.programEnded; }));
     EXPECT_FALSE(endedBeforeClose);
@@ -163,13 +166,13 @@ TEST_F(RunWindowTest, ClosingDuringARunAsksTheShellToEndTheProgram) {
 TEST(RunShutdown, ClosingDuringARunEndsTheProgramAndNoFurtherPageIsFetched) {
     REQUIRE_CRAWL_RUN();
     LoopbackServer server;
-    server.server().Get(R"(/p/(\d+))", [](const httplib::Request& request,
-                                          httplib::Response& response) {
-        const long n = std::stol(request.matches[1]);
-        response.set_content(links({"/p/" + std::to_string(2 * n + 1),
-                                    "/p/" + std::to_string(2 * n + 2)}),
-                             "text/html");
-    });
+    server.server().Get(
+        R"(/p/(\d+))", [](const httplib::Request& request, httplib::Response& response) {
+            const long n = std::stol(request.matches[1]);
+            response.set_content(
+                links({"/p/" + std::to_string(2 * n + 1), "/p/" + std::to_string(2 * n + 2)}),
+                "text/html");
+        });
     server.start();
 
     QTemporaryDir dir;
@@ -196,7 +199,8 @@ TEST(RunShutdown, ClosingDuringARunEndsTheProgramAndNoFurtherPageIsFetched) {
     QTest::qWait(300);
     EXPECT_EQ(server.requests().size(), fetched);
     // The private page folder went with the program.
-    EXPECT_TRUE(QDir(temp).isEmpty()) << QDir(temp).entryList().join(QLatin1Char(' ')).toStdString();
+    EXPECT_TRUE(QDir(temp).isEmpty())
+        << QDir(temp).entryList().join(QLatin1Char(' ')).toStdString();
 }
 
 } // namespace
