@@ -1,5 +1,8 @@
 #pragma once
 
+#include "crawl/CrawlStats.h"
+#include "crawl/URLMon.h"
+
 #include <QByteArray>
 #include <QList>
 #include <QSet>
@@ -41,6 +44,16 @@ public:
     // Visits one address: sets it up, downloads it into the page file, scans it
     // and deletes the file. True when the page was downloaded.
     bool CrawlPage(ListView& list, const QString& address, int fileNumber);
+
+    // How pages are fetched (time-outs); the command line and the tests change them.
+    DownloadSettings Download;
+    // The download service; its connections are kept from one page to the next.
+    URLMon Transfers;
+    // Where the time of the visits went.
+    CrawlStats Stats;
+    // How many runs of the start button are in progress (a stopped run winds down
+    // while the button already shows its start caption again).
+    int RunDepth = 0;
 
 private:
     Form1& m_form;
