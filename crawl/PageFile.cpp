@@ -97,11 +97,11 @@ int CreatePageFile(const QString& path) {
     // refuses anything that appears there in between.
     if (::unlink(native.constData()) != 0 && errno != ENOENT) {
         const int error = errno;
-        throw Failure(QStringLiteral("Cannot replace the page file ") + path + QStringLiteral(": ") +
-                      systemText(error));
+        throw Failure(QStringLiteral("Cannot replace the page file ") + path +
+                      QStringLiteral(": ") + systemText(error));
     }
-    const int fd = ::open(native.constData(),
-                          O_WRONLY | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC, 0600);
+    const int fd =
+        ::open(native.constData(), O_WRONLY | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC, 0600);
     if (fd < 0) {
         const int error = errno;
         throw Failure(QStringLiteral("Cannot create the page file ") + path + QStringLiteral(": ") +

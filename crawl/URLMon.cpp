@@ -154,8 +154,10 @@ DownloadResult URLMon::DownloadURLToFile(const QString& address, const QString& 
     h.errorText[0] = '\0';
     curl_easy_setopt(easy, CURLOPT_URL, url.constData());
     curl_easy_setopt(easy, CURLOPT_WRITEDATA, &sink);
-    curl_easy_setopt(easy, CURLOPT_CONNECTTIMEOUT, static_cast<long>(settings.connectTimeoutSeconds));
-    curl_easy_setopt(easy, CURLOPT_LOW_SPEED_LIMIT, static_cast<long>(settings.stallBytesPerSecond));
+    curl_easy_setopt(easy, CURLOPT_CONNECTTIMEOUT,
+                     static_cast<long>(settings.connectTimeoutSeconds));
+    curl_easy_setopt(easy, CURLOPT_LOW_SPEED_LIMIT,
+                     static_cast<long>(settings.stallBytesPerSecond));
     curl_easy_setopt(easy, CURLOPT_LOW_SPEED_TIME, static_cast<long>(settings.stallSeconds));
     curl_easy_setopt(easy, CURLOPT_MAXFILESIZE_LARGE,
                      static_cast<curl_off_t>(settings.maxPageBytes));

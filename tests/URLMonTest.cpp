@@ -1,8 +1,9 @@
 // The download service and the page file, against a real server on 127.0.0.1.
 
+#include "crawl/URLMon.h"
+
 #include "app/Failure.h"
 #include "crawl/PageFile.h"
-#include "crawl/URLMon.h"
 #include "tests/support/LoopbackServer.h"
 #include "tests/support/ScriptedShell.h"
 
