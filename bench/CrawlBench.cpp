@@ -101,8 +101,8 @@ public:
         const QString prefix = m_dir.path();
         QByteArray config = "daemon off;\nmaster_process off;\nworker_processes 1;\n"
                             "error_log " +
+                            QFile::encodeName(prefix) + "/error.log;\npid " +
                             QFile::encodeName(prefix) +
-                            "/error.log;\npid " + QFile::encodeName(prefix) +
                             "/nginx.pid;\n"
                             "events { worker_connections 256; }\nhttp {\n"
                             "  access_log off;\n  default_type text/html;\n"

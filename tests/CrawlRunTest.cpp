@@ -106,6 +106,10 @@ struct Unfruitful {
     const char* failure; // the reason reported for the visit; empty: downloaded
 };
 
+void PrintTo(const Unfruitful& c, std::ostream* os) {
+    *os << c.name;
+}
+
 class UnfruitfulVisit : public CrawlRun, public ::testing::WithParamInterface<Unfruitful> {};
 
 TEST_P(UnfruitfulVisit, RecordsNothingAndTheRunGoesOn) {
@@ -186,6 +190,10 @@ struct StopPoint {
     YieldPlace place;
     bool secondRecorded; // whether the second page's link made it in before the stop
 };
+
+void PrintTo(const StopPoint& c, std::ostream* os) {
+    *os << c.name;
+}
 
 class StopDuringSecondAddress : public CrawlRun, public ::testing::WithParamInterface<StopPoint> {};
 

@@ -78,6 +78,10 @@ struct Case {
     const char* deliveredFrom;
 };
 
+void PrintTo(const Case& c, std::ostream* os) {
+    *os << c.name;
+}
+
 const Case Cases[] = {
     {"Page", "/page", 0, "", Page, "/page"},
     {"UserAgent", "/ua", 0, "", "Orvelle/" ORVELLE_VERSION, "/ua"},
