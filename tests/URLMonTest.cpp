@@ -173,20 +173,6 @@ TEST_F(Download, OneConnectionServesTheRunUntilReleased) {
     EXPECT_NE(ports[3], ports[0]);
 }
 
-TEST_F(Download, LinkAtThePageFilePathIsReplacedNotFollowed) {
-    const QString target = dir.path() + QStringLiteral("/precious");
-    {
-        QFile file(target);
-        ASSERT_TRUE(file.open(QIODevice::WriteOnly));
-        file.write("precious");
-    }
-    ASSERT_TRUE(QFile::link(target, path));
-    ASSERT_TRUE(get(server.url("/page")).ok);
-    EXPECT_EQ(readAll(target), QByteArray("precious"));
-    EXPECT_FALSE(QFileInfo(path).isSymLink());
-    EXPECT_EQ(readAll(path).toStdString(), Page);
-}
-
 TEST_F(Download, PageFileThatCannotBeCreatedIsAFailureNotAFailedDownload) {
     path = dir.path() + QStringLiteral("/missing/HTML1.tmp");
     EXPECT_THROW(get(server.url("/page")), Failure);
