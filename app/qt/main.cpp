@@ -2,6 +2,7 @@
 #include "app/qt/ApplicationIcon.h"
 #include "app/qt/Form1View.h"
 #include "app/qt/QtShell.h"
+#include "crawl/PageFile.h"
 
 #include <QApplication>
 
@@ -14,6 +15,8 @@ int main(int argc, char** argv) {
     QApplication::setWindowIcon(ApplicationIcon());
 
     QtShell shell;
+    // Closing the window ends the program at once; the page folder goes first.
+    shell.setCleanup([] { RemovePageFolder(); });
     Form1 form(shell);
     Form1View view(form);
     shell.setParentWindow(&view);
