@@ -3,6 +3,7 @@
 #include "app/Form1.h"
 #include "app/qt/Form1View.h"
 #include "app/qt/QtShell.h"
+#include "crawl/PageFile.h"
 
 #include <QApplication>
 #include <QElapsedTimer>
@@ -23,7 +24,10 @@ struct Window {
 
     explicit Window(const QString& marker) {
         shell.setParentWindow(&view);
+        // As the program does: the page folder goes, then the marker tells the
+        // test that the clean-up ran.
         shell.setCleanup([marker] {
+            RemovePageFolder();
             QFile file(marker);
             if (file.open(QIODevice::WriteOnly))
                 file.write("cleaned up\n");

@@ -6,7 +6,7 @@
 // what ends a process: the real window with the real shell.
 //   --child-close-in-loop MARKER   closes the window while a long command yields
 //   --child-close-during-run MARKER URL   closes the window during an "Extract forever" run
-// The clean-up writes MARKER before the process ends.
+// The clean-up removes the page folder and writes MARKER before the process ends.
 constexpr const char* CloseInLoop = "--child-close-in-loop";
 constexpr const char* CloseDuringRun = "--child-close-during-run";
 

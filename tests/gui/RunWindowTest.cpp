@@ -182,6 +182,11 @@ TEST(RunShutdown, ClosingDuringARunEndsTheProgramAndNoFurtherPageIsFetched) {
     QProcessEnvironment environment = QProcessEnvironment::systemEnvironment();
     environment.insert(QStringLiteral("TMPDIR"), temp);
     environment.insert(QStringLiteral("TEMP"), temp);
+    // Qt's own runtime folder stays out of the folder under watch.
+    const QString runtime = dir.filePath(QStringLiteral("runtime"));
+    ASSERT_TRUE(QDir().mkpath(runtime));
+    QFile::setPermissions(runtime, QFile::ReadOwner | QFile::WriteOwner | QFile::ExeOwner);
+    environment.insert(QStringLiteral("XDG_RUNTIME_DIR"), runtime);
     const QString marker = dir.filePath(QStringLiteral("cleaned"));
 
     QProcess child;
