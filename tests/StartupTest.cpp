@@ -5,6 +5,7 @@
 #include "app/Form1.h"
 #include "app/Messages.h"
 #include "tests/support/CursorFileMaker.h"
+#include "tests/support/Files.h"
 #include "tests/support/ScriptedShell.h"
 
 #include <QDir>
@@ -79,14 +80,14 @@ TEST_F(FormLoadTest, WithoutCompanionFilesSetsUpTheWindowSilently) {
 }
 
 TEST_F(FormLoadTest, LoadsTheCustomPointerFromTheProgramsFolder) {
-    ASSERT_TRUE(WriteBytes(cursorPath(), MakeCursorFile(32, 6, 2)));
+    ASSERT_NO_FATAL_FAILURE(WriteBytes(cursorPath(), MakeCursorFile(32, 6, 2)));
     form.Form_Load();
     EXPECT_TRUE(shell.messages.empty());
     EXPECT_EQ(form.MouseIconPath(), cursorPath());
 }
 
 TEST_F(FormLoadTest, ADamagedPointerFileIsReportedAt106AndStartUpGoesOn) {
-    ASSERT_TRUE(WriteBytes(cursorPath(), MakeCursorFile(32, 6, 2).left(30)));
+    ASSERT_NO_FATAL_FAILURE(WriteBytes(cursorPath(), MakeCursorFile(32, 6, 2).left(30)));
     form.Form_Load();
     ASSERT_EQ(shell.messages.size(), 1u);
     EXPECT_EQ(shell.messages[0].text,
@@ -119,7 +120,7 @@ TEST_P(CursorFileTest, ReadsTheHotSpotOrRefusesTheFile) {
     const CursorCase& c = GetParam();
     QTemporaryDir dir;
     const QString path = dir.filePath(QStringLiteral("HAND-M.CUR"));
-    ASSERT_TRUE(WriteBytes(path, c.bytes));
+    ASSERT_NO_FATAL_FAILURE(WriteBytes(path, c.bytes));
     if (!c.valid) {
         try {
             ReadCursorFile(path);

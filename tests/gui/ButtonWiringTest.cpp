@@ -1,16 +1,12 @@
 #include "export/SaveComma.h"
 #include "export/SaveList.h"
 #include "tests/gui/WindowFixture.h"
+#include "tests/support/Files.h"
 
 #include <QFile>
 #include <QTest>
 
 namespace {
-
-QByteArray contents(const QString& path) {
-    QFile file(path);
-    return file.open(QIODevice::ReadOnly) ? file.readAll() : QByteArray();
-}
 
 class ButtonWiringTest : public WindowFixture {
 protected:
@@ -52,10 +48,11 @@ TEST_F(ButtonWiringTest, TheResultsButtonsCallTheirHandlers) {
     ScriptedShell quiet;
     SaveListviewProperlySpaced(quiet, form->ListView2, folder.filePath(QStringLiteral("s")));
     SaveListviewAsCommaDelimToFile(quiet, form->ListView2, folder.filePath(QStringLiteral("c")));
-    EXPECT_FALSE(contents(spaced).isEmpty());
-    EXPECT_EQ(contents(spaced), contents(folder.filePath(QStringLiteral("s"))));
-    EXPECT_EQ(contents(comma), contents(folder.filePath(QStringLiteral("c"))));
-    EXPECT_NE(contents(spaced), contents(comma));
+    EXPECT_TRUE(QFile::exists(spaced));
+    EXPECT_TRUE(QFile::exists(comma));
+    EXPECT_EQ(ReadBytes(spaced), ReadBytes(folder.filePath(QStringLiteral("s"))));
+    EXPECT_EQ(ReadBytes(comma), ReadBytes(folder.filePath(QStringLiteral("c"))));
+    EXPECT_NE(ReadBytes(spaced), ReadBytes(comma));
 
     click("PushButton3");
     EXPECT_TRUE(shell.clipboard.contains(QStringLiteral("http://b.example/page.html")));

@@ -1,6 +1,7 @@
 #include "app/Messages.h"
 #include "tests/gui/WindowFixture.h"
 #include "tests/support/CursorFileMaker.h"
+#include "tests/support/Files.h"
 
 #include <QPixmap>
 
@@ -12,7 +13,7 @@ protected:
 };
 
 TEST_F(StartupWindowTest, WithHandCursorFileTheHandIsThatPicture) {
-    ASSERT_TRUE(WriteBytes(cursorPath(), MakeCursorFile(32, 6, 2)));
+    ASSERT_NO_FATAL_FAILURE(WriteBytes(cursorPath(), MakeCursorFile(32, 6, 2)));
     start();
     EXPECT_TRUE(shell.messages.empty());
     form->setMousePointer(Form1::PointerCustom);
@@ -34,7 +35,7 @@ TEST_F(StartupWindowTest, WithoutHandCursorFileNothingIsAskedAndTheSystemHandSho
 }
 
 TEST_F(StartupWindowTest, ADamagedHandCursorFileIsReportedAndTheWindowStillShows) {
-    ASSERT_TRUE(WriteBytes(cursorPath(), QByteArray("MZ this is no cursor")));
+    ASSERT_NO_FATAL_FAILURE(WriteBytes(cursorPath(), QByteArray("MZ this is no cursor")));
     start();
     ASSERT_EQ(shell.messages.size(), 1u);
     EXPECT_TRUE(shell.messages[0].text.contains(QStringLiteral("Form1.Form_Load at line 106")));

@@ -1,6 +1,5 @@
 #include "tests/support/CursorFileMaker.h"
 
-#include <QFile>
 #include <QtEndian>
 
 namespace {
@@ -50,10 +49,4 @@ QByteArray MakeCursorFile(int size, int hotX, int hotY, quint32 argb, int type) 
         put32(out, argb); // BGRA in memory, bottom row first
     out.append(QByteArray(maskRow * size, '\0'));
     return out;
-}
-
-bool WriteBytes(const QString& path, const QByteArray& bytes) {
-    QFile file(path);
-    return file.open(QIODevice::WriteOnly | QIODevice::Truncate) &&
-           file.write(bytes) == bytes.size() && file.flush();
 }
