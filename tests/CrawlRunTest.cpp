@@ -4,6 +4,7 @@
 #include "app/Form1.h"
 #include "crawl/PageFile.h"
 #include "tests/support/LoopbackServer.h"
+#include "tests/support/RawServer.h"
 #include "tests/support/ScriptedShell.h"
 
 #include <QDir>
@@ -11,6 +12,8 @@
 #include <QFileInfo>
 #include <QTemporaryDir>
 #include <gtest/gtest.h>
+#include <iostream>
+#include <memory>
 #include <sys/stat.h>
 
 namespace {
@@ -100,7 +103,10 @@ TEST_F(CrawlRun, EmptyListSaysSoAndChangesNothing) {
 }
 
 // A listed address whose visit comes to nothing, followed by one that works: nothing
-// is recorded for the first, no message is shown, and the run goes on.
+// is recorded for the first, no message is shown, and the run goes on. The table
+// holds every kind of server that gives no page, hostile ones included; each gives
+// up after the short time-outs set here (1 s to connect, 1 s of stall), and how
+// long it took is written to the test's output.
 struct Unfruitful {
     const char* name;
     const char* failure; // the reason reported for the visit; empty: downloaded
@@ -112,17 +118,44 @@ void PrintTo(const Unfruitful& c, std::ostream* os) {
 
 class UnfruitfulVisit : public CrawlRun, public ::testing::WithParamInterface<Unfruitful> {};
 
+// The start of a page whose body the servers below break off.
+const std::string PartialPage = "HTTP/1.1 200 OK\r\nContent-Type: text/html\r\n"
+                                "Content-Length: 100000\r\n\r\n" +
+                                linksPage({"partial.html"});
+
 TEST_P(UnfruitfulVisit, RecordsNothingAndTheRunGoesOn) {
     const std::string name = GetParam().name;
     server.status("/NotFound", 404);
+    server.server().Get("/ServerError", [](const httplib::Request&, httplib::Response& res) {
+        res.status = 500;
+        res.set_content(linksPage({"error.html"}), "text/html");
+    });
     server.redirect("/RedirectToFile", "file://" + QFile::encodeName(temp.path()).toStdString());
+    server.redirect("/RedirectToPasswd", "file:///etc/passwd");
+    server.redirect("/RedirectToFtp", "ftp://127.0.0.1/");
+    server.redirect("/RedirectLoop", "/RedirectLoop");
     server.drip("/Stalled", linksPage({"never.html"}), std::chrono::milliseconds(300));
+    server.drip("/DripsEveryFewSeconds", linksPage({"never.html"}), std::chrono::seconds(2));
     server.page("/EmptyBody", "");
     server.page("/next", "");
     server.start();
+    form.extractLinks().Download.connectTimeoutSeconds = 1;
     form.extractLinks().Download.stallSeconds = 1;
     form.setCheck2(1);
-    if (name == "Refused") {
+    std::unique_ptr<RawServer> raw;
+    const std::pair<const char*, RawServer::Behaviour> rawServers[] = {
+        {"NeverAccepts", RawServer::Behaviour::NeverAccept},
+        {"NeverAnswers", RawServer::Behaviour::NeverAnswer},
+        {"ResetMidBody", RawServer::Behaviour::ResetMidBody},
+        {"ClosedMidBody", RawServer::Behaviour::CloseMidBody},
+    };
+    for (const auto& [rawName, behaviour] : rawServers) {
+        if (name == rawName)
+            raw = std::make_unique<RawServer>(behaviour, PartialPage);
+    }
+    if (raw) {
+        form.ListView1.Add(raw->url("/"));
+    } else if (name == "Refused") {
         LoopbackServer closed;
         closed.start();
         form.ListView1.Add(closed.url("/"));
@@ -140,15 +173,23 @@ TEST_P(UnfruitfulVisit, RecordsNothingAndTheRunGoesOn) {
         << shell.visits[0].failure.toStdString();
     EXPECT_EQ(shell.visits[0].failure.isEmpty(), !*GetParam().failure);
     EXPECT_EQ(lastRequest(), "/next");
+    RecordProperty("msToGiveUp", std::to_string(shell.visits[0].durationMs));
+    std::cout << "[ gave up  ] " << name << " after " << shell.visits[0].durationMs
+              << " ms: " << shell.visits[0].failure.toStdString() << std::endl;
 }
 
-INSTANTIATE_TEST_SUITE_P(Cases, UnfruitfulVisit,
-                         ::testing::Values(Unfruitful{"Refused", "onnect"},
-                                           Unfruitful{"NotFound", "HTTP 404"},
-                                           Unfruitful{"RedirectToFile", "file"},
-                                           Unfruitful{"Stalled", "too slow"},
-                                           Unfruitful{"EmptyBody", ""}),
-                         [](const auto& info) { return std::string(info.param.name); });
+INSTANTIATE_TEST_SUITE_P(
+    Cases, UnfruitfulVisit,
+    ::testing::Values(Unfruitful{"Refused", "onnect"}, Unfruitful{"NeverAccepts", "Timeout"},
+                      Unfruitful{"NeverAnswers", "too slow"},
+                      Unfruitful{"DripsEveryFewSeconds", "too slow"},
+                      Unfruitful{"Stalled", "too slow"}, Unfruitful{"ResetMidBody", "reset"},
+                      Unfruitful{"ClosedMidBody", "closed"}, Unfruitful{"NotFound", "HTTP 404"},
+                      Unfruitful{"ServerError", "HTTP 500"},
+                      Unfruitful{"RedirectLoop", "redirects"}, Unfruitful{"RedirectToFile", "file"},
+                      Unfruitful{"RedirectToPasswd", "file"}, Unfruitful{"RedirectToFtp", "ftp"},
+                      Unfruitful{"EmptyBody", ""}),
+    [](const auto& info) { return std::string(info.param.name); });
 
 TEST_F(CrawlRun, ResultsAccumulateAndALinkIsListedUnderEachListedAddress) {
     server.page("/a", linksPage({"x.html", "shared.html", "x.html"}));

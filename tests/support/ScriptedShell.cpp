@@ -101,7 +101,9 @@ std::vector<QString> ScriptedShell::messageTexts() const {
 }
 
 void ScriptedShell::visitStarted(const QString& address) {
-    visits.push_back({address, {}, false});
+    if (!m_clock.isValid())
+        m_clock.start();
+    visits.push_back({address, {}, false, m_clock.nsecsElapsed()});
 }
 
 void ScriptedShell::visitEnded(const QString& address, const QString& failure) {
@@ -109,6 +111,7 @@ void ScriptedShell::visitEnded(const QString& address, const QString& failure) {
         if (it->address == address && !it->ended) {
             it->failure = failure;
             it->ended = true;
+            it->durationMs = (m_clock.nsecsElapsed() - it->startedNs) / 1'000'000;
             return;
         }
     }

@@ -3,6 +3,7 @@
 #include "app/CommonDialog.h"
 #include "app/Shell.h"
 
+#include <QElapsedTimer>
 #include <QString>
 #include <deque>
 #include <functional>
@@ -56,12 +57,14 @@ public:
 
     bool programEnded = false;
 
-    // Page visits as the run reported them: the address, and the reason of a
-    // failed one (empty when the page was downloaded).
+    // Page visits as the run reported them: the address, the reason of a failed
+    // one (empty when the page was downloaded), and how long the visit took.
     struct Visit {
         QString address;
         QString failure;
         bool ended = false;
+        qint64 startedNs = 0;
+        qint64 durationMs = -1;
     };
     std::vector<Visit> visits;
 
@@ -91,4 +94,5 @@ private:
 
     std::multimap<std::pair<YieldPlace, int>, std::function<void()>> m_actions;
     std::multimap<YieldPlace, std::function<void()>> m_everyActions;
+    QElapsedTimer m_clock;
 };
