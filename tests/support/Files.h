@@ -3,7 +3,6 @@
 #include <QByteArray>
 #include <QFile>
 #include <QString>
-
 #include <gtest/gtest.h>
 
 // Real files for tests: whole contents in and out.
