@@ -33,7 +33,7 @@ QByteArray renderSpaced(const ListView& list) {
             width = std::max(width, cell(j, k).size());
         widths[k - 1] = width;
     }
-    auto padded = [&](const QString& text, int k) {
+    auto padded = [&](const QString& text, int k) -> QString {
         return text +
                QString(std::max<qsizetype>(widths[k - 1] - text.size(), 0), QLatin1Char(' ')) +
                QLatin1Char('\t');
