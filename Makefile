@@ -4,7 +4,7 @@ BUILD_TYPE ?= RelWithDebInfo
 JOBS       ?= $(shell nproc)
 CTEST_ENV  := QT_QPA_PLATFORM=offscreen
 
-.PHONY: all deps configure build run test bench format clean
+.PHONY: all deps configure build run test test-heavy test-sanitize bench format clean
 
 all: build
 
@@ -29,10 +29,27 @@ run: build
 test: build
 	cd $(BUILD) && $(CTEST_ENV) ctest --output-on-failure -j $(JOBS) -LE heavy
 
+test-heavy: build
+	cd $(BUILD) && $(CTEST_ENV) ctest --output-on-failure -L heavy --no-tests=ignore
+
+# The suite without the heavy cases, under AddressSanitizer and UndefinedBehaviorSanitizer.
+SANITIZE_BUILD ?= build-sanitize
+
+test-sanitize: deps
+	cmake -S . -B $(SANITIZE_BUILD) -DCMAKE_BUILD_TYPE=Debug -DORVELLE_SANITIZE=ON -DORVELLE_BUILD_BENCH=OFF
+	cmake --build $(SANITIZE_BUILD) -j $(JOBS)
+	cd $(SANITIZE_BUILD) && $(CTEST_ENV) ASAN_OPTIONS=detect_leaks=1 UBSAN_OPTIONS=print_stacktrace=1 \
+	  ctest --output-on-failure -j $(JOBS) -LE heavy
+
+BENCH_BUILD ?= build-bench
+
 bench: deps
-	cmake -S . -B $(BUILD) -DCMAKE_BUILD_TYPE=Release
-	cmake --build $(BUILD) -j $(JOBS) --target benches
-	@for b in $(BUILD)/bench/bench_*; do echo "== $$b"; $$b || exit 1; done
+	cmake -S . -B $(BENCH_BUILD) -DCMAKE_BUILD_TYPE=Release -DORVELLE_BUILD_TESTS=OFF
+	cmake --build $(BENCH_BUILD) -j $(JOBS) --target benches
+	@for b in $(BENCH_BUILD)/bench/bench_*; do \
+	  [ -f "$$b" ] && [ -x "$$b" ] || continue; \
+	  echo "== $$(basename $$b)"; "$$b" || exit 1; \
+	done
 
 format:
 	clang-format -i $$(git ls-files '*.cpp' '*.h')
