@@ -8,7 +8,6 @@
 #include <QFileDialog>
 #include <QInputDialog>
 #include <QMessageBox>
-#include <QRegularExpression>
 #include <cstdlib>
 
 QString QtShell::displayText(const QString& text) {
@@ -45,14 +44,29 @@ QString QtShell::inputBox(const QString& prompt, const QString& title) {
 }
 
 QStringList QtShell::nameFilters(const CommonDialog& dialog) {
+    // Qt takes a filter's patterns from the parentheses at its end: a description
+    // that already shows its pattern, as "Text Files (*.txt)" does, gets the Qt
+    // pattern in their place rather than a second pair. "*.*" becomes "*", since
+    // many files here have no extension.
     QStringList filters;
     for (const auto& [description, pattern] : dialog.FilterPairs()) {
-        QString qtPattern = pattern;
+        QString qtPattern = pattern.trimmed();
         qtPattern.replace(QStringLiteral("*.*"), QStringLiteral("*"));
         qtPattern.replace(QLatin1Char(';'), QLatin1Char(' '));
-        filters.append(description + QStringLiteral(" (") + qtPattern + QLatin1Char(')'));
+        QString label = description.trimmed();
+        const QString shown = QLatin1Char('(') + pattern.trimmed() + QLatin1Char(')');
+        if (label.endsWith(shown))
+            label = label.chopped(shown.size()).trimmed();
+        filters.append(label + QStringLiteral(" (") + qtPattern + QLatin1Char(')'));
     }
     return filters;
+}
+
+void QtShell::setFilters(QFileDialog& box, const CommonDialog& dialog) {
+    const QStringList filters = nameFilters(dialog);
+    box.setNameFilters(filters);
+    if (!filters.isEmpty())
+        box.selectNameFilter(filters.constFirst());
 }
 
 void QtShell::showOpen(CommonDialog& dialog) {
@@ -60,8 +74,7 @@ void QtShell::showOpen(CommonDialog& dialog) {
     box.setAcceptMode(QFileDialog::AcceptOpen);
     // One existing or typed name: a missing file gets "File not found" from the command.
     box.setFileMode(QFileDialog::AnyFile);
-    box.setNameFilters(nameFilters(dialog));
-    box.setOption(QFileDialog::DontConfirmOverwrite, true);
+    setFilters(box, dialog);
     dialog.FileName.clear();
     if (box.exec() == QDialog::Accepted && !box.selectedFiles().isEmpty())
         dialog.FileName = box.selectedFiles().constFirst();
@@ -71,7 +84,7 @@ void QtShell::showSave(CommonDialog& dialog) {
     QFileDialog box(m_parent, dialog.DialogTitle);
     box.setAcceptMode(QFileDialog::AcceptSave);
     box.setFileMode(QFileDialog::AnyFile);
-    box.setNameFilters(nameFilters(dialog));
+    setFilters(box, dialog);
     // The commands ask before replacing a file; the dialog must not ask as well.
     box.setOption(QFileDialog::DontConfirmOverwrite, true);
     dialog.FileName.clear();

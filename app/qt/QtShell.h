@@ -4,6 +4,7 @@
 
 #include <functional>
 
+class QFileDialog;
 class QWidget;
 
 // The Shell of the desktop window: Qt's message boxes, input prompt, file
@@ -32,6 +33,9 @@ public:
     static QStringList nameFilters(const CommonDialog& dialog);
 
 private:
+    // The dialog's filters, the first one chosen.
+    static void setFilters(QFileDialog& box, const CommonDialog& dialog);
+
     QWidget* m_parent = nullptr;
     std::function<void()> m_cleanup;
 };

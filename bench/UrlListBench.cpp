@@ -1,0 +1,49 @@
+#include "app/CommonDialog.h"
+#include "app/Shell.h"
+#include "lists/FileToList.h"
+#include "lists/ListView.h"
+
+#include <QFile>
+#include <QTemporaryDir>
+#include <benchmark/benchmark.h>
+
+namespace {
+class QuietShell : public Shell {
+public:
+    int messageBox(const QString&, int, const QString&) override { return 1; }
+    QString inputBox(const QString&, const QString&) override { return {}; }
+    void showOpen(CommonDialog& dialog) override { dialog.FileName.clear(); }
+    void showSave(CommonDialog& dialog) override { dialog.FileName.clear(); }
+    bool clipboardClear() override { return true; }
+    bool clipboardSetText(const QString&) override { return true; }
+    void yield(YieldPlace) override {}
+    void endProgram() override {}
+};
+} // namespace
+
+// "Load URL List From File" with a list of a million addresses, CR LF line ends.
+static void BM_LoadUrlListFile(benchmark::State& state) {
+    QTemporaryDir dir;
+    const QString path = dir.filePath(QStringLiteral("urls.txt"));
+    {
+        QFile file(path);
+        if (!file.open(QIODevice::WriteOnly)) {
+            state.SkipWithError("cannot write the list");
+            return;
+        }
+        QByteArray bytes;
+        for (int i = 0; i < state.range(0); ++i)
+            bytes += "www.site" + QByteArray::number(i) + ".example/index.html\r\n";
+        file.write(bytes);
+    }
+    QuietShell shell;
+    for (auto _ : state) {
+        ListView list;
+        LoadFileToListview(shell, list, path);
+        benchmark::DoNotOptimize(list.Count());
+    }
+    state.SetItemsProcessed(state.iterations() * state.range(0));
+}
+BENCHMARK(BM_LoadUrlListFile)->Arg(1'000'000)->Unit(benchmark::kMillisecond);
+
+BENCHMARK_MAIN();
