@@ -1,13 +1,11 @@
 #include "cli/AddressInput.h"
 
 #include "app/Failure.h"
-#include "app/Messages.h"
 #include "cli/CliShell.h"
+#include "lists/FileToList.h"
 #include "lists/ListView.h"
 
-#include <QFile>
-#include <QTemporaryFile>
-#include <cstdio>
+#include <unistd.h>
 
 namespace {
 
@@ -25,88 +23,8 @@ void addUnlessBlank(ListView& list, const QString& address) {
         list.Add(address);
 }
 
-// Appends the lines of the file at path to list, by the rules of "Load URL List
-// From File": a line ends at CR, CR LF or LF; a missing file gives "File not found".
-void loadUrlListFile(CliShell& shell, ListView& list, const QString& path) {
-    if (!FileExists(path)) {
-        MsgBox(shell, QStringLiteral("File not found"));
-        return;
-    }
-    QFile file(path);
-    if (!file.open(QIODevice::ReadOnly))
-        throw Failure(file.errorString());
-    const QString text = QString::fromLocal8Bit(file.readAll());
-    if (file.error() != QFileDevice::NoError)
-        throw Failure(file.errorString());
-    QString line;
-    for (qsizetype i = 0; i < text.size(); ++i) {
-        const QChar c = text[i];
-        if (c == QLatin1Char('\r')) {
-            list.Add(line);
-            line.clear();
-            if (i + 1 < text.size() && text[i + 1] == QLatin1Char('\n'))
-                ++i;
-        } else if (c == QLatin1Char('\n')) {
-            list.Add(line);
-            line.clear();
-            // An LF at the very end leaves an empty last item.
-            if (i + 1 == text.size())
-                list.Add(QString());
-        } else {
-            line += c;
-        }
-    }
-    if (!line.isEmpty())
-        list.Add(line);
-}
-
-// Standard input, copied whole into a temporary file, so that it is read by the
-// same routine as any URL list file.
-bool copyStandardInput(QTemporaryFile& copy, QString* error) {
-    QFile in;
-    if (!in.open(stdin, QIODevice::ReadOnly)) {
-        *error = in.errorString();
-        return false;
-    }
-    if (!copy.open()) {
-        *error = copy.errorString();
-        return false;
-    }
-    char buffer[65536];
-    for (;;) {
-        const qint64 n = in.read(buffer, sizeof buffer);
-        if (n < 0) {
-            *error = in.errorString();
-            return false;
-        }
-        if (n == 0)
-            break;
-        if (copy.write(buffer, n) != n) {
-            *error = copy.errorString();
-            return false;
-        }
-    }
-    if (!copy.flush()) {
-        *error = copy.errorString();
-        return false;
-    }
-    copy.close();
-    return true;
-}
-
 bool loadInput(CliShell& shell, const QString& input, ListView& urlList, QString* error) {
     const bool standardInput = input == QStringLiteral("-");
-    const QString name = standardInput ? QStringLiteral("standard input") : input;
-    QTemporaryFile copy;
-    QString path = input;
-    if (standardInput) {
-        if (!copyStandardInput(copy, error)) {
-            *error = name + QStringLiteral(": ") + *error;
-            return false;
-        }
-        path = copy.fileName();
-    }
-
     QString notice;
     shell.onNotice = [&](const QString& text) {
         if (notice.isEmpty())
@@ -115,7 +33,10 @@ bool loadInput(CliShell& shell, const QString& input, ListView& urlList, QString
     ListView lines;
     QString failure;
     try {
-        loadUrlListFile(shell, lines, path);
+        if (standardInput)
+            ReadUrlList(STDIN_FILENO, [&](const QString& item) { lines.Add(item); });
+        else
+            LoadFileToListview(shell, lines, input);
     } catch (const Failure& f) {
         failure = f.description();
     } catch (...) {
@@ -128,7 +49,8 @@ bool loadInput(CliShell& shell, const QString& input, ListView& urlList, QString
     else if (!notice.isEmpty() && failure.isEmpty())
         failure = CliShell::terminalText(notice);
     if (!failure.isEmpty()) {
-        *error = name + QStringLiteral(": ") + failure;
+        *error = (standardInput ? QStringLiteral("standard input") : input) + QStringLiteral(": ") +
+                 failure;
         return false;
     }
     for (int i = 1; i <= lines.Count(); ++i)

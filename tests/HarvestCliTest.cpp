@@ -16,6 +16,7 @@
 #include <netinet/in.h>
 #include <poll.h>
 #include <string>
+#include <sys/ioctl.h>
 #include <sys/resource.h>
 #include <sys/socket.h>
 #include <sys/stat.h>
@@ -132,13 +133,13 @@ protected:
         s_server->page("/a.html", R"(<a href="c.html">C</a> <img src="pic.png">)");
         s_server->page("/b.html", R"(<a href="a.html">A</a>)");
         s_server->page("/c.html", "no links here");
-        s_server->server().Get(R"(/g/(\d+))", [](const httplib::Request& req,
-                                                 httplib::Response& res) {
-            const long long n = std::stoll(req.matches[1]);
-            res.set_content("<a href=\"/g/" + std::to_string(2 * n) + "\">l</a><a href=\"/g/" +
-                                std::to_string(2 * n + 1) + "\">r</a>",
-                            "text/html");
-        });
+        s_server->server().Get(
+            R"(/g/(\d+))", [](const httplib::Request& req, httplib::Response& res) {
+                const long long n = std::stoll(req.matches[1]);
+                res.set_content("<a href=\"/g/" + std::to_string(2 * n) + "\">l</a><a href=\"/g/" +
+                                    std::to_string(2 * n + 1) + "\">r</a>",
+                                "text/html");
+            });
         s_server->server().Get("/slow", [](const httplib::Request&, httplib::Response& res) {
             for (int i = 0; i < 200 && !s_stop; ++i)
                 std::this_thread::sleep_for(std::chrono::milliseconds(50));
@@ -217,8 +218,13 @@ INSTANTIATE_TEST_SUITE_P(
                 {"{}/logo.png", "{}/pic.png"},
                 ""},
         // Newest first: "/" then b.html, then the limit.
-        CliCase{"MaxPagesInForever", {"--forever", "-n", "2", "{}/"}, "", 0, Format::Lines,
-                SiteResults, ""},
+        CliCase{"MaxPagesInForever",
+                {"--forever", "-n", "2", "{}/"},
+                "",
+                0,
+                Format::Lines,
+                SiteResults,
+                ""},
         CliCase{"MaxPagesOverListedAddresses",
                 {"--max-pages=1", "{}/", "{}/a.html"},
                 "",
@@ -241,14 +247,23 @@ INSTANTIATE_TEST_SUITE_P(
                 Format::Lines,
                 {"{}/c.html", "{}/a.html"},
                 ""},
-        CliCase{"SpacedToStandardOutput", {"--format", "spaced", "{}/"}, "", 0, Format::Spaced,
-                SiteResults, ""},
-        CliCase{"CommaToStandardOutput", {"--format=comma", "{}/"}, "", 0, Format::Comma,
-                SiteResults, ""},
-        CliCase{"CommaOfNoResults", {"--format=comma", "{}/c.html"}, "", 0, Format::Comma, {},
+        CliCase{"SpacedToStandardOutput",
+                {"--format", "spaced", "{}/"},
+                "",
+                0,
+                Format::Spaced,
+                SiteResults,
                 ""},
-        CliCase{"SpacedOfNoResults", {"--format=spaced", "{}/c.html"}, "", 0, Format::Spaced,
-                {}, ""},
+        CliCase{"CommaToStandardOutput",
+                {"--format=comma", "{}/"},
+                "",
+                0,
+                Format::Comma,
+                SiteResults,
+                ""},
+        CliCase{"CommaOfNoResults", {"--format=comma", "{}/c.html"}, "", 0, Format::Comma, {}, ""},
+        CliCase{
+            "SpacedOfNoResults", {"--format=spaced", "{}/c.html"}, "", 0, Format::Spaced, {}, ""},
         CliCase{"FailedDownloadIsNoError",
                 {"{}/missing", "{}/b.html"},
                 "",
@@ -256,27 +271,67 @@ INSTANTIATE_TEST_SUITE_P(
                 Format::Lines,
                 {"{}/a.html"},
                 "failed: {}/missing: "},
-        CliCase{"QuietSaysNothing", {"-q", "{}/missing", "{}/b.html"}, "", 0, Format::Lines,
-                {"{}/a.html"}, ""},
-        CliCase{"StallTimeout", {"--timeout", "1", "{}/slow"}, "", 0, Format::Lines, {},
+        CliCase{"QuietSaysNothing",
+                {"-q", "{}/missing", "{}/b.html"},
+                "",
+                0,
+                Format::Lines,
+                {"{}/a.html"},
+                ""},
+        CliCase{"StallTimeout",
+                {"--timeout", "1", "{}/slow"},
+                "",
+                0,
+                Format::Lines,
+                {},
                 "failed: {}/slow: "},
         // Usage errors: nothing written, status 2.
         CliCase{"NoAddresses", {}, "", 2, Format::Lines, {}, "no addresses given"},
-        CliCase{"OnlyBlankAddresses", {"-i", "-", "  "}, "\n \r\n\t\n", 2, Format::Lines, {},
+        CliCase{"OnlyBlankAddresses",
+                {"-i", "-", "  "},
+                "\n \r\n\t\n",
+                2,
+                Format::Lines,
+                {},
                 "no addresses given"},
-        CliCase{"MissingInputFile", {"-i", "/nonexistent/urls.txt", "{}/"}, "", 2,
-                Format::Lines, {}, "/nonexistent/urls.txt: file not found"},
-        CliCase{"UnknownOption", {"--depth", "3", "{}/"}, "", 2, Format::Lines, {},
+        CliCase{"MissingInputFile",
+                {"-i", "/nonexistent/urls.txt", "{}/"},
+                "",
+                2,
+                Format::Lines,
+                {},
+                "/nonexistent/urls.txt: file not found"},
+        CliCase{"UnknownOption",
+                {"--depth", "3", "{}/"},
+                "",
+                2,
+                Format::Lines,
+                {},
                 "Unknown option 'depth'"},
-        CliCase{"UnknownFormat", {"--format", "csv", "{}/"}, "", 2, Format::Lines, {},
+        CliCase{"UnknownFormat",
+                {"--format", "csv", "{}/"},
+                "",
+                2,
+                Format::Lines,
+                {},
                 "unknown format 'csv'"},
-        CliCase{"MaxPagesNotANumber", {"-n", "ten", "{}/"}, "", 2, Format::Lines, {},
-                "--max-pages"},
+        CliCase{
+            "MaxPagesNotANumber", {"-n", "ten", "{}/"}, "", 2, Format::Lines, {}, "--max-pages"},
         CliCase{"TimeoutZero", {"--timeout", "0", "{}/"}, "", 2, Format::Lines, {}, "--timeout"},
-        CliCase{"ConnectTimeoutMissing", {"{}/", "--connect-timeout"}, "", 2, Format::Lines, {},
+        CliCase{"ConnectTimeoutMissing",
+                {"{}/", "--connect-timeout"},
+                "",
+                2,
+                Format::Lines,
+                {},
                 "Missing value after '--connect-timeout'"},
-        CliCase{"OutputFolderMissing", {"-o", "/nonexistent/out.txt", "{}/"}, "", 1,
-                Format::Lines, {}, "cannot write /nonexistent/out.txt"}),
+        CliCase{"OutputFolderMissing",
+                {"-o", "/nonexistent/out.txt", "{}/"},
+                "",
+                1,
+                Format::Lines,
+                {},
+                "cannot write /nonexistent/out.txt"}),
     [](const ::testing::TestParamInfo<CliCase>& info) { return std::string(info.param.name); });
 
 TEST_F(HarvestCli, HelpAndVersionGoToStandardOutput) {
@@ -294,7 +349,8 @@ TEST_F(HarvestCli, HelpAndVersionGoToStandardOutput) {
 TEST_F(HarvestCli, OutputFileReplacedInEachFormat) {
     QTemporaryDir dir;
     const std::string path = dir.filePath(QStringLiteral("results.txt")).toStdString();
-    for (auto [name, format] : {std::pair{"lines", Format::Lines}, {"spaced", Format::Spaced},
+    for (auto [name, format] : {std::pair{"lines", Format::Lines},
+                                {"spaced", Format::Spaced},
                                 {"comma", Format::Comma}}) {
         {
             QFile old(QString::fromStdString(path));
@@ -320,17 +376,17 @@ TEST_F(HarvestCli, OutputThatCannotBeWrittenLeavesTheOldFile) {
         ASSERT_TRUE(old.open(QIODevice::WriteOnly));
         old.write("old results\n");
     }
-    const Outcome o =
-        harvest({"--format", "spaced", "-F", "-n", "10", "-o", path.toStdString(),
-                 expand("{}/g/1")},
-                {},
-                [](QProcess& p) {
-                    p.setChildProcessModifier([] {
-                        struct rlimit limit {512, 512};
-                        setrlimit(RLIMIT_FSIZE, &limit);
-                        signal(SIGXFSZ, SIG_IGN);
-                    });
-                });
+    const Outcome o = harvest(
+        {"--format", "spaced", "-F", "-n", "10", "-o", path.toStdString(), expand("{}/g/1")}, {},
+        [](QProcess& p) {
+            p.setChildProcessModifier([] {
+                struct rlimit limit {
+                    512, 512
+                };
+                setrlimit(RLIMIT_FSIZE, &limit);
+                signal(SIGXFSZ, SIG_IGN);
+            });
+        });
     EXPECT_EQ(o.exitCode, 1);
     EXPECT_NE(o.err.find("cannot write " + path.toStdString()), std::string::npos) << o.err;
     QFile old(path);
@@ -389,9 +445,9 @@ TEST_F(HarvestCli, CtrlCStillWritesTheOutputFile) {
     QProcess process;
     useTemporaryFolder(process, temp);
     const size_t before = s_server->requests().size();
-    process.start(HarvestPath, {QStringLiteral("--forever"), QStringLiteral("--format=comma"),
-                                QStringLiteral("-o"), path,
-                                QString::fromStdString(expand("{}/g/1"))});
+    process.start(HarvestPath,
+                  {QStringLiteral("--forever"), QStringLiteral("--format=comma"),
+                   QStringLiteral("-o"), path, QString::fromStdString(expand("{}/g/1"))});
     ASSERT_TRUE(process.waitForStarted());
     const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(30);
     while (s_server->requests().size() < before + 5 && std::chrono::steady_clock::now() < deadline)
@@ -409,23 +465,43 @@ TEST_F(HarvestCli, CtrlCStillWritesTheOutputFile) {
     EXPECT_NE(written[written.size() - 3], ',') << written;
 }
 
-// A pipe with no reader keeps the program waiting to write its results; the first
-// Ctrl-C only asks for a stop, the second ends it at once.
+// Standard output is a pipe that nobody reads: once it is full the program waits
+// to write its results, and yields no more. The first Ctrl-C only asks for a stop
+// there; the second ends the program at once.
 TEST_F(HarvestCli, SecondCtrlCEndsAtOnce) {
     QTemporaryDir temp;
     const QString fifo = temp.filePath(QStringLiteral("fifo"));
-    ASSERT_EQ(mkfifo(QFile::encodeName(fifo).constData(), 0600), 0);
+    const QByteArray native = QFile::encodeName(fifo);
+    ASSERT_EQ(mkfifo(native.constData(), 0600), 0);
+    const int reader = open(native.constData(), O_RDONLY | O_NONBLOCK);
+    ASSERT_GE(reader, 0);
+    const int capacity = fcntl(reader, F_SETPIPE_SZ, 4096);
+    ASSERT_GT(capacity, 0);
     QProcess process;
     useTemporaryFolder(process, temp);
-    process.start(HarvestPath, {QStringLiteral("-o"), fifo, QString::fromStdString(expand("{}/"))});
+    process.setStandardOutputFile(fifo);
+    process.start(HarvestPath, {QStringLiteral("-F"), QString::fromStdString(expand("{}/g/1"))});
     ASSERT_TRUE(process.waitForStarted());
+
+    // Full, and no more pages asked for: the program hangs in its write.
+    const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(30);
+    size_t requests = 0;
+    for (int quiet = 0; quiet < 5 && std::chrono::steady_clock::now() < deadline;) {
+        std::this_thread::sleep_for(std::chrono::milliseconds(100));
+        int queued = 0;
+        ioctl(reader, FIONREAD, &queued);
+        const size_t now = s_server->requests().size();
+        quiet = queued >= capacity && now == requests ? quiet + 1 : 0;
+        requests = now;
+    }
     const pid_t pid = static_cast<pid_t>(process.processId());
-    EXPECT_FALSE(process.waitForFinished(1000));
     ::kill(pid, SIGINT);
     EXPECT_FALSE(process.waitForFinished(500)) << "the first Ctrl-C ended the program";
     ::kill(pid, SIGINT);
     const Outcome o = finish(process);
+    EXPECT_EQ(o.status, QProcess::NormalExit);
     EXPECT_EQ(o.exitCode, 130);
+    close(reader);
 }
 
 // The accept queue of a socket that listens with a backlog of 0 fills with one

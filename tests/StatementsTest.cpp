@@ -1,16 +1,15 @@
+#include "app/Statements.h"
+
 #include "app/Failure.h"
 #include "app/Messages.h"
 #include "app/Pacer.h"
-#include "app/Statements.h"
 #include "tests/support/ScriptedShell.h"
 
 #include <QDir>
 #include <QElapsedTimer>
 #include <QFile>
 #include <QTemporaryDir>
-
 #include <gtest/gtest.h>
-
 #include <stdexcept>
 
 namespace {
@@ -19,7 +18,9 @@ const QString Support = QStringLiteral("Please email screenshot of this message 
                         QStringLiteral(ORVELLE_SUPPORT_EMAIL);
 
 // A routine without failure handling of its own: its failure goes to the caller.
-void passingRoutine() { throw Failure(QStringLiteral("File not found"), 53); }
+void passingRoutine() {
+    throw Failure(QStringLiteral("File not found"), 53);
+}
 
 TEST(ApplicationError, ShowsFourLinesWithTheFailingStatement) {
     ScriptedShell shell;
@@ -69,10 +70,9 @@ TEST(ApplicationError, EveryFailingStatementGivesOneDialogAndOtherExceptionsAreD
     for (int n = 0; n < 3; ++n)
         s.run(222, [] { throw std::runtime_error("disk full"); });
     ASSERT_EQ(shell.messages.size(), 3u);
-    EXPECT_EQ(shell.messages[2].text,
-              QStringLiteral("disk full\r\nin Quillmere2021/08/31.SaveList."
-                             "SaveListviewProperlySpaced at line 222\r\r") +
-                  Support);
+    EXPECT_EQ(shell.messages[2].text, QStringLiteral("disk full\r\nin Quillmere2021/08/31.SaveList."
+                                                     "SaveListviewProperlySpaced at line 222\r\r") +
+                                          Support);
 }
 
 TEST(ApplicationError, InterceptedFailureIsNotReportedAndEndsTheRoutine) {

@@ -4,12 +4,13 @@
 #include "tests/support/ScriptedShell.h"
 
 #include <QSignalSpy>
-
 #include <gtest/gtest.h>
 
 namespace {
 
-QStringList texts(const ListView& list) { return list.Texts(); }
+QStringList texts(const ListView& list) {
+    return list.Texts();
+}
 
 void fill(ListView& list, const QStringList& items) {
     for (const QString& item : items)
@@ -73,7 +74,8 @@ protected:
     Form1 form{shell};
 
     void SetUp() override {
-        fill(form.ListView1, {QStringLiteral("one"), QStringLiteral("two"), QStringLiteral("three")});
+        fill(form.ListView1,
+             {QStringLiteral("one"), QStringLiteral("two"), QStringLiteral("three")});
         fill(form.ListView2, {QStringLiteral("r1"), QStringLiteral("r2")});
     }
 };
@@ -159,17 +161,25 @@ TEST_P(HoverRule, SetsThePointerButKeepsTheHourglassExceptOverStart) {
 }
 
 using C = Form1::Control;
-INSTANTIATE_TEST_SUITE_P(
-    Controls, HoverRule,
-    ::testing::Values(HoverCase{"Form", C::Form, 0, 11}, HoverCase{"ListView1", C::ListView1, 0, 11},
-                      HoverCase{"ListView2", C::ListView2, 0, 11}, HoverCase{"Frame1", C::Frame1, 0, 11},
-                      HoverCase{"Option1", C::Option1, 0, 11}, HoverCase{"Check2", C::Check2, 0, 11},
-                      HoverCase{"PushButton2", C::PushButton2, 99, 11}, HoverCase{"PushButton5", C::PushButton5, 99, 11},
-                      HoverCase{"PushButton9", C::PushButton9, 99, 11}, HoverCase{"PushButton11", C::PushButton11, 99, 11},
-                      HoverCase{"PushButton13", C::PushButton13, 99, 11}, HoverCase{"PushButton6", C::PushButton6, 99, 11},
-                      HoverCase{"PushButton1", C::PushButton1, 99, 11}, HoverCase{"PushButton3", C::PushButton3, 99, 11},
-                      HoverCase{"PushButton7", C::PushButton7, 99, 99}),
-    [](const ::testing::TestParamInfo<HoverCase>& info) { return std::string(info.param.name); });
+INSTANTIATE_TEST_SUITE_P(Controls, HoverRule,
+                         ::testing::Values(HoverCase{"Form", C::Form, 0, 11},
+                                           HoverCase{"ListView1", C::ListView1, 0, 11},
+                                           HoverCase{"ListView2", C::ListView2, 0, 11},
+                                           HoverCase{"Frame1", C::Frame1, 0, 11},
+                                           HoverCase{"Option1", C::Option1, 0, 11},
+                                           HoverCase{"Check2", C::Check2, 0, 11},
+                                           HoverCase{"PushButton2", C::PushButton2, 99, 11},
+                                           HoverCase{"PushButton5", C::PushButton5, 99, 11},
+                                           HoverCase{"PushButton9", C::PushButton9, 99, 11},
+                                           HoverCase{"PushButton11", C::PushButton11, 99, 11},
+                                           HoverCase{"PushButton13", C::PushButton13, 99, 11},
+                                           HoverCase{"PushButton6", C::PushButton6, 99, 11},
+                                           HoverCase{"PushButton1", C::PushButton1, 99, 11},
+                                           HoverCase{"PushButton3", C::PushButton3, 99, 11},
+                                           HoverCase{"PushButton7", C::PushButton7, 99, 99}),
+                         [](const ::testing::TestParamInfo<HoverCase>& info) {
+                             return std::string(info.param.name);
+                         });
 
 TEST(Form1State, OptionButtonsAreMutuallyExclusive) {
     ScriptedShell shell;
