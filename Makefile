@@ -46,9 +46,11 @@ BENCH_BUILD ?= build-bench
 bench: deps
 	cmake -S . -B $(BENCH_BUILD) -DCMAKE_BUILD_TYPE=Release -DORVELLE_BUILD_TESTS=OFF
 	cmake --build $(BENCH_BUILD) -j $(JOBS) --target benches
+	@scripts/bench-corpus $(BENCH_BUILD)/bench-corpus.html
 	@for b in $(BENCH_BUILD)/bench/bench_*; do \
 	  [ -f "$$b" ] && [ -x "$$b" ] || continue; \
-	  echo "== $$(basename $$b)"; "$$b" || exit 1; \
+	  echo "== $$(basename $$b)"; \
+	  ORVELLE_BENCH_CORPUS=$(abspath $(BENCH_BUILD))/bench-corpus.html "$$b" || exit 1; \
 	done
 
 format:

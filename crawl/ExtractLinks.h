@@ -1,9 +1,13 @@
 #pragma once
 
+#include "app/Pacer.h"
+#include "crawl/LinkResolver.h"
+
 #include <QByteArray>
 #include <QList>
 #include <QSet>
 #include <QString>
+#include <optional>
 
 class Form1;
 class ListView;
@@ -14,8 +18,10 @@ class ExtractLinks {
 public:
     explicit ExtractLinks(Form1& form);
 
-    // The address being visited, in the form it is fetched, and the address its
-    // relative links resolve against (where the page was finally delivered from).
+    // The address being visited, in the form it is fetched (fully encoded), and
+    // the address its relative links resolve against (where the page was finally
+    // delivered from). PageAddress is empty for a blank address, which is not
+    // to be fetched.
     QString PageAddress;
     QString BaseAddress;
 
@@ -31,11 +37,19 @@ public:
     QSet<QString> SeenLinks;
     QList<QString> LinkQueue;
 
+    // Brings an address into the form in which it is fetched: blanks and a
+    // leading byte-order mark dropped, "http://" put in front of an address
+    // without a scheme, an empty path made "/". BaseAddress becomes the same.
     void SetPageAddress(const QString& address);
+    // Scans PageBytes for href and src values and records each, while the run
+    // flag holds; yields now and then (YieldPlace::Scan) and stops at once when
+    // the flag drops.
     void ScanPageForLinks(ListView& list);
-    // The attribute value starting at position p (0-based) of PageBytes.
+    // The attribute value starting at position p (0-based) of PageBytes, up to
+    // the next double quote, as text. Empty when no quote closes it.
     QString ReadQuotedValue(qsizetype p);
-    // Reads, resolves and records the value starting at position p (0-based).
+    // Reads, cleans, resolves and records the value starting at position p
+    // (0-based), according to LinkIsFile and the options of the window.
     void RecordLink(qsizetype p, ListView& list);
 
     // Visits one address: sets it up, downloads it into the page file, scans it
@@ -43,5 +57,13 @@ public:
     bool CrawlPage(ListView& list, const QString& address, int fileNumber);
 
 private:
+    // The position of the double quote that closes the value starting at p, or
+    // -1 when the page ends first. Yields as it searches (YieldPlace::Value).
+    qsizetype findValueEnd(const QByteArray& page, qsizetype length, qsizetype p);
+    void recordLink(qsizetype p, ListView& list);
+
     Form1& m_form;
+    LinkResolver m_resolver;
+    // Paces the value reader's yields over a whole scan.
+    std::optional<Pacer> m_valuePacer;
 };

@@ -1,0 +1,278 @@
+#include "crawl/ExtractLinks.h"
+
+#include "app/Form1.h"
+#include "crawl/LinkScanner.h"
+#include "tests/support/QtPrinters.h"
+#include "tests/support/ScriptedShell.h"
+
+#include <gtest/gtest.h>
+
+namespace {
+
+const QString Page = QStringLiteral("http://host/dir/page.html");
+
+class ExtractLinksTest : public ::testing::Test {
+protected:
+    ExtractLinksTest() : form(shell), links(form.extractLinks()) {
+        form.setPushButton7Caption(Form1::StopCaption);
+        links.SetPageAddress(Page);
+    }
+
+    // Scans bytes as the page of the current address.
+    void scan(const QByteArray& page) {
+        links.PageBytes = page;
+        links.PageLength = page.size();
+        links.ScanPageForLinks(form.ListView2);
+    }
+    QStringList results() const { return form.ListView2.Texts(); }
+
+    ScriptedShell shell;
+    Form1 form;
+    ExtractLinks& links;
+};
+
+// --- Page addresses --------------------------------------------------------
+
+struct AddressCase {
+    const char* given;
+    const char* pageAddress; // empty: not fetched
+};
+
+void PrintTo(const AddressCase& c, std::ostream* os) {
+    *os << QuotedRow(c.given);
+}
+
+class PageAddressTable : public ::testing::TestWithParam<AddressCase> {};
+
+TEST_P(PageAddressTable, NormalisesTheAddress) {
+    ScriptedShell shell;
+    Form1 form(shell);
+    ExtractLinks& links = form.extractLinks();
+    links.BaseAddress = QStringLiteral("http://previous.example/");
+    links.SetPageAddress(QString::fromUtf8(GetParam().given));
+    EXPECT_EQ(links.PageAddress, QString::fromUtf8(GetParam().pageAddress));
+    EXPECT_EQ(links.BaseAddress, links.PageAddress);
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Rows, PageAddressTable,
+    ::testing::Values(
+        AddressCase{"host", "http://host/"}, AddressCase{" host ", "http://host/"},
+        AddressCase{"host:8080/x?y", "http://host:8080/x?y"},
+        AddressCase{"HTTP://Host", "http://host/"}, AddressCase{"https://host", "https://host/"},
+        AddressCase{"http://host/dir", "http://host/dir"},
+        AddressCase{"http://host/dir/page.HTML", "http://host/dir/page.HTML"},
+        AddressCase{"http://host/dir/page.php?id=7", "http://host/dir/page.php?id=7"},
+        AddressCase{"a.example/?u=http://b.example", "http://a.example/?u=http://b.example"},
+        AddressCase{"ftp://host/", "ftp://host/"}, AddressCase{"", ""}, AddressCase{" \t ", ""},
+        // Beyond the table: what a list file or a person may bring.
+        AddressCase{"\xef\xbb\xbfhost/a", "http://host/a"}, AddressCase{"\xef\xbb\xbf", ""},
+        AddressCase{"host/a b.html", "http://host/a%20b.html"},
+        AddressCase{"b\xc3\xbc"
+                    "cher.example/\xc3\xa4",
+                    "http://xn--bcher-kva.example/%C3%A4"},
+        AddressCase{"host/page.html#part", "http://host/page.html#part"},
+        AddressCase{"localhost:8080", "http://localhost:8080/"}));
+
+// --- Resolution ------------------------------------------------------------
+
+struct ResolveCase {
+    const char* value;
+    bool isFile;
+    const char* recorded;
+    bool queued;
+};
+
+void PrintTo(const ResolveCase& c, std::ostream* os) {
+    *os << QuotedRow(c.value) << (c.isFile ? " file" : " html");
+}
+
+class ResolutionTable : public ::testing::TestWithParam<ResolveCase> {};
+
+// Each value found on http://host/dir/page.html, under the option that lists its kind.
+TEST_P(ResolutionTable, RecordsTheResolvedLink) {
+    ScriptedShell shell;
+    Form1 form(shell);
+    form.setPushButton7Caption(Form1::StopCaption);
+    form.setOption2(GetParam().isFile);
+    ExtractLinks& links = form.extractLinks();
+    links.SetPageAddress(Page);
+    const QByteArray value(GetParam().value);
+    links.PageBytes = GetParam().isFile ? QByteArray("<img src=\"" + value + "\">")
+                                        : QByteArray("<a href=\"" + value + "\">");
+    links.PageLength = links.PageBytes.size();
+    links.ScanPageForLinks(form.ListView2);
+
+    EXPECT_EQ(form.ListView2.Texts(), QStringList{QString::fromUtf8(GetParam().recorded)});
+    const QStringList queue =
+        GetParam().queued ? QStringList{form.ListView2.Text(1)} : QStringList{};
+    EXPECT_EQ(links.LinkQueue, queue);
+    EXPECT_EQ(links.SeenLinks.size(), GetParam().isFile ? 0 : 1);
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Rows, ResolutionTable,
+    ::testing::Values(
+        ResolveCase{"page2.html", false, "http://host/dir/page2.html", true},
+        ResolveCase{"sub/", false, "http://host/dir/sub/", true},
+        ResolveCase{"/about.html", false, "http://host/about.html", true},
+        ResolveCase{"../up.html", false, "http://host/up.html", true},
+        ResolveCase{"#top", false, "http://host/dir/page.html", true},
+        ResolveCase{"?q=1&amp;r=2", false, "http://host/dir/page.html?q=1&r=2", true},
+        ResolveCase{"HTTP://Other/x", false, "http://other/x", true},
+        ResolveCase{"mailto:a@b.example", false, "mailto:a@b.example", false},
+        ResolveCase{"img/a.png", true, "http://host/dir/img/a.png", false},
+        ResolveCase{"/img/a.png", true, "http://host/img/a.png", false},
+        ResolveCase{"//cdn.example/x.js", true, "http://cdn.example/x.js", false},
+        ResolveCase{"icons.svg#home", true, "http://host/dir/icons.svg#home", false},
+        // Beyond the table.
+        ResolveCase{"", false, "http://host/dir/page.html", true},
+        ResolveCase{"javascript:void(0)", false, "javascript:void(0)", false},
+        ResolveCase{"tel:+123", false, "tel:+123", false},
+        ResolveCase{"https://other/x#a", false, "https://other/x", true},
+        ResolveCase{"../../../../x", false, "http://host/x", true},
+        ResolveCase{"a b.html", false, "http://host/dir/a%20b.html", true},
+        ResolveCase{"\xc3\xa9t\xc3\xa9.html", false, "http://host/dir/%C3%A9t%C3%A9.html", true},
+        ResolveCase{"\xe9t\xe9.html", false, "http://host/dir/%C3%A9t%C3%A9.html", true},
+        ResolveCase{"  x.html\n", false, "http://host/dir/x.html", true},
+        ResolveCase{"a\n\tb.html", false, "http://host/dir/ab.html", true},
+        ResolveCase{"x.php?a=1&#38;b=2&#x26;c=&lt;3&gt;", false,
+                    "http://host/dir/x.php?a=1&b=2&c=%3C3%3E", true},
+        ResolveCase{"http://exa mple/", false, "http://exa mple/", false},
+        ResolveCase{"//", false, "//", false}));
+
+// --- Recording -------------------------------------------------------------
+
+TEST_F(ExtractLinksTest, ListsAndQueuesEachHtmlLinkOncePerListedAddress) {
+    scan("<a href=\"a.html\"><a href=\"b.html\"><a href=\"a.html\"><a href=\"a.html#x\">");
+    links.SetPageAddress(QStringLiteral("http://host/dir/other.html"));
+    scan("<a href=\"b.html\"><a href=\"c.html\">");
+    const QStringList expected{"http://host/dir/a.html", "http://host/dir/b.html",
+                               "http://host/dir/c.html"};
+    EXPECT_EQ(results(), expected);
+    EXPECT_EQ(links.LinkQueue, expected);
+}
+
+TEST_F(ExtractLinksTest, KeepsLinksThatDifferInCaseOrTrailingSlashApart) {
+    scan(R"(<a href="page.html"><a href="page.html/"><a href="Page.html">)");
+    EXPECT_EQ(results(), (QStringList{"http://host/dir/page.html", "http://host/dir/page.html/",
+                                      "http://host/dir/Page.html"}));
+}
+
+TEST_F(ExtractLinksTest, ListsFileLinksEveryTimeAndNeverQueuesThem) {
+    form.setOption2(true);
+    scan(R"(<img src="a.png"><a href="x.html"><img src="a.png">)");
+    EXPECT_EQ(results(), (QStringList{"http://host/dir/a.png", "http://host/dir/a.png"}));
+    // The HTML link is not listed, but it is seen and queued all the same.
+    EXPECT_EQ(links.LinkQueue, QStringList{"http://host/dir/x.html"});
+    EXPECT_TRUE(links.SeenLinks.contains(QStringLiteral("http://host/dir/x.html")));
+}
+
+TEST_F(ExtractLinksTest, FileLinksLeaveNoTraceUnderRetrieveHtmlLinks) {
+    scan(R"(<img src="a.png"><script src="b.js"></script>)");
+    EXPECT_TRUE(results().isEmpty());
+    EXPECT_TRUE(links.SeenLinks.isEmpty());
+    EXPECT_TRUE(links.LinkQueue.isEmpty());
+}
+
+TEST_F(ExtractLinksTest, ReadsAnEmptyValueAsEmptyAndDropsAnUnterminatedOne) {
+    form.setOption2(true);
+    scan(R"(<img src=""><img src="b.png"><img src="c.png)");
+    EXPECT_EQ(results(), (QStringList{"http://host/dir/page.html", "http://host/dir/b.png"}));
+}
+
+TEST_F(ExtractLinksTest, ReadsOnlyThePageLengthOfTheBuffer) {
+    form.setOption2(true);
+    links.PageBytes = R"(<img src="a.png"><img src="b.png">)";
+    links.PageLength = links.PageBytes.indexOf("b.png") + 2;
+    links.ScanPageForLinks(form.ListView2);
+    EXPECT_EQ(results(), QStringList{"http://host/dir/a.png"});
+    // A length past the buffer reads the buffer only.
+    links.PageLength = links.PageBytes.size() + 100;
+    links.ScanPageForLinks(form.ListView2);
+    EXPECT_EQ(results().size(), 3);
+}
+
+TEST_F(ExtractLinksTest, ResolvesAgainstTheAddressThePageCameFrom) {
+    links.SetPageAddress(QStringLiteral("http://host/dir"));
+    scan(R"(<a href="a.html">)");
+    // After a redirect to dir/, the page visit moves the base address.
+    links.BaseAddress = QStringLiteral("http://host/dir/");
+    scan(R"(<a href="b.html">)");
+    EXPECT_EQ(results(), (QStringList{"http://host/a.html", "http://host/dir/b.html"}));
+}
+
+TEST_F(ExtractLinksTest, ReadQuotedValueGivesTheValueAsWritten) {
+    links.PageBytes = "href=\"a&amp;b \xe9\" y=\"tail";
+    links.PageLength = links.PageBytes.size();
+    EXPECT_EQ(links.ReadQuotedValue(6), QStringLiteral("a&amp;b \u00e9"));
+    EXPECT_TRUE(links.ReadQuotedValue(links.PageBytes.indexOf("tail")).isEmpty());
+    EXPECT_TRUE(links.ReadQuotedValue(-1).isEmpty());
+    EXPECT_TRUE(links.ReadQuotedValue(links.PageBytes.size() + 5).isEmpty());
+}
+
+TEST_F(ExtractLinksTest, RevealsEveryLinkItLists) {
+    std::vector<int> revealed;
+    QObject::connect(&form.ListView2, &ListView::revealRequested,
+                     [&](int row) { revealed.push_back(row); });
+    scan(R"(<a href="a.html"><a href="b.html"><a href="a.html">)");
+    EXPECT_EQ(revealed, (std::vector<int>{0, 1}));
+}
+
+// --- Run flag, yields and options during a scan ------------------------------
+
+TEST_F(ExtractLinksTest, ScansNothingOutsideARun) {
+    form.setPushButton7Caption(Form1::StartCaption);
+    scan(R"(<a href="a.html">)");
+    EXPECT_TRUE(results().isEmpty());
+}
+
+TEST_F(ExtractLinksTest, StopsAtTheScanYieldWhereStopIsPressed) {
+    shell.everyStep = true;
+    shell.at(YieldPlace::Scan, 3, [&] { form.setPushButton7Caption(Form1::StartCaption); });
+    scan(R"(<a href="a.html"><a href="b.html"><a href="c.html"><a href="d.html">)");
+    EXPECT_EQ(results(), (QStringList{"http://host/dir/a.html", "http://host/dir/b.html"}));
+    EXPECT_EQ(shell.yieldCounts[YieldPlace::Scan], 3);
+}
+
+TEST_F(ExtractLinksTest, FinishesTheValueBeingReadWhenStopIsPressedThere) {
+    shell.everyStep = true;
+    shell.at(YieldPlace::Value, 2, [&] { form.setPushButton7Caption(Form1::StartCaption); });
+    scan(R"(<a href="a.html"><a href="b.html"><a href="c.html">)");
+    EXPECT_EQ(results(), (QStringList{"http://host/dir/a.html", "http://host/dir/b.html"}));
+}
+
+TEST_F(ExtractLinksTest, StopsOnALongPageWithoutLinks) {
+    shell.everyStep = true;
+    shell.at(YieldPlace::Scan, 2, [&] { form.setPushButton7Caption(Form1::StartCaption); });
+    QByteArray page(4 * LinkScanner::ChunkSize, ' ');
+    page += R"(<a href="late.html">)";
+    scan(page);
+    EXPECT_TRUE(results().isEmpty());
+    EXPECT_EQ(shell.yieldCounts[YieldPlace::Scan], 2);
+}
+
+TEST_F(ExtractLinksTest, KeepsYieldingWhileReadingALongValue) {
+    shell.everyStep = true;
+    QByteArray page = "<a href=\"";
+    page += QByteArray(5 * LinkScanner::ChunkSize, 'x');
+    scan(page);
+    EXPECT_TRUE(results().isEmpty());
+    EXPECT_GE(shell.yieldCounts[YieldPlace::Value], 5);
+}
+
+TEST_F(ExtractLinksTest, ReadsTheOptionsAtEachLink) {
+    shell.everyStep = true;
+    // Before the third link "Retrieve file links" is chosen, before the fifth
+    // "Retrieve HTML links" again.
+    shell.at(YieldPlace::Scan, 3, [&] { form.setOption2(true); });
+    shell.at(YieldPlace::Scan, 5, [&] { form.setOption1(true); });
+    scan(R"(<a href="a.html"><img src="1.png"><a href="b.html"><img src="2.png">)"
+         R"(<a href="c.html"><img src="3.png">)");
+    EXPECT_EQ(results(), (QStringList{"http://host/dir/a.html", "http://host/dir/2.png",
+                                      "http://host/dir/c.html"}));
+    EXPECT_EQ(links.LinkQueue, (QStringList{"http://host/dir/a.html", "http://host/dir/b.html",
+                                            "http://host/dir/c.html"}));
+}
+
+} // namespace
