@@ -1,7 +1,9 @@
 #pragma once
 
 #include "app/Pacer.h"
+#include "crawl/CrawlStats.h"
 #include "crawl/LinkResolver.h"
+#include "crawl/URLMon.h"
 
 #include <QByteArray>
 #include <QList>
@@ -55,6 +57,16 @@ public:
     // Visits one address: sets it up, downloads it into the page file, scans it
     // and deletes the file. True when the page was downloaded.
     bool CrawlPage(ListView& list, const QString& address, int fileNumber);
+
+    // How pages are fetched (time-outs); the command line and the tests change them.
+    DownloadSettings Download;
+    // The download service; its connections are kept from one page to the next.
+    URLMon Transfers;
+    // Where the time of the visits went.
+    CrawlStats Stats;
+    // How many runs of the start button are in progress (a stopped run winds down
+    // while the button already shows its start caption again).
+    int RunDepth = 0;
 
 private:
     // The position of the double quote that closes the value starting at p, or

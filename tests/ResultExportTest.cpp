@@ -4,7 +4,7 @@
 #include "export/ListSnapshot.h"
 #include "export/SaveComma.h"
 #include "export/SaveList.h"
-#include "tests/support/QtPrinting.h"
+#include "tests/support/QtPrinters.h"
 #include "tests/support/ScriptedShell.h"
 
 #include <QDir>

@@ -1,6 +1,6 @@
 #include "app/Form1.h"
 #include "app/Messages.h"
-#include "tests/support/QtPrinting.h"
+#include "tests/support/QtPrinters.h"
 #include "tests/support/ScriptedShell.h"
 
 #include <QDir>

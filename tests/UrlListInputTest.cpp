@@ -1,7 +1,7 @@
 #include "app/Form1.h"
 #include "app/Messages.h"
 #include "lists/FileToList.h"
-#include "tests/support/QtPrinting.h"
+#include "tests/support/QtPrinters.h"
 #include "tests/support/ScriptedShell.h"
 
 #include <QDir>

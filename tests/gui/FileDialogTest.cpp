@@ -1,6 +1,6 @@
 #include "app/CommonDialog.h"
 #include "app/qt/QtShell.h"
-#include "tests/support/QtPrinting.h"
+#include "tests/support/QtPrinters.h"
 
 #include <QApplication>
 #include <QClipboard>

@@ -4,7 +4,10 @@
 #include <stdexcept>
 
 LoopbackServer::LoopbackServer() {
-    m_server.set_logger([this](const httplib::Request& req, const httplib::Response&) {
+    // Headers and body go out in separate writes; without this, Nagle's algorithm
+    // and the client's delayed ACK hold every keep-alive response for 40 ms.
+    m_server.set_tcp_nodelay(true);
+    m_server.set_pre_routing_handler([this](const httplib::Request& req, httplib::Response&) {
         std::lock_guard<std::mutex> lock(m_mutex);
         std::string target = req.path;
         if (!req.params.empty()) {
@@ -14,6 +17,8 @@ LoopbackServer::LoopbackServer() {
             target += query;
         }
         m_requests.push_back(target);
+        m_clientPorts.push_back(req.remote_port);
+        return httplib::Server::HandlerResponse::Unhandled;
     });
 }
 
@@ -24,6 +29,41 @@ LoopbackServer::~LoopbackServer() {
 void LoopbackServer::page(const std::string& path, const std::string& body) {
     m_server.Get(path, [body](const httplib::Request&, httplib::Response& res) {
         res.set_content(body, "text/html");
+    });
+}
+
+void LoopbackServer::redirect(const std::string& path, const std::string& location, int status) {
+    m_server.Get(path, [this, location, status](const httplib::Request&, httplib::Response& res) {
+        const bool absolute = location.find("://") != std::string::npos;
+        res.status = status;
+        res.set_header("Location", absolute ? location : url(location).toStdString());
+    });
+}
+
+void LoopbackServer::status(const std::string& path, int status) {
+    m_server.Get(path, [status](const httplib::Request&, httplib::Response& res) {
+        res.status = status;
+        res.set_content("<a href=\"should-not-be-seen.html\">x</a>", "text/html");
+    });
+}
+
+void LoopbackServer::drip(const std::string& path, const std::string& body,
+                          std::chrono::milliseconds interval) {
+    m_server.Get(path, [this, body, interval](const httplib::Request&, httplib::Response& res) {
+        // Not text/*: the server would compress it, and hold the bytes back.
+        res.set_chunked_content_provider(
+            "application/octet-stream",
+            [this, body, interval](size_t offset, httplib::DataSink& sink) {
+                if (m_stopping || offset >= body.size()) {
+                    sink.done();
+                    return !m_stopping;
+                }
+                std::this_thread::sleep_for(interval);
+                if (m_stopping || !sink.write(body.data() + offset, 1))
+                    return false;
+                ++m_dripped;
+                return true;
+            });
     });
 }
 
@@ -40,6 +80,7 @@ void LoopbackServer::start() {
 
 void LoopbackServer::stop() {
     if (m_thread.joinable()) {
+        m_stopping = true;
         m_server.stop();
         m_thread.join();
     }
@@ -52,4 +93,9 @@ QString LoopbackServer::url(const std::string& path) const {
 std::vector<std::string> LoopbackServer::requests() const {
     std::lock_guard<std::mutex> lock(m_mutex);
     return m_requests;
+}
+
+std::vector<int> LoopbackServer::clientPorts() const {
+    std::lock_guard<std::mutex> lock(m_mutex);
+    return m_clientPorts;
 }

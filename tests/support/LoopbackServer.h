@@ -1,6 +1,8 @@
 #pragma once
 
 #include <QString>
+#include <atomic>
+#include <chrono>
 #include <httplib.h>
 #include <mutex>
 #include <string>
@@ -9,7 +11,7 @@
 
 // A real HTTP server on 127.0.0.1, on a port the system chooses, for the
 // duration of a test. Handlers are cpp-httplib's; every request's path (with its
-// query) is recorded in arrival order.
+// query) is recorded in arrival order, before it is answered.
 class LoopbackServer {
 public:
     LoopbackServer();
@@ -22,6 +24,16 @@ public:
     // Serves body as text/html at path.
     void page(const std::string& path, const std::string& body);
 
+    // Answers path with a redirect to location (absolute, or a path on this server).
+    void redirect(const std::string& path, const std::string& location, int status = 302);
+    // Answers path with the status and a small HTML body.
+    void status(const std::string& path, int status);
+    // Sends body in chunks of one byte, one every interval; gives up when the client
+    // goes away or the server stops.
+    void drip(const std::string& path, const std::string& body, std::chrono::milliseconds interval);
+    // Bytes the drip handlers have sent so far.
+    size_t dripped() const { return m_dripped; }
+
     // Starts listening; call after the handlers are set.
     void start();
     void stop();
@@ -31,6 +43,8 @@ public:
     QString url(const std::string& path = "/") const;
 
     std::vector<std::string> requests() const;
+    // The client port of every request, in arrival order: one port per connection.
+    std::vector<int> clientPorts() const;
 
 private:
     httplib::Server m_server;
@@ -38,4 +52,7 @@ private:
     int m_port = 0;
     mutable std::mutex m_mutex;
     std::vector<std::string> m_requests;
+    std::vector<int> m_clientPorts;
+    std::atomic<size_t> m_dripped{0};
+    std::atomic<bool> m_stopping{false};
 };

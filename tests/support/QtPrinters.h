@@ -1,12 +1,13 @@
 #pragma once
 
+#include <QByteArray>
 #include <QString>
 #include <QStringList>
 #include <ostream>
 
 // Lets GoogleTest print Qt texts readably in failure messages.
 inline void PrintTo(const QString& text, std::ostream* os) {
-    *os << '"' << text.toStdString() << '"';
+    *os << '"' << text.toUtf8().toStdString() << '"';
 }
 
 inline void PrintTo(const QStringList& texts, std::ostream* os) {
@@ -14,6 +15,25 @@ inline void PrintTo(const QStringList& texts, std::ostream* os) {
     for (qsizetype i = 0; i < texts.size(); ++i)
         *os << (i ? ", " : "") << '"' << texts[i].toStdString() << '"';
     *os << '}';
+}
+
+inline void PrintTo(const QByteArray& bytes, std::ostream* os) {
+    *os << '"';
+    for (const char c : bytes) {
+        const auto u = static_cast<unsigned char>(c);
+        if (c == '\r')
+            *os << "\\r";
+        else if (c == '\n')
+            *os << "\\n";
+        else if (c == '\t')
+            *os << "\\t";
+        else if (u < 0x20 || u == 0x7F)
+            *os << "\\x"
+                << "0123456789abcdef"[u >> 4] << "0123456789abcdef"[u & 15];
+        else
+            *os << c;
+    }
+    *os << "\" (" << bytes.size() << " bytes)";
 }
 
 // Bytes in quotes, control characters, non-ASCII bytes, '%' and '\' written as

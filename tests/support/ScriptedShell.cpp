@@ -99,3 +99,17 @@ std::vector<QString> ScriptedShell::messageTexts() const {
         texts.push_back(m.text);
     return texts;
 }
+
+void ScriptedShell::visitStarted(const QString& address) {
+    visits.push_back({address, {}, false});
+}
+
+void ScriptedShell::visitEnded(const QString& address, const QString& failure) {
+    for (auto it = visits.rbegin(); it != visits.rend(); ++it) {
+        if (it->address == address && !it->ended) {
+            it->failure = failure;
+            it->ended = true;
+            return;
+        }
+    }
+}

@@ -56,6 +56,15 @@ public:
 
     bool programEnded = false;
 
+    // Page visits as the run reported them: the address, and the reason of a
+    // failed one (empty when the page was downloaded).
+    struct Visit {
+        QString address;
+        QString failure;
+        bool ended = false;
+    };
+    std::vector<Visit> visits;
+
     // Runs action at the n-th (1-based) yield of place.
     void at(YieldPlace place, int n, std::function<void()> action);
     // Runs action at every yield of place.
@@ -71,6 +80,8 @@ public:
     void yield(YieldPlace place) override;
     bool yieldsEveryStep() const override { return everyStep; }
     void endProgram() override { programEnded = true; }
+    void visitStarted(const QString& address) override;
+    void visitEnded(const QString& address, const QString& failure) override;
 
     // Texts of all messages, in order.
     std::vector<QString> messageTexts() const;

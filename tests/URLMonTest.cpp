@@ -1,0 +1,201 @@
+// The download service and the page file, against a real server on 127.0.0.1.
+
+#include "crawl/URLMon.h"
+
+#include "app/Failure.h"
+#include "crawl/PageFile.h"
+#include "tests/support/LoopbackServer.h"
+#include "tests/support/ScriptedShell.h"
+
+#include <QFile>
+#include <QFileInfo>
+#include <QTemporaryDir>
+#include <gtest/gtest.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+namespace {
+
+const std::string Page = "<a href=\"x.html\">x</a>";
+
+QByteArray readAll(const QString& path) {
+    QFile file(path);
+    return file.open(QIODevice::ReadOnly) ? file.readAll() : QByteArray("(missing)");
+}
+
+int modeOf(const QString& path) {
+    struct stat st;
+    return ::lstat(QFile::encodeName(path).constData(), &st) == 0 ? int(st.st_mode & 07777) : -1;
+}
+
+class Download : public ::testing::Test {
+protected:
+    Download() {
+        server.page("/page", Page);
+        server.page("/empty", "");
+        server.server().Get("/ua", [](const httplib::Request& req, httplib::Response& res) {
+            res.set_content(req.get_header_value("User-Agent"), "text/plain");
+        });
+        // A zlib stream sent as "deflate" (RFC 9110 section 8.4.1.2).
+        server.server().Get("/deflate", [](const httplib::Request&, httplib::Response& res) {
+            const QByteArray packed = qCompress(QByteArray::fromStdString(Page)).mid(4);
+            res.set_header("Content-Encoding", "deflate");
+            res.set_content(packed.toStdString(), "application/octet-stream");
+        });
+        server.status("/missing", 404);
+        server.status("/broken", 500);
+        server.redirect("/hop", "/page");
+        for (int i = 1; i <= 11; ++i)
+            server.redirect("/c" + std::to_string(i),
+                            i == 11 ? "/page" : "/c" + std::to_string(i + 1));
+        server.redirect("/to-file", "file:///etc/passwd");
+        server.redirect("/to-ftp", "ftp://127.0.0.1/");
+        server.drip("/drip", std::string(100, 'x'), std::chrono::milliseconds(200));
+        server.start();
+        path = dir.path() + QStringLiteral("/HTML1.tmp");
+    }
+
+    DownloadResult get(const QString& address, bool keepGoing = true) {
+        return urlmon.DownloadURLToFile(address, path, settings, shell,
+                                        [&] { return keepGoing && !stopped; });
+    }
+
+    QTemporaryDir dir;
+    QString path;
+    LoopbackServer server;
+    ScriptedShell shell;
+    DownloadSettings settings;
+    URLMon urlmon;
+    bool stopped = false;
+};
+
+struct Case {
+    const char* name;
+    std::string target; // a path on the server, or a whole address
+    qint64 maxBytes;
+    const char* failure; // empty for a download that succeeds
+    std::string content;
+    const char* deliveredFrom;
+};
+
+void PrintTo(const Case& c, std::ostream* os) {
+    *os << c.name;
+}
+
+const Case Cases[] = {
+    {"Page", "/page", 0, "", Page, "/page"},
+    {"UserAgent", "/ua", 0, "", "Orvelle/" ORVELLE_VERSION, "/ua"},
+    {"EmptyBody", "/empty", 0, "", "", "/empty"},
+    {"Deflated", "/deflate", 0, "", Page, "/deflate"},
+    {"Redirect", "/hop", 0, "", Page, "/page"},
+    {"TenRedirects", "/c2", 0, "", Page, "/page"},
+    {"ElevenRedirects", "/c1", 0, "Maximum (10) redirects", "", ""},
+    {"NotFound", "/missing", 0, "HTTP 404", "", ""},
+    {"ServerError", "/broken", 0, "HTTP 500", "", ""},
+    {"RedirectToFile", "/to-file", 0, "file", "", ""},
+    {"RedirectToFtp", "/to-ftp", 0, "ftp", "", ""},
+    {"FtpAddress", "ftp://127.0.0.1/", 0, "ftp", "", ""},
+    {"TooLarge", "/page", 5, "page larger than 5 bytes", "", ""},
+    {"TooLargeDecoded", "/deflate", 5, "page larger than 5 bytes", "", ""},
+};
+
+class DownloadCase : public Download, public ::testing::WithParamInterface<Case> {};
+
+TEST_P(DownloadCase, GivesTheResultAndKeepsOnlyAGoodPage) {
+    const Case& c = GetParam();
+    if (c.maxBytes)
+        settings.maxPageBytes = c.maxBytes;
+    const QString address =
+        c.target[0] == '/' ? server.url(c.target) : QString::fromStdString(c.target);
+
+    const DownloadResult result = get(address);
+
+    if (*c.failure) {
+        EXPECT_FALSE(result.ok);
+        EXPECT_TRUE(result.failure.contains(QLatin1String(c.failure), Qt::CaseInsensitive))
+            << result.failure.toStdString();
+        EXPECT_FALSE(QFileInfo::exists(path));
+    } else {
+        ASSERT_TRUE(result.ok) << result.failure.toStdString();
+        EXPECT_EQ(readAll(path).toStdString(), c.content);
+        EXPECT_EQ(modeOf(path), 0600);
+        EXPECT_EQ(result.effectiveAddress, server.url(c.deliveredFrom));
+        EXPECT_EQ(result.redirected, c.deliveredFrom != c.target);
+    }
+}
+
+INSTANTIATE_TEST_SUITE_P(Cases, DownloadCase, ::testing::ValuesIn(Cases),
+                         [](const auto& info) { return std::string(info.param.name); });
+
+TEST_F(Download, RefusedConnectionFails) {
+    LoopbackServer closed;
+    closed.start();
+    const QString address = closed.url("/");
+    closed.stop();
+    const DownloadResult result = get(address);
+    EXPECT_FALSE(result.ok);
+    EXPECT_TRUE(result.failure.contains(QLatin1String("connect"), Qt::CaseInsensitive))
+        << result.failure.toStdString();
+}
+
+TEST_F(Download, StalledTransferIsAbandonedWhileTheShellKeepsItsTurns) {
+    settings.stallSeconds = 1;
+    const DownloadResult result = get(server.url("/drip"));
+    EXPECT_FALSE(result.ok);
+    EXPECT_TRUE(result.failure.contains(QLatin1String("too slow"))) << result.failure.toStdString();
+    EXPECT_LT(server.dripped(), 100u);
+    EXPECT_GT(shell.yieldCounts[YieldPlace::Download], 10);
+    EXPECT_FALSE(QFileInfo::exists(path));
+}
+
+TEST_F(Download, StopAbandonsTheTransferAtOnce) {
+    shell.everyStep = true;
+    shell.at(YieldPlace::Download, 3, [&] { stopped = true; });
+    const DownloadResult result = get(server.url("/drip"));
+    EXPECT_EQ(result.failure, QStringLiteral("stopped"));
+    EXPECT_EQ(shell.yieldCounts[YieldPlace::Download], 3);
+    EXPECT_LT(server.dripped(), 100u);
+    EXPECT_FALSE(QFileInfo::exists(path));
+    // Stopped before it starts: nothing is asked of the server.
+    EXPECT_EQ(get(server.url("/page"), false).failure, QStringLiteral("stopped"));
+    EXPECT_EQ(server.requests().size(), 1u);
+}
+
+TEST_F(Download, OneConnectionServesTheRunUntilReleased) {
+    for (int i = 0; i < 3; ++i)
+        ASSERT_TRUE(get(server.url("/page")).ok);
+    urlmon.release();
+    ASSERT_TRUE(get(server.url("/page")).ok);
+    const std::vector<int> ports = server.clientPorts();
+    ASSERT_EQ(ports.size(), 4u);
+    EXPECT_EQ(ports[1], ports[0]);
+    EXPECT_EQ(ports[2], ports[0]);
+    EXPECT_NE(ports[3], ports[0]);
+}
+
+TEST_F(Download, PageFileThatCannotBeCreatedIsAFailureNotAFailedDownload) {
+    path = dir.path() + QStringLiteral("/missing/HTML1.tmp");
+    EXPECT_THROW(get(server.url("/page")), Failure);
+}
+
+TEST(PageFolder, IsPrivateUnderTempElseTmpdirAndGoesWhenRemoved) {
+    QTemporaryDir temp, tmpdir;
+    const QByteArray savedTemp = qgetenv("TEMP"), savedTmpdir = qgetenv("TMPDIR");
+    for (const bool withTemp : {true, false}) {
+        qputenv("TEMP", withTemp ? temp.path().toLocal8Bit() : QByteArray());
+        qputenv("TMPDIR", tmpdir.path().toLocal8Bit());
+        RemovePageFolder();
+        const QString path = PageFilePath(7);
+        const QString folder = PageFolder();
+        EXPECT_EQ(QFileInfo(folder).path(), withTemp ? temp.path() : tmpdir.path());
+        EXPECT_EQ(path, folder + QStringLiteral("/HTML7.tmp"));
+        EXPECT_EQ(modeOf(folder), 0700);
+        ::close(CreatePageFile(path));
+        RemovePageFolder();
+        EXPECT_FALSE(QFileInfo::exists(folder));
+    }
+    qputenv("TEMP", savedTemp);
+    qputenv("TMPDIR", savedTmpdir);
+}
+
+} // namespace
