@@ -4,6 +4,7 @@
 #include "app/Form1.h"
 #include "app/Messages.h"
 #include "cli/Interrupt.h"
+#include "crawl/PageFile.h"
 
 #include <QCoreApplication>
 #include <cstdio>
@@ -81,6 +82,7 @@ void CliShell::yield(YieldPlace) {
 
 void CliShell::endProgram() {
     m_status.erase();
+    RemovePageFolder();
     std::fflush(nullptr);
     std::_Exit(EXIT_SUCCESS);
 }

@@ -7,12 +7,37 @@
 #include "cli/Interrupt.h"
 #include "cli/ResultOutput.h"
 #include "cli/WriteAll.h"
+#include "crawl/PageFile.h"
 
+#include <QFile>
+#include <climits>
 #include <cstring>
 #include <memory>
 #include <unistd.h>
 
 namespace {
+
+// The private page folder, for a second Ctrl-C to remove on its way out. A signal
+// handler may not allocate, so the paths are laid down in advance.
+char g_pageFile[PATH_MAX];
+char g_pageFolder[PATH_MAX];
+
+void removePageFolderNow() {
+    ::unlink(g_pageFile);
+    ::rmdir(g_pageFolder);
+}
+
+// Called after each visit: the folder is made by the first one.
+void rememberPageFolder() {
+    const QByteArray folder = QFile::encodeName(PageFolder());
+    const QByteArray file = folder + "/HTML1.tmp";
+    if (folder.isEmpty() || file.size() >= PATH_MAX || folder == g_pageFolder)
+        return;
+    Interrupt::setLastWish(nullptr);
+    std::memcpy(g_pageFolder, folder.constData(), static_cast<size_t>(folder.size()) + 1);
+    std::memcpy(g_pageFile, file.constData(), static_cast<size_t>(file.size()) + 1);
+    Interrupt::setLastWish(removePageFolderNow);
+}
 
 void printUsageError(const QString& text) {
     WriteAll(STDERR_FILENO,
@@ -86,6 +111,9 @@ int harvest(const HarvestOptions& options) {
 
     form.setOption2(options.files);
     form.setCheck2(options.extractForever ? 1 : 0);
+    DownloadSettings& download = form.extractLinks().Download;
+    download.connectTimeoutSeconds = options.connectTimeoutSeconds;
+    download.stallSeconds = options.stallTimeoutSeconds;
 
     // Lines to standard output go out as they are found: a harvest that is killed
     // keeps what it had found up to its last page.
@@ -97,16 +125,17 @@ int harvest(const HarvestOptions& options) {
                 if (sameTerminal)
                     shell.finish();
             });
-        // Output nobody can receive is no reason to go on harvesting.
-        shell.onVisitEnded = [&] {
-            if (!stream->flush())
-                shell.pressStop();
-        };
         shell.onYield = [&] {
+            // Output nobody can receive is no reason to go on harvesting.
             if (!stream->flushIfDue())
                 shell.pressStop();
         };
     }
+    shell.onVisitEnded = [&] {
+        rememberPageFolder();
+        if (stream && !stream->flush())
+            shell.pressStop();
+    };
 
     Interrupt::install();
     form.PushButton7_Click();
