@@ -89,7 +89,11 @@ int harvest(const HarvestOptions& options) {
     CliShell shell(shellSettings(options));
     Form1 form(shell);
     shell.attach(form);
-    form.Form_Load();
+    // Not the window's start-up (Form_Load): its skin, pointer and caption mean
+    // nothing here, and a cursor file beside the program must not fail a harvest.
+    // The lists get their columns; the results' header heads the spaced format.
+    form.ListView1.AddColumn(QStringLiteral("URL(s)"));
+    form.ListView2.AddColumn(QStringLiteral("Result(s)"));
 
     QString error;
     if (!LoadAddresses(shell, options, form.ListView1, &error)) {

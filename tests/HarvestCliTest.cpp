@@ -1,7 +1,11 @@
 // orvelle-harvest run as a process against a loopback web server: the options,
 // standard input, the three output formats byte for byte, the exit statuses and
 // Ctrl-C.
+#include "export/SaveComma.h"
+#include "export/SaveList.h"
+#include "lists/ListView.h"
 #include "tests/support/LoopbackServer.h"
+#include "tests/support/ScriptedShell.h"
 
 #include <QDir>
 #include <QFile>
@@ -368,6 +372,33 @@ TEST_F(HarvestCli, OutputFileReplacedInEachFormat) {
         QFile written(QString::fromStdString(path));
         ASSERT_TRUE(written.open(QIODevice::ReadOnly));
         EXPECT_EQ(written.readAll().toStdString(), render(format, expand(SiteResults))) << name;
+    }
+}
+
+// The spaced and comma files are what the window's save commands write for the
+// same results list.
+TEST_F(HarvestCli, SameBytesAsTheWindowsSaveCommands) {
+    QTemporaryDir dir;
+    ListView results;
+    results.AddColumn(QStringLiteral("Result(s)"));
+    for (const std::string& r : expand({"{}/a.html", "{}/b.html", "{}/c.html"}))
+        results.Add(QString::fromStdString(r));
+    ScriptedShell shell;
+    const QString spaced = dir.filePath(QStringLiteral("window-spaced.txt"));
+    const QString comma = dir.filePath(QStringLiteral("window-comma.txt"));
+    SaveListviewProperlySpaced(shell, results, spaced);
+    SaveListviewAsCommaDelimToFile(shell, results, comma);
+    ASSERT_TRUE(shell.messages.empty());
+
+    for (auto [name, windowFile] : {std::pair{"spaced", spaced}, {"comma", comma}}) {
+        const QString path = dir.filePath(QStringLiteral("cli-") + QLatin1String(name));
+        const Outcome o =
+            harvest({"-F", "--format", name, "-o", path.toStdString(), expand("{}/")});
+        EXPECT_EQ(o.exitCode, 0) << name << o.err;
+        QFile cli(path), window(windowFile);
+        ASSERT_TRUE(cli.open(QIODevice::ReadOnly));
+        ASSERT_TRUE(window.open(QIODevice::ReadOnly));
+        EXPECT_EQ(cli.readAll(), window.readAll()) << name;
     }
 }
 
