@@ -4,7 +4,7 @@ BUILD_TYPE ?= RelWithDebInfo
 JOBS       ?= $(shell nproc)
 CTEST_ENV  := QT_QPA_PLATFORM=offscreen
 
-.PHONY: all deps configure build run test test-heavy test-sanitize bench format clean
+.PHONY: all deps configure build run test test-heavy test-sanitize bench screenshot format clean
 
 all: build
 
@@ -52,6 +52,12 @@ bench: deps
 	  echo "== $$(basename $$b)"; \
 	  ORVELLE_BENCH_CORPUS=$(abspath $(BENCH_BUILD))/bench-corpus.html "$$b" || exit 1; \
 	done
+
+# The window as a person sees it, drawn on a virtual display (Xvfb), for the README.
+screenshot: build
+	QT_QPA_PLATFORM=xcb xvfb-run --auto-servernum --server-args="-screen 0 1024x768x24 -dpi 96" \
+	  $(BUILD)/orvelle-screenshot docs/screenshot.png
+	@echo "wrote docs/screenshot.png"
 
 format:
 	clang-format -i $$(git ls-files '*.cpp' '*.h')

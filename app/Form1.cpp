@@ -7,6 +7,7 @@
 const QString Form1::StartCaption = QStringLiteral("Start Finding Links Within URL");
 const QString Form1::StopCaption = QStringLiteral("Stop");
 const QString Form1::LongTitle = QStringLiteral("Orvelle Software");
+const QString Form1::ApplicationIconName = QStringLiteral("orvelle");
 
 Form1::Form1(Shell& shell, QObject* parent)
     : QObject(parent), m_shell(shell), m_extractLinks(*this), m_pushButton7Caption(StartCaption) {}
@@ -32,6 +33,13 @@ void Form1::setMousePointer(int pointer) {
         return;
     m_mousePointer = pointer;
     emit mousePointerChanged();
+}
+
+void Form1::setIcon(const QString& icon) {
+    if (m_icon == icon)
+        return;
+    m_icon = icon;
+    emit iconChanged();
 }
 
 void Form1::setOption1(bool selected) {

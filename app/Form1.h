@@ -72,8 +72,18 @@ public:
     void setOption2(bool selected);
     int Check2() const { return m_check2; }
     void setCheck2(int value);
-    // True while a custom pointer was loaded at start-up (MousePointer 99 shows it).
+    // The custom pointer file loaded at start-up, shown for MousePointer 99; empty
+    // when none was loaded (99 then shows the system's pointing hand).
     const QString& MouseIconPath() const { return m_mouseIconPath; }
+    // The window's icon: a freedesktop icon name, empty until start-up sets it.
+    const QString& Icon() const { return m_icon; }
+    void setIcon(const QString& icon);
+
+    // The folder that holds the program file, where its companion file
+    // HAND-M.CUR is looked for. Empty means the running program's own folder;
+    // tests point it elsewhere.
+    QString ApplicationFolder;
+    QString AppPath() const;
 
     // The window counts as busy exactly while the hourglass shows.
     bool IsBusy() const { return m_mousePointer == PointerHourglass; }
@@ -110,12 +120,15 @@ public:
     static const QString StartCaption;
     static const QString StopCaption;
     static const QString LongTitle;
+    static const QString ApplicationIconName;
 
 signals:
     void captionChanged();
     void pushButton7CaptionChanged();
     void mousePointerChanged();
     void optionsChanged();
+    void iconChanged();
+    void mouseIconChanged();
 
 private:
     void removeSelected(ListView& list, int keyCode);
@@ -125,6 +138,7 @@ private:
     QString m_caption;
     QString m_pushButton7Caption;
     QString m_mouseIconPath;
+    QString m_icon;
     int m_mousePointer = PointerDefault;
     bool m_option1 = true;
     int m_check2 = 0;

@@ -4,6 +4,7 @@
 
 #include "app/Form1.h"
 #include "app/Shell.h"
+#include "bench/QuietShell.h"
 #include "crawl/PageFile.h"
 
 #include <QCoreApplication>
@@ -24,18 +25,6 @@
 namespace {
 
 constexpr int SitePages = 5000;
-
-class NullShell : public Shell {
-public:
-    int messageBox(const QString&, int, const QString&) override { return 1; }
-    QString inputBox(const QString&, const QString&) override { return {}; }
-    void showOpen(CommonDialog&) override {}
-    void showSave(CommonDialog&) override {}
-    bool clipboardClear() override { return true; }
-    bool clipboardSetText(const QString&) override { return true; }
-    void yield(YieldPlace) override {}
-    void endProgram() override {}
-};
 
 // Page i links to its two children in a binary tree (so every page is reachable
 // from page 0), back to its parent and to page 0, and carries some text and an
@@ -157,7 +146,7 @@ Site* g_site = nullptr;
 void BM_ExtractForever(benchmark::State& state) {
     CrawlStats total;
     for (auto _ : state) {
-        NullShell shell;
+        QuietShell shell;
         Form1 form(shell);
         form.Form_Load();
         form.ListView1.Add(g_site->url(0));

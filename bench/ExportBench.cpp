@@ -1,6 +1,7 @@
 #include "app/CommonDialog.h"
 #include "app/Messages.h"
 #include "app/Shell.h"
+#include "bench/QuietShell.h"
 #include "export/ClipboardCopy.h"
 #include "export/ListSnapshot.h"
 #include "export/SaveComma.h"
@@ -14,22 +15,6 @@
 
 namespace {
 // Answers Yes, yields nowhere: the cost measured is the export's own.
-class QuietShell : public Shell {
-public:
-    int messageBox(const QString&, int style, const QString&) override {
-        return (style & 0xF) == MsgStyle::YesNo ? MsgAnswer::Yes : MsgAnswer::Ok;
-    }
-    QString inputBox(const QString&, const QString&) override { return {}; }
-    void showOpen(CommonDialog& dialog) override { dialog.FileName.clear(); }
-    void showSave(CommonDialog& dialog) override { dialog.FileName.clear(); }
-    bool clipboardClear() override { return true; }
-    bool clipboardSetText(const QString& text) override {
-        benchmark::DoNotOptimize(text.size());
-        return true;
-    }
-    void yield(YieldPlace) override {}
-    void endProgram() override {}
-};
 
 // A million results of the length a crawl typically finds.
 const ListView& Results() {

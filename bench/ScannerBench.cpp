@@ -7,6 +7,7 @@
 
 #include "app/Form1.h"
 #include "app/Shell.h"
+#include "bench/QuietShell.h"
 #include "crawl/ExtractLinks.h"
 #include "crawl/LinkScanner.h"
 #include "tests/support/LiteralScanner.h"
@@ -104,18 +105,6 @@ void BM_LinkScanner(benchmark::State& state, LinkScanner::Method method) {
     }
     ReportRate(state, *page, matches);
 }
-
-class QuietShell : public Shell {
-public:
-    int messageBox(const QString&, int, const QString&) override { return 1; }
-    QString inputBox(const QString&, const QString&) override { return {}; }
-    void showOpen(CommonDialog&) override {}
-    void showSave(CommonDialog&) override {}
-    bool clipboardClear() override { return true; }
-    bool clipboardSetText(const QString&) override { return true; }
-    void yield(YieldPlace) override {}
-    void endProgram() override {}
-};
 
 // Everything a page goes through after its download: the scan, the clean-up and
 // resolution of each value, SeenLinks and the results list. range(1) selects

@@ -1,5 +1,6 @@
 #include "app/CommonDialog.h"
 #include "app/Shell.h"
+#include "bench/QuietShell.h"
 #include "lists/FileToList.h"
 #include "lists/ListView.h"
 
@@ -7,19 +8,7 @@
 #include <QTemporaryDir>
 #include <benchmark/benchmark.h>
 
-namespace {
-class QuietShell : public Shell {
-public:
-    int messageBox(const QString&, int, const QString&) override { return 1; }
-    QString inputBox(const QString&, const QString&) override { return {}; }
-    void showOpen(CommonDialog& dialog) override { dialog.FileName.clear(); }
-    void showSave(CommonDialog& dialog) override { dialog.FileName.clear(); }
-    bool clipboardClear() override { return true; }
-    bool clipboardSetText(const QString&) override { return true; }
-    void yield(YieldPlace) override {}
-    void endProgram() override {}
-};
-} // namespace
+namespace {} // namespace
 
 // "Load URL List From File" with a list of a million addresses, CR LF line ends.
 static void BM_LoadUrlListFile(benchmark::State& state) {

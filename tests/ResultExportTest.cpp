@@ -4,6 +4,7 @@
 #include "export/ListSnapshot.h"
 #include "export/SaveComma.h"
 #include "export/SaveList.h"
+#include "tests/support/Files.h"
 #include "tests/support/QtPrinters.h"
 #include "tests/support/ScriptedShell.h"
 
@@ -20,17 +21,6 @@
 #include <unistd.h>
 
 namespace {
-QByteArray ReadBytes(const QString& path) {
-    QFile file(path);
-    return file.open(QIODevice::ReadOnly) ? file.readAll() : QByteArray("<unreadable>");
-}
-
-void WriteBytes(const QString& path, const QByteArray& bytes) {
-    QFile file(path);
-    ASSERT_TRUE(file.open(QIODevice::WriteOnly));
-    ASSERT_EQ(file.write(bytes), bytes.size());
-}
-
 // A list of any number of columns: rows[j][k] is column k + 1 of item j + 1.
 void Fill(ListView& list, const QStringList& headers, const QList<QStringList>& rows) {
     for (const QString& header : headers)

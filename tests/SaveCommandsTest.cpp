@@ -1,5 +1,6 @@
 #include "app/Form1.h"
 #include "app/Messages.h"
+#include "tests/support/Files.h"
 #include "tests/support/QtPrinters.h"
 #include "tests/support/ScriptedShell.h"
 
@@ -9,17 +10,6 @@
 #include <gtest/gtest.h>
 
 namespace {
-QByteArray ReadBytes(const QString& path) {
-    QFile file(path);
-    return file.open(QIODevice::ReadOnly) ? file.readAll() : QByteArray("<unreadable>");
-}
-
-void WriteBytes(const QString& path, const QByteArray& bytes) {
-    QFile file(path);
-    ASSERT_TRUE(file.open(QIODevice::WriteOnly));
-    ASSERT_EQ(file.write(bytes), bytes.size());
-}
-
 QString Question(const QString& path) {
     return QStringLiteral("Are you sure you wish to overwrite ") + path + QStringLiteral(" ?");
 }

@@ -1,6 +1,7 @@
 #include "app/Form1.h"
 #include "app/Messages.h"
 #include "lists/FileToList.h"
+#include "tests/support/Files.h"
 #include "tests/support/QtPrinters.h"
 #include "tests/support/ScriptedShell.h"
 
@@ -15,12 +16,6 @@
 namespace {
 QStringList Items(const ListView& list) {
     return list.Texts();
-}
-
-void WriteBytes(const QString& path, const QByteArray& bytes) {
-    QFile file(path);
-    ASSERT_TRUE(file.open(QIODevice::WriteOnly));
-    ASSERT_EQ(file.write(bytes), bytes.size());
 }
 
 class UrlListInput : public ::testing::Test {

@@ -1,122 +1,375 @@
 #include "app/qt/Form1View.h"
 
-#include "app/Form1.h"
 #include "app/Statements.h"
+#include "app/qt/ApplicationIcon.h"
+#include "app/qt/CursorPicture.h"
+#include "app/qt/Twips.h"
 
+#include <QCheckBox>
 #include <QCloseEvent>
+#include <QGroupBox>
 #include <QHeaderView>
 #include <QKeyEvent>
+#include <QMouseEvent>
 #include <QPushButton>
+#include <QRadioButton>
+#include <QScreen>
 #include <QTimer>
 #include <QTreeView>
-#include <QVBoxLayout>
+
+namespace {
+// Client area of the window, in twips.
+constexpr int FormWidth = 8040;
+constexpr int FormHeight = 8700;
+
+const char* const ListToolTip = "Double-click item to remove it. Move | line to right and out of "
+                                "window to reveal full names.";
+
+struct ButtonSpec {
+    const char* name;
+    const char* caption;
+    void (Form1::*handler)();
+    Form1::Control control;
+    int left, top, width, height;
+};
+
+// The push buttons in tab order, with their place in twips.
+const ButtonSpec Buttons[] = {
+    {"PushButton5", "Add One URL", &Form1::PushButton5_Click, Form1::Control::PushButton5, 120,
+     2750, 3840, 405},
+    {"PushButton13", "Load URL List From File", &Form1::PushButton13_Click,
+     Form1::Control::PushButton13, 4080, 2750, 3840, 405},
+    {"PushButton11", "Clear List", &Form1::PushButton11_Click, Form1::Control::PushButton11, 120,
+     3260, 3840, 405},
+    {"PushButton7", nullptr, &Form1::PushButton7_Click, Form1::Control::PushButton7, 120, 4545,
+     7800, 405},
+    {"PushButton6", "Save Results As Text File", &Form1::PushButton6_Click,
+     Form1::Control::PushButton6, 120, 7680, 3840, 405},
+    {"PushButton1", "Save As Comma Delimited", &Form1::PushButton1_Click,
+     Form1::Control::PushButton1, 4080, 7680, 3840, 405},
+    {"PushButton3", "Copy Results To Clipboard", &Form1::PushButton3_Click,
+     Form1::Control::PushButton3, 120, 8190, 3840, 405},
+    {"PushButton9", "Clear Results", &Form1::PushButton9_Click, Form1::Control::PushButton9, 4080,
+     8175, 3840, 405},
+    {"PushButton2", "Load Sample/Example Sites", &Form1::PushButton2_Click,
+     Form1::Control::PushButton2, 4080, 3260, 3840, 405},
+};
+
+QFont arialBold(qreal points) {
+    // Asking for Arial: fontconfig answers with a metric-compatible face where
+    // Arial itself is not installed.
+    QFont font(QStringLiteral("Arial"));
+    font.setPointSizeF(points);
+    font.setBold(true);
+    return font;
+}
+} // namespace
 
 Form1View::Form1View(Form1& form, QWidget* parent) : QWidget(parent), m_form(form) {
-    setObjectName(QStringLiteral("Form1"));
-    auto* layout = new QVBoxLayout(this);
-    m_listView1 = makeList(form.ListView1, "ListView1");
-    m_listView2 = makeList(form.ListView2, "ListView2");
-    auto* clearList = makeButton(QStringLiteral("Clear List"), "PushButton11");
-    auto* clearResults = makeButton(QStringLiteral("Clear Results"), "PushButton9");
-    layout->addWidget(m_listView1);
-    layout->addWidget(clearList);
-    layout->addWidget(m_listView2);
-    layout->addWidget(clearResults);
-    connect(clearList, &QPushButton::clicked, this,
-            [this] { IgnoringFailures("PushButton11", [this] { m_form.PushButton11_Click(); }); });
-    connect(clearResults, &QPushButton::clicked, this,
-            [this] { IgnoringFailures("PushButton9", [this] { m_form.PushButton9_Click(); }); });
-    bindList(m_listView1, form.ListView1, true);
-    bindList(m_listView2, form.ListView2, false);
+    setUpWindow();
+    m_listView1 = makeList(m_list1, form.ListView1, true, "ListView1");
+    m_listView2 = makeList(m_list2, form.ListView2, false, "ListView2");
+    makeFrame();
+    makeButtons();
+
+    // Tab order: the lists, the frame and its three choices, then the buttons
+    // in the order of the table above.
+    QList<QWidget*> order{m_listView1, m_listView2, m_frame1, m_option1, m_option2, m_check2};
+    for (const ButtonSpec& spec : Buttons)
+        order.append(findChild<QPushButton*>(QLatin1String(spec.name)));
+    for (qsizetype i = 1; i < order.size(); ++i)
+        QWidget::setTabOrder(order[i - 1], order[i]);
+
+    bindList(m_list1);
+    bindList(m_list2);
+    bindOptions();
     connect(&form, &Form1::captionChanged, this, [this] { setWindowTitle(m_form.Caption()); });
-    connect(&form, &Form1::mousePointerChanged, this, [this] { updatePointer(); });
+    connect(&form, &Form1::pushButton7CaptionChanged, this,
+            [this] { m_pushButton7->setText(m_form.PushButton7Caption()); });
+    connect(&form, &Form1::mousePointerChanged, this, &Form1View::showPointer);
+    connect(&form, &Form1::mouseIconChanged, this, &Form1View::showPointer);
+    connect(&form, &Form1::iconChanged, this, &Form1View::showIcon);
+
     setWindowTitle(form.Caption());
-    updatePointer();
+    showIcon();
+    showPointer();
 }
 
-QTreeView* Form1View::makeList(ListView& model, const char* name) {
+int Form1View::pixelsX(int twips) const {
+    return TwipsToPixels(twips, logicalDpiX());
+}
+
+int Form1View::pixelsY(int twips) const {
+    return TwipsToPixels(twips, logicalDpiY());
+}
+
+void Form1View::place(QWidget* widget, int left, int top, int width, int height) {
+    widget->setGeometry(pixelsX(left), pixelsY(top), pixelsX(width), pixelsY(height));
+}
+
+void Form1View::setUpWindow() {
+    setObjectName(QStringLiteral("Form1"));
+    // A fixed border: a minimise button, no maximise button, no resizing.
+    setWindowFlags(Qt::Window | Qt::CustomizeWindowHint | Qt::WindowTitleHint |
+                   Qt::WindowSystemMenuHint | Qt::WindowMinimizeButtonHint |
+                   Qt::WindowCloseButtonHint);
+    setFixedSize(pixelsX(FormWidth), pixelsY(FormHeight));
+    setFont(arialBold(9));
+    QPalette white = palette();
+    white.setColor(QPalette::Window, Qt::white);
+    setPalette(white);
+    setAutoFillBackground(true);
+    // The hover rule needs every movement, not only drags.
+    setMouseTracking(true);
+}
+
+QTreeView* Form1View::makeList(ListBinding& binding, ListView& model, bool urls, const char* name) {
     auto* view = new QTreeView(this);
     view->setObjectName(QLatin1String(name));
+    // Connected before the view's own handlers, so that it is set when they run.
+    connect(&model, &QAbstractItemModel::rowsAboutToBeRemoved, this,
+            [&binding] { binding.removing = true; });
     view->setModel(&model);
     view->setRootIsDecorated(false);
     view->setUniformRowHeights(true);
+    view->setItemsExpandable(false);
+    view->setAllColumnsShowFocus(true);
     view->setEditTriggers(QAbstractItemView::NoEditTriggers);
     view->setSelectionMode(QAbstractItemView::SingleSelection);
-    view->setToolTip(QStringLiteral("Double-click item to remove it. Move | line to right and "
-                                    "out of window to reveal full names."));
+    view->setHorizontalScrollBarPolicy(Qt::ScrollBarAsNeeded);
+    view->header()->setStretchLastSection(false);
+    view->header()->setSectionsMovable(false);
+    view->setToolTip(QLatin1String(ListToolTip));
+    place(view, 120, urls ? 120 : 5060, 7800, 2535);
+
+    binding.view = view;
+    binding.model = &model;
+    binding.urls = urls;
+    // Delete arrives at the list, which has the focus; clicks and movement at
+    // the area that shows the items, and at the header for the column's line.
     view->installEventFilter(this);
+    view->viewport()->installEventFilter(this);
+    hoverTarget(view->viewport(), urls ? Form1::Control::ListView1 : Form1::Control::ListView2);
+    hoverTarget(view->header()->viewport(),
+                urls ? Form1::Control::ListView1 : Form1::Control::ListView2);
+    view->setAttribute(Qt::WA_NoMousePropagation);
+    view->header()->setAttribute(Qt::WA_NoMousePropagation);
     return view;
 }
 
-QPushButton* Form1View::makeButton(const QString& caption, const char* name) {
-    auto* button = new QPushButton(caption, this);
-    button->setObjectName(QLatin1String(name));
-    return button;
+void Form1View::makeFrame() {
+    m_frame1 = new QGroupBox(QStringLiteral("Option"), this);
+    m_frame1->setObjectName(QStringLiteral("Frame1"));
+    place(m_frame1, 120, 3720, 7800, 705);
+    hoverTarget(m_frame1, Form1::Control::Frame1);
+
+    // Placed inside the frame, measured from its corner.
+    m_option1 = new QRadioButton(QStringLiteral("Retrieve HTML links"), m_frame1);
+    m_option1->setObjectName(QStringLiteral("Option1"));
+    place(m_option1, 270, 300, 2085, 255);
+    m_option2 = new QRadioButton(QStringLiteral("Retrieve file links"), m_frame1);
+    m_option2->setObjectName(QStringLiteral("Option2"));
+    place(m_option2, 2430, 300, 2085, 255);
+    m_check2 = new QCheckBox(QStringLiteral("Extract forever"), m_frame1);
+    m_check2->setObjectName(QStringLiteral("Check2"));
+    place(m_check2, 4560, 300, 1695, 255);
+    // Movement over the choices changes nothing, so it must not reach the frame
+    // around them either (Qt hands an unhandled movement on to the parent).
+    for (QWidget* choice : {static_cast<QWidget*>(m_option1), static_cast<QWidget*>(m_option2),
+                            static_cast<QWidget*>(m_check2)})
+        choice->setAttribute(Qt::WA_NoMousePropagation);
 }
 
-void Form1View::bindList(QTreeView* view, ListView& model, bool urls) {
-    connect(view->selectionModel(), &QItemSelectionModel::currentChanged, this,
-            [&model](const QModelIndex& current) {
-                IgnoringFailures("select",
-                                 [&] { model.Select(current.isValid() ? current.row() + 1 : 0); });
+void Form1View::makeButtons() {
+    QPalette white = palette();
+    white.setColor(QPalette::Button, Qt::white);
+    for (const ButtonSpec& spec : Buttons) {
+        auto* button = new QPushButton(this);
+        button->setObjectName(QLatin1String(spec.name));
+        button->setText(spec.caption ? QString::fromLatin1(spec.caption)
+                                     : m_form.PushButton7Caption());
+        button->setFont(arialBold(11.25));
+        button->setPalette(white);
+        button->setAutoDefault(false);
+        place(button, spec.left, spec.top, spec.width, spec.height);
+        hoverTarget(button, spec.control);
+        const auto handler = spec.handler;
+        const char* name = spec.name;
+        connect(button, &QPushButton::clicked, this,
+                [this, handler, name] { IgnoringFailures(name, [&] { (m_form.*handler)(); }); });
+        if (spec.control == Form1::Control::PushButton7)
+            m_pushButton7 = button;
+    }
+}
+
+void Form1View::hoverTarget(QWidget* widget, Form1::Control control) {
+    widget->setMouseTracking(true);
+    widget->setAttribute(Qt::WA_NoMousePropagation);
+    widget->installEventFilter(this);
+    m_hoverTargets.insert(widget, control);
+}
+
+void Form1View::bindList(ListBinding& binding) {
+    QTreeView* view = binding.view;
+    ListView& model = *binding.model;
+    // The list's selected item is the item the user last left selected.
+    connect(&model, &QAbstractItemModel::rowsRemoved, this,
+            [&binding] { binding.removing = false; });
+    connect(view->selectionModel(), &QItemSelectionModel::selectionChanged, this,
+            [&binding, view, &model] {
+                if (binding.removing)
+                    return;
+                IgnoringFailures("select", [&] {
+                    const QModelIndexList rows = view->selectionModel()->selectedRows();
+                    model.Select(rows.isEmpty() ? 0 : rows.constFirst().row() + 1);
+                });
             });
     connect(&model, &ListView::selectionChanged, view, [view, &model](int position) {
-        const QModelIndex index = position > 0 ? model.index(position - 1) : QModelIndex();
-        if (view->currentIndex() != index)
-            view->setCurrentIndex(index);
+        QItemSelectionModel* selection = view->selectionModel();
+        if (position <= 0) {
+            selection->clearSelection();
+            return;
+        }
+        const QModelIndex index = model.index(position - 1);
+        if (!selection->isRowSelected(index.row()))
+            selection->setCurrentIndex(index, QItemSelectionModel::ClearAndSelect |
+                                                  QItemSelectionModel::Rows);
     });
-    // Scrolling to each new result would slow a run: scroll once, at the next
-    // turn of the event loop, to the latest.
-    auto* pending = new int(-1);
-    connect(view, &QObject::destroyed, [pending] { delete pending; });
-    connect(&model, &ListView::revealRequested, view, [view, &model, pending](int row) {
-        const bool scheduled = *pending >= 0;
-        *pending = row;
+    // Scrolling to each new result would slow a run down: the list scrolls once,
+    // at the next turn of the event loop, to the latest item asked for.
+    connect(&model, &ListView::revealRequested, view, [&binding](int row) {
+        const bool scheduled = binding.pendingReveal >= 0;
+        binding.pendingReveal = row;
         if (scheduled)
             return;
-        QTimer::singleShot(0, view, [view, &model, pending] {
-            if (*pending >= 0 && *pending < model.Count())
-                view->scrollTo(model.index(*pending));
-            *pending = -1;
+        QTimer::singleShot(0, binding.view, [&binding] {
+            const int pending = binding.pendingReveal;
+            binding.pendingReveal = -1;
+            if (pending >= 0 && pending < binding.model->Count())
+                binding.view->scrollTo(binding.model->index(pending));
         });
     });
-    connect(view, &QAbstractItemView::doubleClicked, this, [this, urls] {
-        if (urls)
-            m_form.ListView1_DblClick();
-        else
-            m_form.ListView2_DblClick();
+    connect(&model, &ListView::columnsChanged, this,
+            [this, &binding] { showColumnWidth(binding); });
+    showColumnWidth(binding);
+}
+
+void Form1View::showColumnWidth(const ListBinding& binding) {
+    if (binding.model->ColumnCount() >= 1)
+        binding.view->header()->resizeSection(0, pixelsX(binding.model->ColumnWidth(1)));
+}
+
+void Form1View::bindOptions() {
+    connect(m_option1, &QRadioButton::toggled, this, [this](bool on) {
+        if (on)
+            m_form.setOption1(true);
     });
+    connect(m_option2, &QRadioButton::toggled, this, [this](bool on) {
+        if (on)
+            m_form.setOption2(true);
+    });
+    connect(m_check2, &QCheckBox::toggled, this, [this](bool on) { m_form.setCheck2(on ? 1 : 0); });
+    connect(&m_form, &Form1::optionsChanged, this, &Form1View::showOptions);
+    showOptions();
+}
+
+void Form1View::showOptions() {
+    m_option1->setChecked(m_form.Option1());
+    m_option2->setChecked(m_form.Option2());
+    m_check2->setChecked(m_form.Check2() != 0);
+}
+
+void Form1View::showPointer() {
+    switch (m_form.MousePointer()) {
+    case Form1::PointerHourglass:
+        setCursor(Qt::WaitCursor);
+        return;
+    case Form1::PointerCustom:
+        if (m_form.MouseIconPath() != m_customCursorPath) {
+            m_customCursorPath = m_form.MouseIconPath();
+            m_customCursor =
+                m_customCursorPath.isEmpty() ? std::nullopt : LoadCursorPicture(m_customCursorPath);
+        }
+        // Without a custom pointer of its own the window shows the system's hand.
+        setCursor(m_customCursor ? *m_customCursor : QCursor(Qt::PointingHandCursor));
+        return;
+    default:
+        setCursor(Qt::ArrowCursor);
+        return;
+    }
+}
+
+void Form1View::showIcon() {
+    if (m_form.Icon() == Form1::ApplicationIconName)
+        setWindowIcon(ApplicationIcon());
+}
+
+Form1View::ListBinding* Form1View::listOf(QObject* watched) {
+    if (watched == m_listView1 || watched == m_listView1->viewport())
+        return &m_list1;
+    if (watched == m_listView2 || watched == m_listView2->viewport())
+        return &m_list2;
+    return nullptr;
 }
 
 bool Form1View::eventFilter(QObject* watched, QEvent* event) {
-    if (event->type() == QEvent::KeyPress) {
+    switch (event->type()) {
+    case QEvent::MouseMove: {
+        const auto target = m_hoverTargets.constFind(watched);
+        if (target != m_hoverTargets.constEnd())
+            m_form.MouseMove(target.value());
+        break;
+    }
+    case QEvent::KeyPress: {
+        ListBinding* list = listOf(watched);
         auto* key = static_cast<QKeyEvent*>(event);
-        if (key->key() == Qt::Key_Delete) {
-            if (watched == m_listView1)
+        if (list && list->view == watched && key->key() == Qt::Key_Delete) {
+            if (list->urls)
                 m_form.ListView1_KeyDown(Form1::DeleteKey);
-            else if (watched == m_listView2)
+            else
                 m_form.ListView2_KeyDown(Form1::DeleteKey);
             return true;
         }
+        break;
+    }
+    case QEvent::MouseButtonDblClick: {
+        // Wherever it lands, a double-click removes the list's selected item.
+        ListBinding* list = listOf(watched);
+        auto* mouse = static_cast<QMouseEvent*>(event);
+        if (list && list->view != watched && mouse->button() == Qt::LeftButton) {
+            if (list->urls)
+                m_form.ListView1_DblClick();
+            else
+                m_form.ListView2_DblClick();
+            return true;
+        }
+        break;
+    }
+    default:
+        break;
     }
     return QWidget::eventFilter(watched, event);
 }
 
-void Form1View::updatePointer() {
-    switch (m_form.MousePointer()) {
-    case Form1::PointerHourglass:
-        setCursor(Qt::WaitCursor);
-        break;
-    case Form1::PointerCustom:
-        setCursor(Qt::PointingHandCursor);
-        break;
-    default:
-        setCursor(Qt::ArrowCursor);
-        break;
+void Form1View::mouseMoveEvent(QMouseEvent* event) {
+    // Only movement over the bare window arrives here; the controls keep theirs.
+    m_form.MouseMove(Form1::Control::Form);
+    event->accept();
+}
+
+void Form1View::showEvent(QShowEvent* event) {
+    if (!m_centred) {
+        m_centred = true;
+        if (QScreen* screen = this->screen()) {
+            QRect frame = geometry();
+            frame.moveCenter(screen->availableGeometry().center());
+            move(frame.topLeft());
+        }
     }
+    QWidget::showEvent(event);
 }
 
 void Form1View::closeEvent(QCloseEvent* event) {
     event->accept();
-    m_form.Form_Unload();
+    IgnoringFailures("Form_Unload", [this] { m_form.Form_Unload(); });
 }

@@ -1,14 +1,22 @@
 #pragma once
 
-#include <QWidget>
+#include "app/Form1.h"
 
-class Form1;
+#include <QCursor>
+#include <QHash>
+#include <QWidget>
+#include <optional>
+
 class ListView;
+class QCheckBox;
+class QGroupBox;
 class QPushButton;
+class QRadioButton;
 class QTreeView;
 
 // The window: owns the widgets, forwards their events to Form1 and redraws from
-// Form1's state. No logic of its own.
+// Form1's state (captions, pointer, options, icon, the two lists). No logic of
+// its own. Every control carries its name as its object name.
 class Form1View : public QWidget {
     Q_OBJECT
 public:
@@ -17,17 +25,54 @@ public:
     QTreeView* listView1() const { return m_listView1; }
     QTreeView* listView2() const { return m_listView2; }
 
+    // A length of the layout, given in twips, in pixels at this window's dpi.
+    int pixelsX(int twips) const;
+    int pixelsY(int twips) const;
+
 protected:
     bool eventFilter(QObject* watched, QEvent* event) override;
+    void mouseMoveEvent(QMouseEvent* event) override;
+    void showEvent(QShowEvent* event) override;
     void closeEvent(QCloseEvent* event) override;
 
 private:
-    QTreeView* makeList(ListView& model, const char* name);
-    QPushButton* makeButton(const QString& caption, const char* name);
-    void bindList(QTreeView* view, ListView& model, bool urls);
-    void updatePointer();
+    struct ListBinding {
+        QTreeView* view = nullptr;
+        ListView* model = nullptr;
+        bool urls = false;
+        // The row the list scrolls to at the next turn of the event loop; -1 for none.
+        int pendingReveal = -1;
+        // True while the model removes rows: the view's own selection changes
+        // then are not the user's.
+        bool removing = false;
+    };
+
+    void setUpWindow();
+    QTreeView* makeList(ListBinding& binding, ListView& model, bool urls, const char* name);
+    void makeFrame();
+    void makeButtons();
+    void place(QWidget* widget, int left, int top, int width, int height);
+    void hoverTarget(QWidget* widget, Form1::Control control);
+    void bindList(ListBinding& binding);
+    void bindOptions();
+    void showOptions();
+    void showColumnWidth(const ListBinding& binding);
+    void showPointer();
+    void showIcon();
+    ListBinding* listOf(QObject* watched);
 
     Form1& m_form;
+    ListBinding m_list1;
+    ListBinding m_list2;
     QTreeView* m_listView1 = nullptr;
     QTreeView* m_listView2 = nullptr;
+    QGroupBox* m_frame1 = nullptr;
+    QRadioButton* m_option1 = nullptr;
+    QRadioButton* m_option2 = nullptr;
+    QCheckBox* m_check2 = nullptr;
+    QPushButton* m_pushButton7 = nullptr;
+    QHash<QObject*, Form1::Control> m_hoverTargets;
+    QString m_customCursorPath;
+    std::optional<QCursor> m_customCursor;
+    bool m_centred = false;
 };

@@ -2,12 +2,14 @@
 
 #include "app/CommonDialog.h"
 #include "app/Messages.h"
+#include "app/Statements.h"
 
 #include <QApplication>
 #include <QClipboard>
 #include <QFileDialog>
 #include <QInputDialog>
 #include <QMessageBox>
+#include <cstdio>
 #include <cstdlib>
 
 QString QtShell::displayText(const QString& text) {
@@ -115,7 +117,9 @@ void QtShell::yield(YieldPlace /*place*/) {
 
 void QtShell::endProgram() {
     if (m_cleanup)
-        m_cleanup();
-    // A run's nested event loop must not keep the process alive.
+        Silently(m_cleanup);
+    // Ends here and now, also from inside a run's nested event loop: no statement
+    // of any routine runs after this, no further page is fetched.
+    std::fflush(nullptr);
     std::_Exit(0);
 }

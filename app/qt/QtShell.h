@@ -15,7 +15,8 @@ public:
 
     // The window dialogs are centred on.
     void setParentWindow(QWidget* window) { m_parent = window; }
-    // Clean-up to run before the program ends (removes the private page folder).
+    // Clean-up to run when the program ends, just before the process exits (the
+    // private page folder is removed there). A failure in it is ignored.
     void setCleanup(std::function<void()> cleanup) { m_cleanup = std::move(cleanup); }
 
     int messageBox(const QString& text, int style, const QString& title) override;

@@ -1,22 +1,30 @@
 #include "app/Form1.h"
+#include "app/qt/ApplicationIcon.h"
 #include "app/qt/Form1View.h"
 #include "app/qt/QtShell.h"
 #include "crawl/PageFile.h"
 
 #include <QApplication>
 
+// The window takes no arguments: every start begins with both lists empty.
 int main(int argc, char** argv) {
     QApplication app(argc, argv);
     QApplication::setApplicationName(QStringLiteral("orvelle"));
     QApplication::setApplicationVersion(QStringLiteral(ORVELLE_VERSION));
+    QGuiApplication::setDesktopFileName(QStringLiteral("orvelle"));
+    QApplication::setWindowIcon(ApplicationIcon());
 
     QtShell shell;
     // Closing the window ends the program at once; the page folder goes first.
     shell.setCleanup([] { RemovePageFolder(); });
     Form1 form(shell);
-    form.Form_Load();
     Form1View view(form);
     shell.setParentWindow(&view);
+    form.Form_Load();
     view.show();
-    return app.exec();
+    app.exec();
+    // The event loop ends without the window closing only when the session ends:
+    // that ends the program the same way.
+    form.Form_Unload();
+    return 0;
 }

@@ -1,0 +1,54 @@
+#include "tests/gui/WindowFixture.h"
+
+#include "tests/gui/WaitUntil.h"
+
+#include <QTest>
+#include <QWindow>
+
+void WindowFixture::SetUp() {
+    ASSERT_TRUE(folder.isValid());
+    form = std::make_unique<Form1>(shell);
+    form->ApplicationFolder = folder.path();
+}
+
+void WindowFixture::TearDown() {
+    view.reset();
+    form.reset();
+}
+
+void WindowFixture::start() {
+    view = std::make_unique<Form1View>(*form);
+    form->Form_Load();
+    view->show();
+    ASSERT_TRUE(
+        WaitUntil([&] { return view->windowHandle() && view->windowHandle()->isExposed(); }));
+}
+
+QPushButton* WindowFixture::button(const char* name) const {
+    return view->findChild<QPushButton*>(QLatin1String(name));
+}
+
+QWidget* WindowFixture::control(const char* name) const {
+    return view->findChild<QWidget*>(QLatin1String(name));
+}
+
+void WindowFixture::moveMouseTo(QWidget* widget, QPoint at) {
+    if (at.isNull())
+        at = widget->rect().center();
+    QTest::mouseMove(widget, at);
+    QCoreApplication::processEvents();
+}
+
+void WindowFixture::clickItem(QTreeView* list, int position) {
+    const QRect item = list->visualRect(list->model()->index(position - 1, 0));
+    QTest::mouseClick(list->viewport(), Qt::LeftButton, Qt::NoModifier, item.center());
+}
+
+void WindowFixture::doubleClickItem(QTreeView* list, int position) {
+    const QRect item = list->visualRect(list->model()->index(position - 1, 0));
+    QTest::mouseDClick(list->viewport(), Qt::LeftButton, Qt::NoModifier, item.center());
+}
+
+Qt::CursorShape WindowFixture::cursorShape() const {
+    return view->cursor().shape();
+}

@@ -1,0 +1,290 @@
+#include "app/qt/Twips.h"
+#include "tests/gui/WaitUntil.h"
+#include "tests/gui/WindowFixture.h"
+
+#include <QCheckBox>
+#include <QFontInfo>
+#include <QGroupBox>
+#include <QHeaderView>
+#include <QRadioButton>
+#include <QTest>
+
+namespace {
+
+struct Place {
+    const char* name;
+    const char* caption; // nullptr for the lists
+    int left, top, width, height;
+};
+
+// Every control in tab order, with its caption and place in twips (the frame's
+// three choices measured from the frame's corner).
+const Place Controls[] = {
+    {"ListView1", nullptr, 120, 120, 7800, 2535},
+    {"ListView2", nullptr, 120, 5060, 7800, 2535},
+    {"Frame1", "Option", 120, 3720, 7800, 705},
+    {"Option1", "Retrieve HTML links", 270, 300, 2085, 255},
+    {"Option2", "Retrieve file links", 2430, 300, 2085, 255},
+    {"Check2", "Extract forever", 4560, 300, 1695, 255},
+    {"PushButton5", "Add One URL", 120, 2750, 3840, 405},
+    {"PushButton13", "Load URL List From File", 4080, 2750, 3840, 405},
+    {"PushButton11", "Clear List", 120, 3260, 3840, 405},
+    {"PushButton7", "Start Finding Links Within URL", 120, 4545, 7800, 405},
+    {"PushButton6", "Save Results As Text File", 120, 7680, 3840, 405},
+    {"PushButton1", "Save As Comma Delimited", 4080, 7680, 3840, 405},
+    {"PushButton3", "Copy Results To Clipboard", 120, 8190, 3840, 405},
+    {"PushButton9", "Clear Results", 4080, 8175, 3840, 405},
+    {"PushButton2", "Load Sample/Example Sites", 4080, 3260, 3840, 405},
+};
+
+QString captionOf(QWidget* widget) {
+    if (auto* button = qobject_cast<QAbstractButton*>(widget))
+        return button->text();
+    if (auto* frame = qobject_cast<QGroupBox*>(widget))
+        return frame->title();
+    return {};
+}
+
+class WindowTest : public WindowFixture {
+protected:
+    void SetUp() override {
+        WindowFixture::SetUp();
+        start();
+    }
+};
+
+TEST_F(WindowTest, ShowsEveryControlWithItsCaptionAndPlace) {
+    EXPECT_EQ(view->windowTitle(), QStringLiteral("Orvelle Software"));
+    EXPECT_FALSE(view->windowIcon().isNull());
+    const int dpiX = view->logicalDpiX();
+    const int dpiY = view->logicalDpiY();
+    EXPECT_EQ(view->size(), QSize(TwipsToPixels(8040, dpiX), TwipsToPixels(8700, dpiY)));
+    if (dpiX == 96 && dpiY == 96) {
+        EXPECT_EQ(view->size(), QSize(536, 580));
+    }
+    // Fixed: no resizing, a minimise button and no maximise button.
+    EXPECT_EQ(view->minimumSize(), view->maximumSize());
+    EXPECT_TRUE(view->windowFlags() & Qt::WindowMinimizeButtonHint);
+    EXPECT_FALSE(view->windowFlags() & Qt::WindowMaximizeButtonHint);
+    EXPECT_EQ(view->palette().color(QPalette::Window), QColor(Qt::white));
+
+    for (const Place& p : Controls) {
+        SCOPED_TRACE(p.name);
+        QWidget* widget = control(p.name);
+        ASSERT_NE(widget, nullptr);
+        if (p.caption) {
+            EXPECT_EQ(captionOf(widget), QString::fromLatin1(p.caption));
+        }
+        EXPECT_EQ(widget->geometry(),
+                  QRect(TwipsToPixels(p.left, dpiX), TwipsToPixels(p.top, dpiY),
+                        TwipsToPixels(p.width, dpiX), TwipsToPixels(p.height, dpiY)));
+        EXPECT_TRUE(widget->isVisible());
+        const bool isButton = qobject_cast<QPushButton*>(widget) != nullptr;
+        EXPECT_EQ(widget->font().family(), QStringLiteral("Arial"));
+        EXPECT_DOUBLE_EQ(widget->font().pointSizeF(), isButton ? 11.25 : 9.0);
+        EXPECT_TRUE(QFontInfo(widget->font()).bold());
+        const QPalette::ColorRole face = isButton ? QPalette::Button : QPalette::Window;
+        EXPECT_EQ(widget->palette().color(face), QColor(Qt::white));
+    }
+    EXPECT_EQ(control("Option1")->parentWidget(), control("Frame1"));
+    EXPECT_EQ(control("Check2")->parentWidget(), control("Frame1"));
+    EXPECT_TRUE(qobject_cast<QRadioButton*>(control("Option1"))->isChecked());
+    EXPECT_FALSE(qobject_cast<QRadioButton*>(control("Option2"))->isChecked());
+    EXPECT_FALSE(qobject_cast<QCheckBox*>(control("Check2"))->isChecked());
+}
+
+TEST_F(WindowTest, ListsShowOneColumnSevenThousandTwipsWideAndTheToolTip) {
+    const QString tip =
+        QStringLiteral("Double-click item to remove it. Move | line to right and out "
+                       "of window to reveal full names.");
+    const QString headers[] = {QStringLiteral("URL(s)"), QStringLiteral("Result(s)")};
+    QTreeView* lists[] = {view->listView1(), view->listView2()};
+    for (int i = 0; i < 2; ++i) {
+        QTreeView* list = lists[i];
+        EXPECT_FALSE(list->isHeaderHidden());
+        EXPECT_EQ(list->model()->columnCount(), 1);
+        EXPECT_EQ(list->model()->headerData(0, Qt::Horizontal).toString(), headers[i]);
+        EXPECT_EQ(list->header()->sectionSize(0), TwipsToPixels(7000, view->logicalDpiX()));
+        EXPECT_EQ(list->toolTip(), tip);
+    }
+}
+
+TEST_F(WindowTest, TabsThroughTheControlsInTheirOrder) {
+    QStringList names;
+    for (const Place& p : Controls)
+        names.append(QLatin1String(p.name));
+    QStringList chain;
+    QWidget* w = control("ListView1");
+    for (int steps = 0; steps < 200 && chain.size() < names.size(); ++steps) {
+        if (names.contains(w->objectName()) && !chain.contains(w->objectName()))
+            chain.append(w->objectName());
+        w = w->nextInFocusChain();
+    }
+    EXPECT_EQ(chain, names);
+}
+
+TEST_F(WindowTest, OptionsAndCheckBoxFollowTheFormBothWays) {
+    auto* option2 = qobject_cast<QRadioButton*>(control("Option2"));
+    auto* check2 = qobject_cast<QCheckBox*>(control("Check2"));
+    QTest::mouseClick(option2, Qt::LeftButton);
+    EXPECT_TRUE(form->Option2());
+    EXPECT_FALSE(form->Option1());
+    QTest::mouseClick(check2, Qt::LeftButton);
+    EXPECT_EQ(form->Check2(), 1);
+
+    form->setOption1(true);
+    form->setCheck2(0);
+    EXPECT_TRUE(qobject_cast<QRadioButton*>(control("Option1"))->isChecked());
+    EXPECT_FALSE(option2->isChecked());
+    EXPECT_FALSE(check2->isChecked());
+}
+
+TEST_F(WindowTest, CaptionsAndListsRedrawFromTheForm) {
+    form->setPushButton7Caption(Form1::StopCaption);
+    EXPECT_EQ(button("PushButton7")->text(), QStringLiteral("Stop"));
+    form->ListView2.Add(QStringLiteral("http://a.example/"));
+    EXPECT_EQ(view->listView2()->model()->rowCount(), 1);
+    // Clear Results clears the list shown.
+    QTest::mouseClick(button("PushButton9"), Qt::LeftButton);
+    EXPECT_EQ(form->ListView2.Count(), 0);
+}
+
+TEST_F(WindowTest, TheResultsListScrollsToTheLatestResult) {
+    for (int i = 1; i <= 500; ++i)
+        form->ListView2.EnsureVisible(
+            form->ListView2.Add(QStringLiteral("http://host.example/%1").arg(i)));
+    QTreeView* list = view->listView2();
+    const QModelIndex last = list->model()->index(499, 0);
+    ASSERT_TRUE(
+        WaitUntil([&] { return list->viewport()->rect().contains(list->visualRect(last)); }));
+}
+
+class RemoveItemTest : public WindowTest {
+protected:
+    void fill(ListView& list) {
+        for (const char* text : {"first", "second", "third"})
+            list.Add(QString::fromLatin1(text));
+    }
+};
+
+TEST_F(RemoveItemTest, DeleteRemovesTheSelectedItemOfEitherList) {
+    fill(form->ListView1);
+    clickItem(view->listView1(), 2);
+    ASSERT_EQ(form->ListView1.SelectedIndex(), 2);
+    QTest::keyClick(view->listView1(), Qt::Key_Delete);
+    EXPECT_EQ(form->ListView1.Texts(), (QStringList{"first", "third"}));
+
+    fill(form->ListView2);
+    clickItem(view->listView2(), 3);
+    QTest::keyClick(view->listView2(), Qt::Key_Delete, Qt::ShiftModifier);
+    EXPECT_EQ(form->ListView2.Texts(), (QStringList{"first", "second"}));
+    // Any other key removes nothing.
+    clickItem(view->listView2(), 1);
+    QTest::keyClick(view->listView2(), Qt::Key_Backspace);
+    EXPECT_EQ(form->ListView2.Count(), 2);
+}
+
+TEST_F(RemoveItemTest, DeleteHeldDownKeepsRemoving) {
+    fill(form->ListView1);
+    clickItem(view->listView1(), 1);
+    QTest::keyClick(view->listView1(), Qt::Key_Delete);
+    QTest::keyClick(view->listView1(), Qt::Key_Delete);
+    EXPECT_EQ(form->ListView1.Texts(), (QStringList{"third"}));
+}
+
+TEST_F(RemoveItemTest, DoubleClickRemovesTheItemClicked) {
+    fill(form->ListView1);
+    doubleClickItem(view->listView1(), 1);
+    EXPECT_EQ(form->ListView1.Texts(), (QStringList{"second", "third"}));
+    fill(form->ListView2);
+    doubleClickItem(view->listView2(), 2);
+    EXPECT_EQ(form->ListView2.Texts(), (QStringList{"first", "third"}));
+}
+
+TEST_F(RemoveItemTest, NothingIsRemovedWhileTheWindowIsBusy) {
+    fill(form->ListView1);
+    fill(form->ListView2);
+    clickItem(view->listView1(), 2);
+    clickItem(view->listView2(), 2);
+    form->setMousePointer(Form1::PointerHourglass);
+    QTest::keyClick(view->listView1(), Qt::Key_Delete);
+    doubleClickItem(view->listView2(), 2);
+    QTest::mouseClick(button("PushButton11"), Qt::LeftButton);
+    EXPECT_EQ(form->ListView1.Count(), 3);
+    EXPECT_EQ(form->ListView2.Count(), 3);
+    // Clear Results acts busy or not.
+    QTest::mouseClick(button("PushButton9"), Qt::LeftButton);
+    EXPECT_EQ(form->ListView2.Count(), 0);
+}
+
+TEST_F(RemoveItemTest, ClickingBesideTheItemsLeavesNoneSelected) {
+    fill(form->ListView1);
+    clickItem(view->listView1(), 2);
+    QTreeView* list = view->listView1();
+    QTest::mouseClick(list->viewport(), Qt::LeftButton, Qt::NoModifier,
+                      QPoint(10, list->viewport()->height() - 5));
+    EXPECT_EQ(form->ListView1.SelectedIndex(), 0);
+    QTest::keyClick(list, Qt::Key_Delete);
+    EXPECT_EQ(form->ListView1.Count(), 3);
+}
+
+class HoverTest : public WindowTest {};
+
+TEST_F(HoverTest, HandOverCommandButtonsArrowOverListsFrameAndWindow) {
+    EXPECT_EQ(cursorShape(), Qt::ArrowCursor);
+    moveMouseTo(button("PushButton5"));
+    EXPECT_EQ(form->MousePointer(), Form1::PointerCustom);
+    // Without HAND-M.CUR the system's pointing hand stands in.
+    EXPECT_EQ(cursorShape(), Qt::PointingHandCursor);
+    EXPECT_EQ(button("PushButton5")->cursor().shape(), Qt::PointingHandCursor);
+
+    moveMouseTo(view->listView1()->viewport());
+    EXPECT_EQ(form->MousePointer(), Form1::PointerDefault);
+    EXPECT_EQ(cursorShape(), Qt::ArrowCursor);
+
+    for (const char* name : {"PushButton13", "PushButton11", "PushButton2", "PushButton6",
+                             "PushButton1", "PushButton3", "PushButton9", "PushButton7"}) {
+        form->setMousePointer(Form1::PointerDefault);
+        moveMouseTo(button(name));
+        EXPECT_EQ(form->MousePointer(), Form1::PointerCustom) << name;
+    }
+    // Over the three choices nothing changes, and the frame around them does not hear it.
+    moveMouseTo(control("Option1"));
+    moveMouseTo(control("Check2"));
+    EXPECT_EQ(form->MousePointer(), Form1::PointerCustom);
+    moveMouseTo(control("Frame1"), QPoint(control("Frame1")->width() - 10, 5));
+    EXPECT_EQ(form->MousePointer(), Form1::PointerDefault);
+
+    moveMouseTo(button("PushButton9"));
+    moveMouseTo(view->listView2()->header()->viewport());
+    EXPECT_EQ(form->MousePointer(), Form1::PointerDefault);
+    moveMouseTo(button("PushButton9"));
+    // The gap between two buttons is the window's background.
+    moveMouseTo(view.get(), QPoint(view->width() / 2, button("PushButton9")->geometry().top() - 4));
+    EXPECT_EQ(form->MousePointer(), Form1::PointerDefault);
+}
+
+TEST_F(HoverTest, TheHourglassSurvivesEverythingButTheStartButton) {
+    form->setMousePointer(Form1::PointerHourglass);
+    EXPECT_EQ(cursorShape(), Qt::WaitCursor);
+    moveMouseTo(button("PushButton11"));
+    moveMouseTo(view->listView1()->viewport());
+    moveMouseTo(control("Frame1"), QPoint(control("Frame1")->width() - 10, 5));
+    moveMouseTo(view.get(), QPoint(4, 4));
+    EXPECT_EQ(form->MousePointer(), Form1::PointerHourglass);
+    EXPECT_EQ(cursorShape(), Qt::WaitCursor);
+    // The start button shows the hand during a run, so that Stop can be pressed.
+    moveMouseTo(button("PushButton7"));
+    EXPECT_EQ(form->MousePointer(), Form1::PointerCustom);
+    EXPECT_EQ(cursorShape(), Qt::PointingHandCursor);
+    moveMouseTo(view.get(), QPoint(4, 4));
+    EXPECT_EQ(cursorShape(), Qt::ArrowCursor);
+}
+
+TEST_F(WindowTest, ClosingTheWindowEndsTheProgram) {
+    EXPECT_FALSE(shell.programEnded);
+    view->close();
+    EXPECT_TRUE(shell.programEnded);
+}
+
+} // namespace
