@@ -195,8 +195,9 @@ void Form1View::makeButtons() {
         hoverTarget(button, spec.control);
         const auto handler = spec.handler;
         const char* name = spec.name;
-        connect(button, &QPushButton::clicked, this,
-                [this, handler, name] { IgnoringFailures(name, [&] { (m_form.*handler)(); }); });
+        connect(button, &QPushButton::clicked, this, [form = &m_form, handler, name] {
+            IgnoringFailures(name, [form, handler] { (form->*handler)(); });
+        });
         if (spec.control == Form1::Control::PushButton7)
             m_pushButton7 = button;
     }

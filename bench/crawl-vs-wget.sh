@@ -1,0 +1,158 @@
+#!/usr/bin/env bash
+# orvelle-harvest --forever next to wget --recursive --spider over the same site:
+# a generated site of linked pages, served by nginx on a loopback port that this
+# script starts and stops. Prints the pages per second of each and their ratio.
+#
+#   bench/crawl-vs-wget.sh [path/to/orvelle-harvest]
+#
+# Environment: PAGES (default 5000), the number of pages of the site.
+set -euo pipefail
+
+root="$(cd "$(dirname "$0")/.." && pwd)"
+harvest="${1:-$root/build/orvelle-harvest}"
+pages="${PAGES:-5000}"
+
+for tool in "$harvest" /usr/sbin/nginx wget awk; do
+    if ! command -v "$tool" >/dev/null 2>&1; then
+        echo "crawl-vs-wget: $tool is missing (make build; scripts/install-deps)" >&2
+        exit 2
+    fi
+done
+
+work="$(mktemp -d)"
+nginx_pid=""
+cleanup() {
+    if [ -n "$nginx_pid" ] && kill -0 "$nginx_pid" 2>/dev/null; then
+        kill -QUIT "$nginx_pid" 2>/dev/null || true
+        for _ in $(seq 50); do kill -0 "$nginx_pid" 2>/dev/null || break; sleep 0.1; done
+    fi
+    rm -rf "$work"
+}
+trap cleanup EXIT
+trap 'exit 130' INT TERM
+
+# The nginx workers may run as another user: they must be able to read the site.
+chmod 755 "$work"
+mkdir -p "$work/site/p" "$work/logs" "$work/tmp" "$work/wget" "$work/orvelle"
+
+# Page N links to its children 2N+1 and 2N+2, to its neighbours N-1 and N+1 and
+# to page 0, by relative, root-relative and absolute-path links; every page is
+# reachable from page 0, and each holds about 1.5 KB of text.
+awk -v pages="$pages" -v dir="$work/site/p" 'BEGIN {
+    filler = "Lorem ipsum dolor sit amet, consectetur adipiscing elit, sed do eiusmod " \
+             "tempor incididunt ut labore et dolore magna aliqua. Ut enim ad minim veniam, " \
+             "quis nostrud exercitation ullamco laboris nisi ut aliquip ex ea commodo."
+    for (n = 0; n < pages; n++) {
+        file = dir "/" n ".html"
+        printf "<!DOCTYPE html>\n<html><head><title>Page %d</title></head><body>\n", n > file
+        printf "<h1>Page %d</h1>\n<p>%s</p>\n<p>%s</p>\n<ul>\n", n, filler, filler > file
+        if (2 * n + 1 < pages) printf "<li><a href=\"%d.html\">child</a></li>\n", 2 * n + 1 > file
+        if (2 * n + 2 < pages) printf "<li><a href=\"/p/%d.html\">child</a></li>\n", 2 * n + 2 > file
+        if (n + 1 < pages) printf "<li><a href=\"./%d.html\">next</a></li>\n", n + 1 > file
+        if (n > 0) printf "<li><a href=\"%d.html\">previous</a></li>\n", n - 1 > file
+        printf "<li><a href=\"/p/0.html\">home</a></li>\n</ul>\n<p>%s</p>\n</body></html>\n", filler > file
+        close(file)
+    }
+}'
+chmod -R a+rX "$work/site"
+cat "$work"/site/p/*.html >/dev/null # into the page cache before either crawler
+
+start_nginx() {
+    local port="$1"
+    cat >"$work/nginx.conf" <<EOF
+worker_processes 1;
+pid $work/nginx.pid;
+error_log $work/logs/error.log;
+events { worker_connections 1024; }
+http {
+    types { text/html html; }
+    default_type text/html;
+    log_format bench '\$status \$request_method \$request_uri';
+    access_log $work/logs/access.log bench;
+    client_body_temp_path $work/tmp/body;
+    proxy_temp_path $work/tmp/proxy;
+    fastcgi_temp_path $work/tmp/fastcgi;
+    uwsgi_temp_path $work/tmp/uwsgi;
+    scgi_temp_path $work/tmp/scgi;
+    keepalive_requests 1000000;
+    server {
+        listen 127.0.0.1:$port;
+        root $work/site;
+    }
+}
+EOF
+    /usr/sbin/nginx -p "$work" -c "$work/nginx.conf" -e "$work/logs/error.log" 2>/dev/null || return 1
+    for _ in $(seq 50); do
+        [ -s "$work/nginx.pid" ] && break
+        sleep 0.1
+    done
+    nginx_pid="$(cat "$work/nginx.pid" 2>/dev/null)" || return 1
+}
+
+# A free port: one that refuses a connection, then one nginx can listen on.
+port=""
+for _ in $(seq 20); do
+    candidate=$((20000 + RANDOM % 40000))
+    if (exec 3<>"/dev/tcp/127.0.0.1/$candidate") 2>/dev/null; then continue; fi
+    if start_nginx "$candidate"; then port="$candidate"; break; fi
+done
+if [ -z "$port" ]; then
+    echo "crawl-vs-wget: nginx did not start:" >&2
+    cat "$work/logs/error.log" >&2 || true
+    exit 1
+fi
+site="http://127.0.0.1:$port/p/0.html"
+export no_proxy='*' NO_PROXY='*'
+unset http_proxy https_proxy HTTP_PROXY HTTPS_PROXY all_proxy ALL_PROXY
+
+now() { echo "$EPOCHREALTIME"; }
+log_lines() { wc -l <"$work/logs/access.log"; }
+# Distinct pages served whole (GET, 200) after the first $1 lines of the log;
+# wget --spider asks for each page twice (HEAD, then GET), which counts once.
+pages_served() {
+    tail -n +"$(($1 + 1))" "$work/logs/access.log" |
+        awk '$1 == 200 && $2 == "GET" && $3 ~ /^\/p\// && !seen[$3]++ { n++ } END { print n + 0 }'
+}
+
+# Runs one crawler; sets seconds, visited (distinct pages) and requests.
+measure() {
+    local before t0 t1
+    before="$(log_lines)"
+    t0="$(now)"
+    "$@"
+    t1="$(now)"
+    visited="$(pages_served "$before")"
+    requests=$(($(log_lines) - before))
+    seconds="$(awk -v a="$t0" -v b="$t1" 'BEGIN { printf "%.3f", b - a }')"
+}
+
+rate() { awk -v n="$1" -v s="$2" 'BEGIN { printf "%.0f", (s > 0 ? n / s : 0) }'; }
+
+echo "site: $pages pages at $site (nginx $(/usr/sbin/nginx -v 2>&1 | sed 's/.*\///'))"
+
+run_orvelle() {
+    TMPDIR="$work/orvelle" "$harvest" --forever --quiet "$site" >"$work/orvelle/results.txt"
+}
+run_wget() {
+    (cd "$work/wget" && wget --recursive --level=inf --spider --no-verbose "$site" 2>"$work/wget/log.txt") ||
+        true # wget --spider exits 8 when any link (robots.txt) answered 404
+}
+
+measure run_orvelle
+orvelle_pages="$visited" orvelle_seconds="$seconds"
+orvelle_rate="$(rate "$visited" "$seconds")"
+printf 'orvelle-harvest --forever: %5d pages in %7.3f s: %6d pages/s (%d requests, %d results)\n' \
+    "$orvelle_pages" "$orvelle_seconds" "$orvelle_rate" "$requests" "$(wc -l <"$work/orvelle/results.txt")"
+
+measure run_wget
+wget_pages="$visited" wget_seconds="$seconds"
+wget_rate="$(rate "$visited" "$seconds")"
+printf 'wget --recursive --spider: %5d pages in %7.3f s: %6d pages/s (%d requests)\n' \
+    "$wget_pages" "$wget_seconds" "$wget_rate" "$requests"
+
+awk -v o="$orvelle_rate" -v w="$wget_rate" \
+    'BEGIN { printf "ratio (orvelle-harvest / wget): %.2f\n", (w > 0 ? o / w : 0) }'
+if [ "$orvelle_pages" -lt "$pages" ] || [ "$wget_pages" -lt "$pages" ]; then
+    echo "crawl-vs-wget: a crawler missed pages (orvelle-harvest $orvelle_pages, wget $wget_pages of $pages)" >&2
+    exit 1
+fi

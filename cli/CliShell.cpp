@@ -1,0 +1,112 @@
+#include "cli/CliShell.h"
+
+#include "app/CommonDialog.h"
+#include "app/Form1.h"
+#include "app/Messages.h"
+#include "cli/Interrupt.h"
+#include "crawl/PageFile.h"
+
+#include <QCoreApplication>
+#include <cstdio>
+#include <cstdlib>
+
+namespace {
+const QString ApplicationErrorTitle = QStringLiteral("Application Error");
+const QString DoneMessage = QStringLiteral("Done.");
+} // namespace
+
+CliShell::CliShell(const Settings& settings) : m_settings(settings), m_status(settings.progress) {}
+
+QString CliShell::terminalText(const QString& text) {
+    QString shown = text;
+    shown.replace(QStringLiteral("\r\n"), QStringLiteral("\n"));
+    shown.replace(QLatin1Char('\r'), QLatin1Char('\n'));
+    return shown;
+}
+
+void CliShell::printError(const QString& text) {
+    m_status.message(QStringLiteral("orvelle-harvest: ") + text);
+}
+
+void CliShell::finish() {
+    m_status.erase();
+}
+
+int CliShell::messageBox(const QString& text, int style, const QString& title) {
+    if (title == ApplicationErrorTitle) {
+        ++m_applicationErrors;
+        m_status.message(QStringLiteral("orvelle-harvest: Application Error\n") +
+                         terminalText(text));
+        return MsgAnswer::Ok;
+    }
+    // The overwrite questions: the person asked for the file on the command line.
+    if ((style & 0xF) == MsgStyle::YesNo)
+        return MsgAnswer::Yes;
+    if (text != DoneMessage) {
+        if (onNotice)
+            onNotice(text);
+        else
+            printError(terminalText(text));
+    }
+    return MsgAnswer::Ok;
+}
+
+QString CliShell::inputBox(const QString&, const QString&) {
+    return {};
+}
+
+void CliShell::showOpen(CommonDialog& dialog) {
+    dialog.FileName.clear();
+}
+
+void CliShell::showSave(CommonDialog& dialog) {
+    dialog.FileName.clear();
+}
+
+void CliShell::pressStop() {
+    if (m_stopPressed || !m_form || !m_form->RunFlag())
+        return;
+    // Set first: the Stop handler yields, and that yield must not press again.
+    m_stopPressed = true;
+    m_form->PushButton7_Click();
+}
+
+void CliShell::yield(YieldPlace) {
+    QCoreApplication::processEvents();
+    if (Interrupt::count() > 0)
+        pressStop();
+    showProgress(false);
+    if (onYield)
+        onYield();
+}
+
+void CliShell::endProgram() {
+    m_status.erase();
+    RemovePageFolder();
+    std::fflush(nullptr);
+    std::_Exit(EXIT_SUCCESS);
+}
+
+void CliShell::visitStarted(const QString& address) {
+    m_currentAddress = address;
+    showProgress(false);
+}
+
+void CliShell::visitEnded(const QString& address, const QString& failure) {
+    ++m_visitsEnded;
+    // A transfer that Stop abandoned is no failure of the site.
+    if (!failure.isEmpty() && m_settings.visitMessages && !m_stopPressed)
+        m_status.message(QStringLiteral("failed: ") + address + QStringLiteral(": ") + failure);
+    if (onVisitEnded)
+        onVisitEnded();
+    if (m_settings.maxPages > 0 && m_visitsEnded >= m_settings.maxPages)
+        pressStop();
+    showProgress(false);
+}
+
+void CliShell::showProgress(bool force) {
+    if (!m_status.showsProgress())
+        return;
+    const qint64 results = m_form ? m_form->ListView2.Count() : 0;
+    m_status.progress(m_visitsEnded, results, m_currentAddress, force);
+}

@@ -1,0 +1,179 @@
+#include "cli/Harvest.h"
+
+#include "app/Form1.h"
+#include "cli/AddressInput.h"
+#include "cli/CliShell.h"
+#include "cli/HarvestOptions.h"
+#include "cli/Interrupt.h"
+#include "cli/ResultOutput.h"
+#include "cli/WriteAll.h"
+#include "crawl/PageFile.h"
+
+#include <QFile>
+#include <climits>
+#include <cstring>
+#include <memory>
+#include <unistd.h>
+
+namespace {
+
+// The private page folder, for a second Ctrl-C to remove on its way out. A signal
+// handler may not allocate, so the paths are laid down in advance.
+char g_pageFile[PATH_MAX];
+char g_pageFolder[PATH_MAX];
+
+void removePageFolderNow() {
+    ::unlink(g_pageFile);
+    ::rmdir(g_pageFolder);
+}
+
+// Called after each visit: the folder is made by the first one.
+void rememberPageFolder() {
+    const QByteArray folder = QFile::encodeName(PageFolder());
+    const QByteArray file = folder + "/HTML1.tmp";
+    if (folder.isEmpty() || file.size() >= PATH_MAX || folder == g_pageFolder)
+        return;
+    Interrupt::setLastWish(nullptr);
+    std::memcpy(g_pageFolder, folder.constData(), static_cast<size_t>(folder.size()) + 1);
+    std::memcpy(g_pageFile, file.constData(), static_cast<size_t>(file.size()) + 1);
+    Interrupt::setLastWish(removePageFolderNow);
+}
+
+void printUsageError(const QString& text) {
+    WriteAll(STDERR_FILENO,
+             (QStringLiteral("orvelle-harvest: ") + text +
+              QStringLiteral("\nTry 'orvelle-harvest --help' for more information.\n"))
+                 .toLocal8Bit());
+}
+
+QString systemError(int errorNumber) {
+    return QString::fromLocal8Bit(std::strerror(errorNumber));
+}
+
+CliShell::Settings shellSettings(const HarvestOptions& options) {
+    CliShell::Settings settings;
+    settings.progress = !options.quiet && isatty(STDERR_FILENO);
+    settings.visitMessages = !options.quiet;
+    settings.maxPages = options.maxPages;
+    return settings;
+}
+
+// Writes the results when the run has ended: what the stream still holds, or the
+// whole list in the chosen format. False (the reason printed) when that failed.
+bool writeResults(CliShell& shell, const HarvestOptions& options, const ListView& results,
+                  ResultStream* stream) {
+    if (stream) {
+        if (stream->flush())
+            return true;
+        shell.printError(QStringLiteral("cannot write to standard output: ") +
+                         systemError(stream->error()));
+        return false;
+    }
+    const QByteArray bytes = RenderResults(options.format, results);
+    if (options.toStandardOutput()) {
+        const int error = WriteAll(STDOUT_FILENO, bytes);
+        if (error == 0)
+            return true;
+        shell.printError(QStringLiteral("cannot write to standard output: ") + systemError(error));
+        return false;
+    }
+    QString error;
+    if (WriteResultsFile(options.output, bytes, &error))
+        return true;
+    shell.printError(QStringLiteral("cannot write ") + options.output + QStringLiteral(": ") +
+                     error);
+    return false;
+}
+
+int harvest(const HarvestOptions& options) {
+    CliShell shell(shellSettings(options));
+    Form1 form(shell);
+    shell.attach(form);
+    // Not the window's start-up (Form_Load): its skin, pointer and caption mean
+    // nothing here, and a cursor file beside the program must not fail a harvest.
+    // The lists get their columns; the results' header heads the spaced format.
+    form.ListView1.AddColumn(QStringLiteral("URL(s)"));
+    form.ListView2.AddColumn(QStringLiteral("Result(s)"));
+
+    QString error;
+    if (!LoadAddresses(shell, options, form.ListView1, &error)) {
+        shell.printError(error);
+        return ExitStatus::UsageError;
+    }
+    if (form.ListView1.Count() == 0) {
+        printUsageError(QStringLiteral("no addresses given"));
+        return ExitStatus::UsageError;
+    }
+    if (!options.toStandardOutput()) {
+        const QString problem = OutputPathProblem(options.output);
+        if (!problem.isEmpty()) {
+            shell.printError(QStringLiteral("cannot write ") + options.output +
+                             QStringLiteral(": ") + problem);
+            return ExitStatus::OutputFailed;
+        }
+    }
+
+    form.setOption2(options.files);
+    form.setCheck2(options.extractForever ? 1 : 0);
+    DownloadSettings& download = form.extractLinks().Download;
+    download.connectTimeoutSeconds = options.connectTimeoutSeconds;
+    download.stallSeconds = options.stallTimeoutSeconds;
+
+    // Lines to standard output go out as they are found: a harvest that is killed
+    // keeps what it had found up to its last page.
+    std::unique_ptr<ResultStream> stream;
+    if (options.format == OutputFormat::Lines && options.toStandardOutput()) {
+        const bool sameTerminal = isatty(STDOUT_FILENO) != 0;
+        stream =
+            std::make_unique<ResultStream>(form.ListView2, STDOUT_FILENO, [&shell, sameTerminal] {
+                if (sameTerminal)
+                    shell.finish();
+            });
+        shell.onYield = [&] {
+            // Output nobody can receive is no reason to go on harvesting.
+            if (!stream->flushIfDue())
+                shell.pressStop();
+        };
+    }
+    shell.onVisitEnded = [&] {
+        rememberPageFolder();
+        if (stream && !stream->flush())
+            shell.pressStop();
+    };
+
+    Interrupt::install();
+    form.PushButton7_Click();
+    shell.onVisitEnded = nullptr;
+    shell.onYield = nullptr;
+    shell.finish();
+
+    const int errorsBefore = shell.applicationErrors();
+    const bool written = writeResults(shell, options, form.ListView2, stream.get());
+    if (!written || shell.applicationErrors() > errorsBefore)
+        return ExitStatus::OutputFailed;
+    if (Interrupt::count() > 0)
+        return ExitStatus::Interrupted;
+    // A failure the program reported (not a failed download) means results may be missing.
+    if (shell.applicationErrors() > 0)
+        return ExitStatus::OutputFailed;
+    return ExitStatus::Success;
+}
+
+} // namespace
+
+int RunHarvest(const QStringList& arguments) {
+    const ParsedCommandLine commandLine = ParseCommandLine(arguments);
+    switch (commandLine.action) {
+    case ParsedCommandLine::Action::Help:
+    case ParsedCommandLine::Action::Version:
+        return WriteAll(STDOUT_FILENO, commandLine.text.toLocal8Bit()) == 0
+                   ? ExitStatus::Success
+                   : ExitStatus::OutputFailed;
+    case ParsedCommandLine::Action::UsageError:
+        printUsageError(commandLine.text);
+        return ExitStatus::UsageError;
+    case ParsedCommandLine::Action::Run:
+        break;
+    }
+    return harvest(commandLine.options);
+}

@@ -1,0 +1,16 @@
+#pragma once
+
+#include <QStringList>
+
+// Exit statuses of orvelle-harvest.
+namespace ExitStatus {
+constexpr int Success = 0;       // the run completed (failed downloads included)
+constexpr int OutputFailed = 1;  // the results could not be written, or the program failed
+constexpr int UsageError = 2;    // a bad command line, or an input file that cannot be read
+constexpr int Interrupted = 130; // Ctrl-C: the results found so far were written
+} // namespace ExitStatus
+
+// The whole program: reads the command line, fills the URL list, runs the
+// harvest through the same Form1 run as the window, and writes the results.
+// Returns the exit status.
+int RunHarvest(const QStringList& arguments);

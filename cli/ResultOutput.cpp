@@ -1,0 +1,106 @@
+#include "cli/ResultOutput.h"
+
+#include "app/Failure.h"
+#include "cli/WriteAll.h"
+#include "export/ListSnapshot.h"
+#include "export/ResultFile.h"
+#include "export/SaveComma.h"
+#include "export/SaveList.h"
+#include "lists/ListView.h"
+
+#include <QDir>
+#include <QFileInfo>
+
+namespace {
+
+QByteArray renderLines(const ListView& list) {
+    QByteArray bytes;
+    for (int i = 1; i <= list.Count(); ++i)
+        bytes += list.Text(i).toLocal8Bit() + '\n';
+    return bytes;
+}
+
+} // namespace
+
+QByteArray RenderResults(OutputFormat format, const ListView& list) {
+    switch (format) {
+    case OutputFormat::Spaced:
+        return SpacedFileBytes(ListSnapshot::Of(list));
+    case OutputFormat::Comma:
+        return CommaDelimitedFileBytes(ListSnapshot::Of(list));
+    case OutputFormat::Lines:
+        break;
+    }
+    return renderLines(list);
+}
+
+QString OutputPathProblem(const QString& path) {
+    const QFileInfo target(path);
+    if (target.isDir())
+        return QStringLiteral("is a folder");
+    const QFileInfo folder(target.absolutePath());
+    if (!folder.exists())
+        return QStringLiteral("the folder ") + QDir::toNativeSeparators(folder.filePath()) +
+               QStringLiteral(" does not exist");
+    if (!folder.isDir())
+        return QDir::toNativeSeparators(folder.filePath()) + QStringLiteral(" is not a folder");
+    return {};
+}
+
+bool WriteResultsFile(const QString& path, const QByteArray& bytes, QString* error) {
+    try {
+        ResultFile file;
+        file.create(path);
+        file.write(bytes);
+        file.commit();
+        return true;
+    } catch (const Failure& f) {
+        *error = f.description();
+    } catch (...) {
+        *error = DescribeCurrentException();
+    }
+    return false;
+}
+
+ResultStream::ResultStream(ListView& list, int fd, std::function<void()> beforeWrite)
+    : m_list(list), m_fd(fd), m_beforeWrite(std::move(beforeWrite)) {
+    m_sinceFlush.start();
+    m_connection = QObject::connect(&list, &QAbstractItemModel::rowsInserted, &list,
+                                    [this](const QModelIndex&, int first, int last) {
+                                        // Nothing may escape a slot.
+                                        try {
+                                            append(first, last);
+                                        } catch (...) {
+                                        }
+                                    });
+}
+
+ResultStream::~ResultStream() {
+    QObject::disconnect(m_connection);
+}
+
+void ResultStream::append(int firstRow, int lastRow) {
+    if (m_error != 0)
+        return;
+    for (int row = firstRow; row <= lastRow; ++row)
+        m_pending += m_list.Text(row + 1).toLocal8Bit() + '\n';
+}
+
+bool ResultStream::flush() {
+    m_sinceFlush.start();
+    if (m_error != 0)
+        return false;
+    if (m_pending.isEmpty())
+        return true;
+    if (m_beforeWrite)
+        m_beforeWrite();
+    m_error = WriteAll(m_fd, m_pending);
+    m_pending.clear();
+    return m_error == 0;
+}
+
+bool ResultStream::flushIfDue() {
+    if (m_sinceFlush.elapsed() < FlushIntervalMs)
+        return m_error == 0;
+    return flush();
+}

@@ -1,0 +1,58 @@
+#pragma once
+
+#include "cli/HarvestOptions.h"
+
+#include <QByteArray>
+#include <QElapsedTimer>
+#include <QMetaObject>
+#include <QString>
+#include <functional>
+
+class ListView;
+
+// The whole results list in one output format, byte for byte what the window's
+// save commands write for the spaced and comma formats.
+QByteArray RenderResults(OutputFormat format, const ListView& list);
+
+// Why a results file could not be written at path, found before the run so that
+// a long harvest is not lost to a typing mistake; empty when nothing is known
+// against it.
+QString OutputPathProblem(const QString& path);
+
+// Writes bytes to path. A regular file (or a new one) is replaced all or nothing:
+// the bytes go to a temporary file beside it, which takes the file's place only
+// when complete, so a failure leaves an existing file as it was. A device or a
+// pipe is written directly. False, with the reason in *error, on failure.
+bool WriteResultsFile(const QString& path, const QByteArray& bytes, QString* error);
+
+// Standard output, written as the results are found: each result appended to the
+// list becomes one line, handed to the file descriptor at every flush.
+class ResultStream {
+public:
+    // beforeWrite runs before each write (to take the progress line off a terminal).
+    ResultStream(ListView& list, int fd, std::function<void()> beforeWrite);
+    ~ResultStream();
+    ResultStream(const ResultStream&) = delete;
+    ResultStream& operator=(const ResultStream&) = delete;
+
+    // Writes what was found since the last flush. False once a write has failed;
+    // nothing more is written then.
+    bool flush();
+    // Flushes when the last flush is older than FlushIntervalMs.
+    bool flushIfDue();
+    // The errno of the write that failed, or 0.
+    int error() const { return m_error; }
+
+    static constexpr qint64 FlushIntervalMs = 250;
+
+private:
+    void append(int firstRow, int lastRow);
+
+    ListView& m_list;
+    int m_fd;
+    std::function<void()> m_beforeWrite;
+    QByteArray m_pending;
+    QElapsedTimer m_sinceFlush;
+    QMetaObject::Connection m_connection;
+    int m_error = 0;
+};

@@ -1,0 +1,616 @@
+// orvelle-harvest run as a process against a loopback web server: the options,
+// standard input, the three output formats byte for byte, the exit statuses and
+// Ctrl-C.
+#include "export/SaveComma.h"
+#include "export/SaveList.h"
+#include "lists/ListView.h"
+#include "tests/support/LoopbackServer.h"
+#include "tests/support/ScriptedShell.h"
+
+#include <QDir>
+#include <QFile>
+#include <QProcess>
+#include <QTemporaryDir>
+#include <atomic>
+#include <chrono>
+#include <csignal>
+#include <cstdlib>
+#include <fcntl.h>
+#include <gtest/gtest.h>
+#include <netinet/in.h>
+#include <poll.h>
+#include <string>
+#include <sys/ioctl.h>
+#include <sys/resource.h>
+#include <sys/socket.h>
+#include <sys/stat.h>
+#include <thread>
+#include <unistd.h>
+#include <vector>
+
+namespace {
+
+const QString HarvestPath = QStringLiteral(ORVELLE_HARVEST_PATH);
+constexpr int FinishMs = 60000;
+
+struct Outcome {
+    int exitCode = -1;
+    QProcess::ExitStatus status = QProcess::CrashExit;
+    std::string out;
+    std::string err;
+};
+
+// Points the program's page folder into a temporary folder of the test.
+void useTemporaryFolder(QProcess& process, const QTemporaryDir& temp) {
+    QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
+    env.insert(QStringLiteral("TMPDIR"), temp.path());
+    env.insert(QStringLiteral("TEMP"), temp.path());
+    process.setProcessEnvironment(env);
+}
+
+QStringList toArguments(const std::vector<std::string>& args) {
+    QStringList list;
+    for (const std::string& a : args)
+        list.append(QString::fromStdString(a));
+    return list;
+}
+
+Outcome finish(QProcess& process) {
+    if (!process.waitForFinished(FinishMs)) {
+        ADD_FAILURE() << "orvelle-harvest did not end";
+        process.kill();
+        process.waitForFinished();
+    }
+    Outcome o;
+    o.exitCode = process.exitCode();
+    o.status = process.exitStatus();
+    o.out = process.readAllStandardOutput().toStdString();
+    o.err = process.readAllStandardError().toStdString();
+    return o;
+}
+
+// Runs orvelle-harvest to its end with input on its standard input.
+Outcome harvest(const std::vector<std::string>& args, const std::string& input = {},
+                const std::function<void(QProcess&)>& prepare = {}) {
+    QTemporaryDir temp;
+    QProcess process;
+    useTemporaryFolder(process, temp);
+    if (prepare)
+        prepare(process);
+    process.start(HarvestPath, toArguments(args));
+    if (!process.waitForStarted()) {
+        ADD_FAILURE() << "cannot start " << HarvestPath.toStdString();
+        return {};
+    }
+    process.write(input.data(), static_cast<qint64>(input.size()));
+    process.closeWriteChannel();
+    const Outcome o = finish(process);
+    // The private page folder goes with the program.
+    EXPECT_EQ(QDir(temp.path())
+                  .entryList(QDir::AllEntries | QDir::System | QDir::Hidden | QDir::NoDotAndDotDot),
+              QStringList());
+    return o;
+}
+
+std::string replaceAll(std::string text, const std::string& from, const std::string& to) {
+    for (size_t at = text.find(from); at != std::string::npos; at = text.find(from, at + to.size()))
+        text.replace(at, from.size(), to);
+    return text;
+}
+
+// The three formats, written out from their definitions.
+enum class Format { Lines, Spaced, Comma };
+
+std::string render(Format format, const std::vector<std::string>& results) {
+    std::string out;
+    switch (format) {
+    case Format::Lines:
+        for (const std::string& r : results)
+            out += r + "\n";
+        break;
+    case Format::Spaced: {
+        size_t width = 9; // "Result(s)"
+        for (const std::string& r : results)
+            width = std::max(width, r.size());
+        auto line = [&](const std::string& text) {
+            return text + std::string(width - text.size(), ' ') + "\t\r\n";
+        };
+        out = line("Result(s)");
+        for (const std::string& r : results)
+            out += line(r);
+        break;
+    }
+    case Format::Comma:
+        for (size_t i = 0; i < results.size(); ++i)
+            out += results[i] + (i + 1 < results.size() ? "," : "") + "\r\n";
+        break;
+    }
+    return out;
+}
+
+// The site: "/" links to a.html and b.html (and shows logo.png); a.html links to
+// c.html (and shows pic.png); b.html links back to a.html; c.html has no links.
+// /g/N links to /g/2N and /g/2N+1 for ever; /slow answers after ten seconds;
+// /missing is a 404.
+class HarvestCli : public ::testing::Test {
+protected:
+    static void SetUpTestSuite() {
+        s_stop = false;
+        s_server = new LoopbackServer;
+        s_server->page("/", R"(<a href="a.html">A</a> <a HREF="/b.html">B</a>
+<img src="logo.png"> <a href="a.html">A again</a>)");
+        s_server->page("/a.html", R"(<a href="c.html">C</a> <img src="pic.png">)");
+        s_server->page("/b.html", R"(<a href="a.html">A</a>)");
+        s_server->page("/c.html", "no links here");
+        s_server->server().Get(
+            R"(/g/(\d+))", [](const httplib::Request& req, httplib::Response& res) {
+                const long long n = std::stoll(req.matches[1]);
+                res.set_content("<a href=\"/g/" + std::to_string(2 * n) + "\">l</a><a href=\"/g/" +
+                                    std::to_string(2 * n + 1) + "\">r</a>",
+                                "text/html");
+            });
+        s_server->server().Get("/slow", [](const httplib::Request&, httplib::Response& res) {
+            for (int i = 0; i < 200 && !s_stop; ++i)
+                std::this_thread::sleep_for(std::chrono::milliseconds(50));
+            res.set_content(R"(<a href="late.html">late</a>)", "text/html");
+        });
+        s_server->start();
+    }
+    static void TearDownTestSuite() {
+        s_stop = true;
+        delete s_server;
+        s_server = nullptr;
+    }
+
+    static std::string base() { return s_server->url("").toStdString(); }
+    static std::string expand(const std::string& text) { return replaceAll(text, "{}", base()); }
+    static std::vector<std::string> expand(std::vector<std::string> texts) {
+        for (std::string& t : texts)
+            t = expand(t);
+        return texts;
+    }
+
+    static LoopbackServer* s_server;
+    static std::atomic<bool> s_stop;
+};
+
+LoopbackServer* HarvestCli::s_server = nullptr;
+std::atomic<bool> HarvestCli::s_stop{false};
+
+struct CliCase {
+    const char* name;
+    std::vector<std::string> args; // "{}" stands for the server's address
+    std::string input;             // standard input
+    int exitCode;
+    Format format;
+    std::vector<std::string> results; // standard output, in format
+    std::string errContains;          // empty: standard error stays empty
+};
+
+void PrintTo(const CliCase& c, std::ostream* os) {
+    *os << c.name;
+}
+
+class HarvestCliCases : public HarvestCli, public ::testing::WithParamInterface<CliCase> {};
+
+TEST_P(HarvestCliCases, WritesTheResultsAndEndsWithItsStatus) {
+    const CliCase& c = GetParam();
+    const Outcome o = harvest(expand(c.args), expand(c.input));
+    EXPECT_EQ(o.status, QProcess::NormalExit);
+    EXPECT_EQ(o.exitCode, c.exitCode) << o.err;
+    EXPECT_EQ(o.out, render(c.format, expand(c.results)));
+    if (c.errContains.empty())
+        EXPECT_EQ(o.err, "");
+    else
+        EXPECT_NE(o.err.find(expand(c.errContains)), std::string::npos) << o.err;
+}
+
+const std::vector<std::string> SiteResults = {"{}/a.html", "{}/b.html"};
+
+INSTANTIATE_TEST_SUITE_P(
+    Table, HarvestCliCases,
+    ::testing::Values(
+        CliCase{"OneAddress", {"{}/"}, "", 0, Format::Lines, SiteResults, ""},
+        CliCase{"FileLinks", {"--files", "{}/"}, "", 0, Format::Lines, {"{}/logo.png"}, ""},
+        CliCase{"Forever",
+                {"-F", "{}/"},
+                "",
+                0,
+                Format::Lines,
+                {"{}/a.html", "{}/b.html", "{}/c.html"},
+                ""},
+        CliCase{"ForeverFileLinks",
+                {"-fF", "{}/"},
+                "",
+                0,
+                Format::Lines,
+                {"{}/logo.png", "{}/pic.png"},
+                ""},
+        // Newest first: "/" then b.html, then the limit.
+        CliCase{"MaxPagesInForever",
+                {"--forever", "-n", "2", "{}/"},
+                "",
+                0,
+                Format::Lines,
+                SiteResults,
+                ""},
+        CliCase{"MaxPagesOverListedAddresses",
+                {"--max-pages=1", "{}/", "{}/a.html"},
+                "",
+                0,
+                Format::Lines,
+                SiteResults,
+                ""},
+        // CR LF, a blank line, blanks, and LF with the empty item after it.
+        CliCase{"StandardInput",
+                {"-i", "-"},
+                "{}/b.html\r\n\r\n  \r\n{}/a.html\n",
+                0,
+                Format::Lines,
+                {"{}/a.html", "{}/c.html"},
+                ""},
+        CliCase{"ArgumentsBeforeFiles",
+                {"--input", "-", "{}/a.html"},
+                "{}/b.html\n",
+                0,
+                Format::Lines,
+                {"{}/c.html", "{}/a.html"},
+                ""},
+        CliCase{"SpacedToStandardOutput",
+                {"--format", "spaced", "{}/"},
+                "",
+                0,
+                Format::Spaced,
+                SiteResults,
+                ""},
+        CliCase{"CommaToStandardOutput",
+                {"--format=comma", "{}/"},
+                "",
+                0,
+                Format::Comma,
+                SiteResults,
+                ""},
+        CliCase{"CommaOfNoResults", {"--format=comma", "{}/c.html"}, "", 0, Format::Comma, {}, ""},
+        CliCase{
+            "SpacedOfNoResults", {"--format=spaced", "{}/c.html"}, "", 0, Format::Spaced, {}, ""},
+        CliCase{"FailedDownloadIsNoError",
+                {"{}/missing", "{}/b.html"},
+                "",
+                0,
+                Format::Lines,
+                {"{}/a.html"},
+                "failed: {}/missing: "},
+        CliCase{"QuietSaysNothing",
+                {"-q", "{}/missing", "{}/b.html"},
+                "",
+                0,
+                Format::Lines,
+                {"{}/a.html"},
+                ""},
+        CliCase{"StallTimeout",
+                {"--timeout", "1", "{}/slow"},
+                "",
+                0,
+                Format::Lines,
+                {},
+                "failed: {}/slow: "},
+        // Usage errors: nothing written, status 2.
+        CliCase{"NoAddresses", {}, "", 2, Format::Lines, {}, "no addresses given"},
+        CliCase{"OnlyBlankAddresses",
+                {"-i", "-", "  "},
+                "\n \r\n\t\n",
+                2,
+                Format::Lines,
+                {},
+                "no addresses given"},
+        CliCase{"MissingInputFile",
+                {"-i", "/nonexistent/urls.txt", "{}/"},
+                "",
+                2,
+                Format::Lines,
+                {},
+                "/nonexistent/urls.txt: file not found"},
+        CliCase{"UnknownOption",
+                {"--depth", "3", "{}/"},
+                "",
+                2,
+                Format::Lines,
+                {},
+                "Unknown option 'depth'"},
+        CliCase{"UnknownFormat",
+                {"--format", "csv", "{}/"},
+                "",
+                2,
+                Format::Lines,
+                {},
+                "unknown format 'csv'"},
+        CliCase{
+            "MaxPagesNotANumber", {"-n", "ten", "{}/"}, "", 2, Format::Lines, {}, "--max-pages"},
+        CliCase{"TimeoutZero", {"--timeout", "0", "{}/"}, "", 2, Format::Lines, {}, "--timeout"},
+        CliCase{"ConnectTimeoutMissing",
+                {"{}/", "--connect-timeout"},
+                "",
+                2,
+                Format::Lines,
+                {},
+                "Missing value after '--connect-timeout'"},
+        CliCase{"OutputFolderMissing",
+                {"-o", "/nonexistent/out.txt", "{}/"},
+                "",
+                1,
+                Format::Lines,
+                {},
+                "cannot write /nonexistent/out.txt"}),
+    [](const ::testing::TestParamInfo<CliCase>& info) { return std::string(info.param.name); });
+
+TEST_F(HarvestCli, HelpAndVersionGoToStandardOutput) {
+    const Outcome help = harvest({"--help"});
+    EXPECT_EQ(help.exitCode, 0);
+    EXPECT_EQ(help.out.rfind("Usage: orvelle-harvest [OPTIONS] [ADDRESS...]\n", 0), 0u);
+    for (const char* option : {"--input", "--files", "--forever", "--max-pages", "--timeout",
+                               "--connect-timeout", "--output", "--format", "--quiet"})
+        EXPECT_NE(help.out.find(option), std::string::npos) << option;
+    const Outcome version = harvest({"-V"});
+    EXPECT_EQ(version.exitCode, 0);
+    EXPECT_EQ(version.out, "orvelle-harvest " ORVELLE_VERSION "\n");
+}
+
+TEST_F(HarvestCli, OutputFileReplacedInEachFormat) {
+    QTemporaryDir dir;
+    const std::string path = dir.filePath(QStringLiteral("results.txt")).toStdString();
+    for (auto [name, format] : {std::pair{"lines", Format::Lines},
+                                {"spaced", Format::Spaced},
+                                {"comma", Format::Comma}}) {
+        {
+            QFile old(QString::fromStdString(path));
+            ASSERT_TRUE(old.open(QIODevice::WriteOnly));
+            old.write(QByteArray(4096, 'x'));
+        }
+        const Outcome o = harvest({"--format", name, "-o", path, expand("{}/")});
+        EXPECT_EQ(o.exitCode, 0) << name << o.err;
+        EXPECT_EQ(o.out, "") << name;
+        QFile written(QString::fromStdString(path));
+        ASSERT_TRUE(written.open(QIODevice::ReadOnly));
+        EXPECT_EQ(written.readAll().toStdString(), render(format, expand(SiteResults))) << name;
+    }
+}
+
+// The spaced and comma files are what the window's save commands write for the
+// same results list.
+TEST_F(HarvestCli, SameBytesAsTheWindowsSaveCommands) {
+    QTemporaryDir dir;
+    ListView results;
+    results.AddColumn(QStringLiteral("Result(s)"));
+    for (const std::string& r : expand({"{}/a.html", "{}/b.html", "{}/c.html"}))
+        results.Add(QString::fromStdString(r));
+    ScriptedShell shell;
+    const QString spaced = dir.filePath(QStringLiteral("window-spaced.txt"));
+    const QString comma = dir.filePath(QStringLiteral("window-comma.txt"));
+    SaveListviewProperlySpaced(shell, results, spaced);
+    SaveListviewAsCommaDelimToFile(shell, results, comma);
+    ASSERT_TRUE(shell.messages.empty());
+
+    for (auto [name, windowFile] : {std::pair{"spaced", spaced}, {"comma", comma}}) {
+        const QString path = dir.filePath(QStringLiteral("cli-") + QLatin1String(name));
+        const Outcome o =
+            harvest({"-F", "--format", name, "-o", path.toStdString(), expand("{}/")});
+        EXPECT_EQ(o.exitCode, 0) << name << o.err;
+        QFile cli(path), window(windowFile);
+        ASSERT_TRUE(cli.open(QIODevice::ReadOnly));
+        ASSERT_TRUE(window.open(QIODevice::ReadOnly));
+        EXPECT_EQ(cli.readAll(), window.readAll()) << name;
+    }
+}
+
+// No file of the program may grow past 512 bytes: the pages fit, the results do
+// not. The write fails half-way and the old file must stay as it was.
+TEST_F(HarvestCli, OutputThatCannotBeWrittenLeavesTheOldFile) {
+    QTemporaryDir dir;
+    const QString path = dir.filePath(QStringLiteral("results.txt"));
+    {
+        QFile old(path);
+        ASSERT_TRUE(old.open(QIODevice::WriteOnly));
+        old.write("old results\n");
+    }
+    const Outcome o = harvest(
+        {"--format", "spaced", "-F", "-n", "10", "-o", path.toStdString(), expand("{}/g/1")}, {},
+        [](QProcess& p) {
+            p.setChildProcessModifier([] {
+                struct rlimit limit {
+                    512, 512
+                };
+                setrlimit(RLIMIT_FSIZE, &limit);
+                signal(SIGXFSZ, SIG_IGN);
+            });
+        });
+    EXPECT_EQ(o.exitCode, 1);
+    EXPECT_NE(o.err.find("cannot write " + path.toStdString()), std::string::npos) << o.err;
+    QFile old(path);
+    ASSERT_TRUE(old.open(QIODevice::ReadOnly));
+    EXPECT_EQ(old.readAll(), QByteArray("old results\n"));
+    EXPECT_EQ(QDir(dir.path()).entryList(QDir::Files).size(), 1) << "a temporary file was left";
+}
+
+TEST_F(HarvestCli, FullStandardOutputIsAFailure) {
+    for (const char* format : {"lines", "spaced"}) {
+        const Outcome o = harvest({"--format", format, expand("{}/")}, {}, [](QProcess& p) {
+            p.setStandardOutputFile(QStringLiteral("/dev/full"));
+        });
+        EXPECT_EQ(o.exitCode, 1) << format;
+        EXPECT_NE(o.err.find("cannot write to standard output"), std::string::npos) << o.err;
+    }
+}
+
+// Reads standard output until it holds at least n lines.
+std::string readLines(QProcess& process, int n) {
+    std::string out;
+    const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(30);
+    while (std::count(out.begin(), out.end(), '\n') < n &&
+           std::chrono::steady_clock::now() < deadline) {
+        process.waitForReadyRead(500);
+        out += process.readAllStandardOutput().toStdString();
+    }
+    return out;
+}
+
+TEST_F(HarvestCli, CtrlCStopsAForeverRunAndKeepsWhatWasFound) {
+    QTemporaryDir temp;
+    QProcess process;
+    useTemporaryFolder(process, temp);
+    process.start(HarvestPath, {QStringLiteral("-F"), QString::fromStdString(expand("{}/g/1"))});
+    ASSERT_TRUE(process.waitForStarted());
+    std::string out = readLines(process, 6);
+    ASSERT_GE(std::count(out.begin(), out.end(), '\n'), 6) << "no results streamed";
+    ::kill(static_cast<pid_t>(process.processId()), SIGINT);
+    const Outcome o = finish(process);
+    out += o.out;
+    EXPECT_EQ(o.status, QProcess::NormalExit);
+    EXPECT_EQ(o.exitCode, 130);
+    // Whole lines only, every one of them a result of the site.
+    ASSERT_FALSE(out.empty());
+    EXPECT_EQ(out.back(), '\n');
+    size_t lines = 0;
+    for (size_t at = 0; at < out.size(); at = out.find('\n', at) + 1, ++lines)
+        EXPECT_EQ(out.compare(at, base().size() + 3, base() + "/g/"), 0) << out.substr(at, 80);
+    EXPECT_GE(lines, 6u);
+}
+
+TEST_F(HarvestCli, CtrlCStillWritesTheOutputFile) {
+    QTemporaryDir temp;
+    const QString path = temp.filePath(QStringLiteral("partial.txt"));
+    QProcess process;
+    useTemporaryFolder(process, temp);
+    const size_t before = s_server->requests().size();
+    process.start(HarvestPath,
+                  {QStringLiteral("--forever"), QStringLiteral("--format=comma"),
+                   QStringLiteral("-o"), path, QString::fromStdString(expand("{}/g/1"))});
+    ASSERT_TRUE(process.waitForStarted());
+    const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(30);
+    while (s_server->requests().size() < before + 5 && std::chrono::steady_clock::now() < deadline)
+        std::this_thread::sleep_for(std::chrono::milliseconds(10));
+    ::kill(static_cast<pid_t>(process.processId()), SIGINT);
+    const Outcome o = finish(process);
+    EXPECT_EQ(o.exitCode, 130) << o.err;
+    QFile file(path);
+    ASSERT_TRUE(file.open(QIODevice::ReadOnly));
+    const std::string written = file.readAll().toStdString();
+    // Comma-delimited: at least the first page's two results, the last without a comma.
+    EXPECT_EQ(written.rfind(base() + "/g/2,\r\n" + base() + "/g/3,\r\n", 0), 0u) << written;
+    ASSERT_GE(written.size(), 3u);
+    EXPECT_EQ(written.substr(written.size() - 2), "\r\n");
+    EXPECT_NE(written[written.size() - 3], ',') << written;
+}
+
+// Standard output is a pipe that nobody reads: once it is full the program waits
+// to write its results, and yields no more. The first Ctrl-C only asks for a stop
+// there; the second ends the program at once.
+TEST_F(HarvestCli, SecondCtrlCEndsAtOnce) {
+    QTemporaryDir temp;
+    const QString fifo = temp.filePath(QStringLiteral("fifo"));
+    const QByteArray native = QFile::encodeName(fifo);
+    ASSERT_EQ(mkfifo(native.constData(), 0600), 0);
+    const int reader = open(native.constData(), O_RDONLY | O_NONBLOCK);
+    ASSERT_GE(reader, 0);
+    const int capacity = fcntl(reader, F_SETPIPE_SZ, 4096);
+    ASSERT_GT(capacity, 0);
+    QProcess process;
+    useTemporaryFolder(process, temp);
+    process.setStandardOutputFile(fifo);
+    process.start(HarvestPath, {QStringLiteral("-F"), QString::fromStdString(expand("{}/g/1"))});
+    ASSERT_TRUE(process.waitForStarted());
+
+    // Full, and no more pages asked for in half a second: the program hangs in its
+    // write.
+    const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(30);
+    size_t requests = 0;
+    for (int quiet = 0; quiet < 5 && std::chrono::steady_clock::now() < deadline;) {
+        std::this_thread::sleep_for(std::chrono::milliseconds(100));
+        int queued = 0;
+        ioctl(reader, FIONREAD, &queued);
+        const size_t now = s_server->requests().size();
+        // Nearly full: what is left is less than the next write needs.
+        quiet = queued > capacity / 2 && now == requests ? quiet + 1 : 0;
+        requests = now;
+    }
+    const pid_t pid = static_cast<pid_t>(process.processId());
+    ::kill(pid, SIGINT);
+    EXPECT_FALSE(process.waitForFinished(500)) << "the first Ctrl-C ended the program";
+    ::kill(pid, SIGINT);
+    const Outcome o = finish(process);
+    EXPECT_EQ(o.status, QProcess::NormalExit);
+    EXPECT_EQ(o.exitCode, 130);
+    close(reader);
+    // Even then the private page folder is removed.
+    EXPECT_EQ(QDir(temp.path())
+                  .entryList(QDir::AllEntries | QDir::System | QDir::Hidden | QDir::NoDotAndDotDot),
+              QStringList{QStringLiteral("fifo")});
+}
+
+// The accept queue of a socket that listens with a backlog of 0 fills with one
+// connection; further attempts to connect go unanswered.
+TEST_F(HarvestCli, ConnectTimeout) {
+    const int listener = socket(AF_INET, SOCK_STREAM, 0);
+    ASSERT_GE(listener, 0);
+    sockaddr_in address{};
+    address.sin_family = AF_INET;
+    address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+    ASSERT_EQ(bind(listener, reinterpret_cast<sockaddr*>(&address), sizeof address), 0);
+    ASSERT_EQ(listen(listener, 0), 0);
+    socklen_t length = sizeof address;
+    getsockname(listener, reinterpret_cast<sockaddr*>(&address), &length);
+    std::vector<int> fillers;
+    for (int i = 0; i < 2; ++i) {
+        const int s = socket(AF_INET, SOCK_STREAM | SOCK_NONBLOCK, 0);
+        connect(s, reinterpret_cast<sockaddr*>(&address), sizeof address);
+        fillers.push_back(s);
+    }
+    std::this_thread::sleep_for(std::chrono::milliseconds(100));
+    const std::string url = "http://127.0.0.1:" + std::to_string(ntohs(address.sin_port)) + "/";
+    const Outcome o = harvest({"--connect-timeout", "1", url, expand("{}/b.html")});
+    EXPECT_EQ(o.exitCode, 0);
+    EXPECT_EQ(o.out, render(Format::Lines, expand(std::vector<std::string>{"{}/a.html"})));
+    EXPECT_EQ(o.err.rfind("failed: " + url + ": ", 0), 0u) << o.err;
+    for (int s : fillers)
+        close(s);
+    close(listener);
+}
+
+// Progress is drawn on standard error only when that is a terminal.
+TEST_F(HarvestCli, ProgressOnATerminal) {
+    const int master = posix_openpt(O_RDWR | O_NOCTTY);
+    ASSERT_GE(master, 0);
+    ASSERT_EQ(grantpt(master), 0);
+    ASSERT_EQ(unlockpt(master), 0);
+    const std::string terminal = ptsname(master);
+    QTemporaryDir temp;
+    QProcess process;
+    useTemporaryFolder(process, temp);
+    process.setChildProcessModifier([&terminal] {
+        const int fd = open(terminal.c_str(), O_RDWR | O_NOCTTY);
+        dup2(fd, STDERR_FILENO);
+        close(fd);
+    });
+    process.start(HarvestPath, {QStringLiteral("-F"), QString::fromStdString(expand("{}/g/1"))});
+    ASSERT_TRUE(process.waitForStarted());
+    std::string shown;
+    const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(30);
+    while (shown.find(" results: ") == std::string::npos &&
+           std::chrono::steady_clock::now() < deadline) {
+        pollfd p{master, POLLIN, 0};
+        if (poll(&p, 1, 200) > 0) {
+            char buffer[4096];
+            const ssize_t n = read(master, buffer, sizeof buffer);
+            if (n > 0)
+                shown.append(buffer, static_cast<size_t>(n));
+        }
+        process.readAllStandardOutput();
+    }
+    ::kill(static_cast<pid_t>(process.processId()), SIGINT);
+    finish(process);
+    close(master);
+    EXPECT_NE(shown.find("\r\033[K"), std::string::npos) << shown;
+    EXPECT_NE(shown.find(" pages, "), std::string::npos) << shown;
+    EXPECT_NE(shown.find(" results: " + base() + "/g/"), std::string::npos) << shown;
+}
+
+} // namespace
