@@ -11,12 +11,14 @@
 #include <QFile>
 #include <QProcess>
 #include <QTemporaryDir>
+#include <algorithm>
 #include <atomic>
 #include <chrono>
 #include <csignal>
 #include <cstdlib>
 #include <fcntl.h>
 #include <gtest/gtest.h>
+#include <iostream>
 #include <netinet/in.h>
 #include <poll.h>
 #include <string>
@@ -573,6 +575,93 @@ TEST_F(HarvestCli, ConnectTimeout) {
     for (int s : fillers)
         close(s);
     close(listener);
+}
+
+// --- A site without end, and two programs at once --------------------------
+
+// The peak resident memory of the largest child this process has waited for.
+qint64 PeakChildBytes() {
+    rusage usage{};
+    getrusage(RUSAGE_CHILDREN, &usage);
+    return qint64(usage.ru_maxrss) * 1024;
+}
+
+// A site without end: /c/N links to /c/N+1 and /c/N+2. Visited newest first,
+// every page brings two new links, and the addresses stay short.
+void ServeEndlessChain(LoopbackServer& server) {
+    server.server().Get(R"(/c/(\d+))", [](const httplib::Request& req, httplib::Response& res) {
+        const long long n = std::stoll(req.matches[1]);
+        res.set_content("<a href=\"/c/" + std::to_string(n + 1) + "\">a</a><a href=\"/c/" +
+                            std::to_string(n + 2) + "\">b</a>",
+                        "text/html");
+    });
+    server.start();
+}
+
+// --max-pages ends a run on the endless site with two results a page, and what
+// the program holds grows by little more than those.
+TEST_F(HarvestCli, TrapSiteEndsAtMaxPagesWithMemoryGrowingByTheResultsOnly) {
+    LoopbackServer chain;
+    ServeEndlessChain(chain);
+    const std::string start = chain.url("/c/0").toStdString();
+    qint64 peak[2] = {};
+    const int pages[2] = {500, 4500};
+    for (int run = 0; run < 2; ++run) {
+        const auto began = std::chrono::steady_clock::now();
+        const Outcome o = harvest({"-F", "-q", "--max-pages", std::to_string(pages[run]), start});
+        const auto ms = std::chrono::duration_cast<std::chrono::milliseconds>(
+                            std::chrono::steady_clock::now() - began)
+                            .count();
+        EXPECT_EQ(o.exitCode, 0) << o.err;
+        EXPECT_EQ(std::count(o.out.begin(), o.out.end(), '\n'), 2 * pages[run]);
+        peak[run] = PeakChildBytes();
+        std::cout << "[ figure   ] " << pages[run] << " pages: " << ms << " ms, peak "
+                  << peak[run] / 1024 << " KiB" << std::endl;
+    }
+    const qint64 perPage = (peak[1] - peak[0]) / (pages[1] - pages[0]);
+    std::cout << "[ figure   ] memory growth per page: " << perPage << " bytes" << std::endl;
+    RecordProperty("bytesOfMemoryGrowthPerPage", std::to_string(perPage));
+    // Two links of about 30 characters a page, which the results, the seen set
+    // and the queue share.
+    EXPECT_LT(perPage, 16 * 1024);
+}
+
+// Each program keeps its page file in a private folder of its own: two runs at
+// once in the same TEMP read only their own pages, and leave the folder empty.
+TEST_F(HarvestCli, TwoProgramsInTheSameTempKeepTheirPagesApart) {
+    LoopbackServer chain;
+    ServeEndlessChain(chain);
+    QTemporaryDir temp;
+    const QStringList args{QStringLiteral("-F"), QStringLiteral("-n"), QStringLiteral("1500"),
+                           chain.url("/c/0")};
+    QProcess first, second;
+    for (QProcess* p : {&first, &second}) {
+        useTemporaryFolder(*p, temp);
+        p->start(HarvestPath, args);
+        ASSERT_TRUE(p->waitForStarted());
+    }
+    // Both read as they go, so that neither waits on a full pipe.
+    std::string out[2];
+    QProcess* const processes[2] = {&first, &second};
+    const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(60);
+    while ((first.state() != QProcess::NotRunning || second.state() != QProcess::NotRunning) &&
+           std::chrono::steady_clock::now() < deadline) {
+        for (int i = 0; i < 2; ++i) {
+            processes[i]->waitForReadyRead(10);
+            out[i] += processes[i]->readAllStandardOutput().toStdString();
+        }
+    }
+    for (int i = 0; i < 2; ++i) {
+        ASSERT_EQ(processes[i]->state(), QProcess::NotRunning) << "orvelle-harvest did not end";
+        out[i] += processes[i]->readAllStandardOutput().toStdString();
+        EXPECT_EQ(processes[i]->exitCode(), 0);
+        EXPECT_EQ(processes[i]->readAllStandardError().toStdString(), "");
+    }
+    EXPECT_EQ(std::count(out[0].begin(), out[0].end(), '\n'), 3000);
+    EXPECT_EQ(out[0], out[1]);
+    EXPECT_EQ(QDir(temp.path())
+                  .entryList(QDir::AllEntries | QDir::System | QDir::Hidden | QDir::NoDotAndDotDot),
+              QStringList());
 }
 
 // Progress is drawn on standard error only when that is a terminal.

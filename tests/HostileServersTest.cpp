@@ -152,16 +152,16 @@ TEST_F(HostileServer, TrapSiteRunsUntilStopWithBoundedGrowthPerPage) {
 // A page of 1 GiB with a link at the start of every MiB.
 void ServeGigabytePage(LoopbackServer& server) {
     server.server().Get("/big", [](const httplib::Request&, httplib::Response& res) {
-        res.set_content_provider(
-            1024 * MiB, "application/octet-stream",
-            [](size_t offset, size_t length, httplib::DataSink& sink) {
-                static const std::string filler(MiB, 'x');
-                std::string block = "<a href=\"p" + std::to_string(offset / MiB) + ".html\">";
-                block += filler.substr(0, MiB - block.size());
-                const size_t within = offset % MiB;
-                const size_t n = std::min(length, block.size() - within);
-                return sink.write(block.data() + within, n);
-            });
+        res.set_content_provider(1024 * MiB, "application/octet-stream",
+                                 [](size_t offset, size_t length, httplib::DataSink& sink) {
+                                     static const std::string filler(MiB, 'x');
+                                     std::string block =
+                                         "<a href=\"p" + std::to_string(offset / MiB) + ".html\">";
+                                     block += filler.substr(0, MiB - block.size());
+                                     const size_t within = offset % MiB;
+                                     const size_t n = std::min(length, block.size() - within);
+                                     return sink.write(block.data() + within, n);
+                                 });
     });
 }
 
