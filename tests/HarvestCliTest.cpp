@@ -19,6 +19,7 @@
 #include <fcntl.h>
 #include <gtest/gtest.h>
 #include <iostream>
+#include <limits>
 #include <netinet/in.h>
 #include <poll.h>
 #include <string>
@@ -147,6 +148,11 @@ protected:
         s_server->server().Get(
             R"(/g/(\d+))", [](const httplib::Request& req, httplib::Response& res) {
                 const long long n = std::stoll(req.matches[1]);
+                // Deep down the numbers would overflow: there the site ends.
+                if (n > (std::numeric_limits<long long>::max() - 1) / 2) {
+                    res.set_content("the end", "text/html");
+                    return;
+                }
                 res.set_content("<a href=\"/g/" + std::to_string(2 * n) + "\">l</a><a href=\"/g/" +
                                     std::to_string(2 * n + 1) + "\">r</a>",
                                 "text/html");
@@ -622,8 +628,11 @@ TEST_F(HarvestCli, TrapSiteEndsAtMaxPagesWithMemoryGrowingByTheResultsOnly) {
     std::cout << "[ figure   ] memory growth per page: " << perPage << " bytes" << std::endl;
     RecordProperty("bytesOfMemoryGrowthPerPage", std::to_string(perPage));
     // Two links of about 30 characters a page, which the results, the seen set
-    // and the queue share.
+    // and the queue share. (AddressSanitizer holds freed memory back for a while,
+    // so there the figure says little.)
+#ifndef __SANITIZE_ADDRESS__
     EXPECT_LT(perPage, 16 * 1024);
+#endif
 }
 
 // Each program keeps its page file in a private folder of its own: two runs at

@@ -101,11 +101,19 @@ TEST_F(HostileServer, StopEndsARunStuckOnADrippingServerAtOnce) {
     figure("longestMsBetweenTwoTurnsOfTheWindow", longestGapNs / 1'000'000, "ms");
 }
 
+int OpenDescriptors() {
+    return int(QDir(QStringLiteral("/proc/self/fd"))
+                   .entryList(QDir::AllEntries | QDir::System | QDir::NoDotAndDotDot)
+                   .size());
+}
+
 // A site whose every page links to ten fresh pages never runs out: "Extract
 // forever" goes on until Stop. What the run holds grows with every page (each
-// new link is seen, queued and listed); the growth is measured here.
+// new link is seen, queued and listed); the growth is measured here. Nothing
+// else may grow: no descriptor stays open after the run.
 TEST_F(HostileServer, TrapSiteRunsUntilStopWithBoundedGrowthPerPage) {
     constexpr int Pages = 2000, Measured = 1500, LinksPerPage = 10;
+    const int descriptorsBefore = OpenDescriptors();
     std::atomic<int> fresh{0};
     server.server().Get(R"(/trap/\d+)", [&](const httplib::Request&, httplib::Response& res) {
         std::string body = "<html><body><p>" + std::string(512, '.') + "</p>";
@@ -134,6 +142,8 @@ TEST_F(HostileServer, TrapSiteRunsUntilStopWithBoundedGrowthPerPage) {
     EXPECT_EQ(shell.visits.size(), size_t(Pages)) << "the run did not end at Stop";
     EXPECT_EQ(form.ListView2.Count(), Pages * LinksPerPage);
     expectRunEnded();
+    server.stop();
+    EXPECT_EQ(OpenDescriptors(), descriptorsBefore);
     ASSERT_GT(residentAtStart, 0);
     ASSERT_GT(residentAtEnd, 0);
     const qint64 perPage = (residentAtEnd - residentAtStart) / Measured;
