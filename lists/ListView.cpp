@@ -136,9 +136,19 @@ int ListView::rowCount(const QModelIndex& parent) const {
 QVariant ListView::data(const QModelIndex& index, int role) const {
     if (!index.isValid() || index.row() >= Count())
         return {};
-    if (role == Qt::DisplayRole)
-        return m_items[index.row()].text;
-    return {};
+    if (role != Qt::DisplayRole)
+        return {};
+    // A view lays out the whole of the text it is given, and a link from a hostile
+    // page can run to megabytes: that would hold the window up for seconds at every
+    // change of the list. The view shows the start; the item, and whatever is saved
+    // or copied, stays whole.
+    const QString& text = m_items[index.row()].text;
+    if (text.size() <= DisplayedCharacters)
+        return text;
+    qsizetype shown = DisplayedCharacters - 1;
+    if (text[shown - 1].isHighSurrogate())
+        --shown;
+    return QString(text.left(shown) + QChar(0x2026));
 }
 
 QVariant ListView::headerData(int section, Qt::Orientation orientation, int role) const {

@@ -42,6 +42,10 @@ public:
     int ColumnWidth(int column) const;
     void SetColumnWidth(int column, int twips);
 
+    // The characters of an item that a view shows: the start of a longer item,
+    // ended by an ellipsis.
+    static constexpr qsizetype DisplayedCharacters = 1024;
+
     // QAbstractItemModel
     int rowCount(const QModelIndex& parent = QModelIndex()) const override;
     QVariant data(const QModelIndex& index, int role) const override;

@@ -48,6 +48,27 @@ TEST(ListView, ClearIsOneOperationAndLeavesNothingSelected) {
     EXPECT_EQ(removals.count(), 0);
 }
 
+// A view is given the start of a very long item only, so that a megabyte link
+// does not hold the window up; the item itself stays whole.
+TEST(ListView, ViewsShowTheStartOfAVeryLongItem) {
+    ListView list;
+    const QString longLink = QStringLiteral("http://host.example/") + QString(1 << 20, u'a');
+    const QString pair =
+        QString(QChar(QChar::highSurrogate(0x1F600))) + QChar(QChar::lowSurrogate(0x1F600));
+    // A character outside the BMP across the cut is not split in two.
+    const QString cutInAPair = QString(ListView::DisplayedCharacters - 2, u'b') + pair + "tail";
+    const QString exact(ListView::DisplayedCharacters, u'c');
+    fill(list, {longLink, cutInAPair, exact});
+    const auto shown = [&](int row) {
+        return list.data(list.index(row), Qt::DisplayRole).toString();
+    };
+
+    EXPECT_EQ(list.Text(1), longLink);
+    EXPECT_EQ(shown(0), longLink.left(ListView::DisplayedCharacters - 1) + QChar(0x2026));
+    EXPECT_EQ(shown(1), cutInAPair.left(ListView::DisplayedCharacters - 2) + QChar(0x2026));
+    EXPECT_EQ(shown(2), exact);
+}
+
 TEST(ListView, ColumnsAndSubItemsForExportsOfSeveralColumns) {
     ListView list;
     list.AddColumn(QStringLiteral("URL"));

@@ -1,13 +1,16 @@
-// A hostile server met by the real window: a server that drips a byte every two
-// seconds, with no stall time-out to save the run.
+// Hostile servers met by the real window: one that drips a byte every two
+// seconds, with no stall time-out to save the run, and one whose page holds a
+// link of ten megabytes.
 
 #include "crawl/PageFile.h"
 #include "tests/gui/WindowFixture.h"
 #include "tests/support/LoopbackServer.h"
 
 #include <QElapsedTimer>
+#include <QStyleOptionViewItem>
 #include <QTest>
 #include <QTimer>
+#include <QTreeView>
 #include <algorithm>
 #include <iostream>
 
@@ -74,6 +77,31 @@ TEST_F(HostileWindowTest, StaysResponsiveAndStopsWhileAServerDrips) {
     std::cout << "[ figure   ] ms from the Stop click to the end of the run: "
               << endedMs - stopClickedMs
               << "\n[ figure   ] longest ms between two 10 ms ticks: " << longestGapMs << std::endl;
+}
+
+// The link is listed whole, but the window lays out only its start: one row of
+// megabytes would otherwise hold the window up for seconds at every change of
+// the list, Stop included.
+TEST_F(HostileWindowTest, ListsALinkOfTenMegabytesButLaysOutOnlyItsStart) {
+    const std::string path = "/" + std::string(10 << 20, 'a');
+    server.page("/", "<a href=\"" + path + "\">");
+    server.start();
+    start();
+    form->ListView1.Add(server.url("/"));
+    QTest::mouseClick(button("PushButton7"), Qt::LeftButton);
+
+    EXPECT_EQ(shell.messageTexts(), std::vector<QString>{QStringLiteral("Done.")});
+    ASSERT_EQ(form->ListView2.Count(), 1);
+    EXPECT_EQ(form->ListView2.Text(1), server.url(path));
+    auto* list = view->findChild<QTreeView*>(QStringLiteral("ListView2"));
+    ASSERT_NE(list, nullptr);
+    const QModelIndex row = list->model()->index(0, 0);
+    EXPECT_LE(list->model()->data(row).toString().size(), ListView::DisplayedCharacters);
+    QStyleOptionViewItem option;
+    option.font = list->font();
+    option.fontMetrics = list->fontMetrics();
+    EXPECT_LT(list->itemDelegate()->sizeHint(option, row).width(), 100'000)
+        << "the row is laid out whole";
 }
 
 } // namespace
