@@ -108,6 +108,10 @@ INSTANTIATE_TEST_SUITE_P(
         PageCase{"OverlongDots",
                  []() -> QByteArray { return QByteArray("<a href=\"\xc0\xae\xc0\xae/x\">"); },
                  false, 1, []() -> QString { return Base + "%C3%80%C2%AE%C3%80%C2%AE/x"; }, 1},
+        // Links to local files and other schemes are listed, never visited.
+        PageCase{"LocalFileLink",
+                 []() -> QByteArray { return QByteArray("<a href=\"file:///etc/passwd\">"); },
+                 false, 1, []() -> QString { return QStringLiteral("file:///etc/passwd"); }, 0},
         PageCase{
             "DeepDotDotChain",
             []() -> QByteArray { return "<a href=\"" + Repeated("../", 100'000) + "x.html\">"; },
