@@ -148,6 +148,7 @@ TEST_P(UnfruitfulVisit, RecordsNothingAndTheRunGoesOn) {
         {"NeverAnswers", RawServer::Behaviour::NeverAnswer},
         {"ResetMidBody", RawServer::Behaviour::ResetMidBody},
         {"ClosedMidBody", RawServer::Behaviour::CloseMidBody},
+        {"EndlessHeaders", RawServer::Behaviour::EndlessHeaders},
     };
     for (const auto& [rawName, behaviour] : rawServers) {
         if (name == rawName)
@@ -184,8 +185,8 @@ INSTANTIATE_TEST_SUITE_P(
                       Unfruitful{"NeverAnswers", "too slow"},
                       Unfruitful{"DripsEveryFewSeconds", "too slow"},
                       Unfruitful{"Stalled", "too slow"}, Unfruitful{"ResetMidBody", "reset"},
-                      Unfruitful{"ClosedMidBody", "closed"}, Unfruitful{"NotFound", "HTTP 404"},
-                      Unfruitful{"ServerError", "HTTP 500"},
+                      Unfruitful{"ClosedMidBody", "closed"}, Unfruitful{"EndlessHeaders", "header"},
+                      Unfruitful{"NotFound", "HTTP 404"}, Unfruitful{"ServerError", "HTTP 500"},
                       Unfruitful{"RedirectLoop", "redirects"}, Unfruitful{"RedirectToFile", "file"},
                       Unfruitful{"RedirectToPasswd", "file"}, Unfruitful{"RedirectToFtp", "ftp"},
                       Unfruitful{"EmptyBody", ""}),

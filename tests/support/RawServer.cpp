@@ -98,6 +98,16 @@ void RawServer::answer(int client) {
         m_held.push_back(client);
         return;
     }
+    if (m_behaviour == Behaviour::EndlessHeaders) {
+        std::string lines;
+        for (int i = 0; i < 64; ++i)
+            lines += "X-Filler: " + std::string(1000, 'a') + "\r\n";
+        bool open = ::send(client, "HTTP/1.1 200 OK\r\n", 17, MSG_NOSIGNAL) == 17;
+        while (open && !m_stopping)
+            open = ::send(client, lines.data(), lines.size(), MSG_NOSIGNAL) > 0;
+        ::close(client);
+        return;
+    }
     ::send(client, m_partial.data(), m_partial.size(), MSG_NOSIGNAL);
     if (m_behaviour == Behaviour::ResetMidBody) {
         // Closing with a zero linger time sends RST instead of FIN.

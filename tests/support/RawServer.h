@@ -22,6 +22,8 @@ public:
         ResetMidBody,
         // Sends the start of an answer, then closes the connection (FIN) early.
         CloseMidBody,
+        // Sends a status line, then header lines without end, as fast as they go.
+        EndlessHeaders,
     };
 
     // partial is what ResetMidBody and CloseMidBody send before they break off.
