@@ -17,6 +17,7 @@
 #include <atomic>
 #include <gtest/gtest.h>
 #include <iostream>
+#include <memory>
 #include <zlib.h>
 
 namespace {
@@ -114,11 +115,12 @@ int OpenDescriptors() {
 TEST_F(HostileServer, TrapSiteRunsUntilStopWithBoundedGrowthPerPage) {
     constexpr int Pages = 2000, Measured = 1500, LinksPerPage = 10;
     const int descriptorsBefore = OpenDescriptors();
-    std::atomic<int> fresh{0};
-    server.server().Get(R"(/trap/\d+)", [&](const httplib::Request&, httplib::Response& res) {
+    // Shared with the server's threads, which may outlive this function's frame.
+    auto fresh = std::make_shared<std::atomic<int>>(0);
+    server.server().Get(R"(/trap/\d+)", [fresh](const httplib::Request&, httplib::Response& res) {
         std::string body = "<html><body><p>" + std::string(512, '.') + "</p>";
         for (int i = 0; i < LinksPerPage; ++i)
-            body += "<a href=\"/trap/" + std::to_string(++fresh) + "\">next</a>";
+            body += "<a href=\"/trap/" + std::to_string(++*fresh) + "\">next</a>";
         res.set_content(body + "</body></html>", "application/octet-stream");
     });
     server.start();
