@@ -3,6 +3,7 @@
 
 #include "app/Form1.h"
 #include "crawl/PageFile.h"
+#include "tests/support/CrawlFixture.h"
 #include "tests/support/LoopbackServer.h"
 #include "tests/support/RawServer.h"
 #include "tests/support/ScriptedShell.h"
@@ -34,21 +35,9 @@ std::string linksPage(std::initializer_list<const char*> links) {
     return body + "</body></html>";
 }
 
-class CrawlRun : public ::testing::Test {
+class CrawlRun : public CrawlFixture {
 protected:
-    void SetUp() override {
-        m_savedTemp = qgetenv("TEMP");
-        qputenv("TEMP", temp.path().toLocal8Bit());
-        RemovePageFolder();
-        form.Form_Load();
-        form.extractLinks().Download.connectTimeoutSeconds = 5;
-        form.extractLinks().Download.stallSeconds = 5;
-    }
-    void TearDown() override {
-        server.stop();
-        RemovePageFolder();
-        qputenv("TEMP", m_savedTemp);
-    }
+    CrawlRun() : CrawlFixture(5) {}
 
     void list(std::initializer_list<const char*> paths) {
         for (const char* path : paths)
@@ -71,26 +60,6 @@ protected:
         const Requests all = server.requests();
         return all.empty() ? std::string() : all.back();
     }
-    // The start button: starts a run, or during one, stops it.
-    void press() { form.PushButton7_Click(); }
-
-    void expectRunEnded(const std::vector<QString>& messages = {QStringLiteral("Done.")}) {
-        EXPECT_EQ(shell.messageTexts(), messages);
-        EXPECT_EQ(form.PushButton7Caption(), Form1::StartCaption);
-        EXPECT_EQ(form.MousePointer(), Form1::PointerDefault);
-        EXPECT_EQ(form.extractLinks().RunDepth, 0);
-        if (!PageFolder().isEmpty()) {
-            EXPECT_TRUE(QDir(PageFolder()).isEmpty()) << "a page file was left behind";
-        }
-    }
-
-    QTemporaryDir temp;
-    ScriptedShell shell;
-    Form1 form{shell};
-    LoopbackServer server;
-
-private:
-    QByteArray m_savedTemp;
 };
 
 TEST_F(CrawlRun, EmptyListSaysSoAndChangesNothing) {

@@ -6,6 +6,7 @@
 
 #include "app/Form1.h"
 #include "crawl/PageFile.h"
+#include "tests/support/CrawlFixture.h"
 #include "tests/support/LoopbackServer.h"
 #include "tests/support/Memory.h"
 #include "tests/support/ScriptedShell.h"
@@ -24,46 +25,15 @@ namespace {
 
 constexpr qint64 MiB = 1 << 20;
 
-class HostileServer : public ::testing::Test {
+class HostileServer : public CrawlFixture {
 protected:
-    void SetUp() override {
-        m_savedTemp = qgetenv("TEMP");
-        qputenv("TEMP", temp.path().toLocal8Bit());
-        RemovePageFolder();
-        form.Form_Load();
-        form.extractLinks().Download.connectTimeoutSeconds = 1;
-        form.extractLinks().Download.stallSeconds = 1;
-    }
-    void TearDown() override {
-        server.stop();
-        RemovePageFolder();
-        qputenv("TEMP", m_savedTemp);
-    }
-
-    void press() { form.PushButton7_Click(); }
-
-    void expectRunEnded() {
-        EXPECT_EQ(shell.messageTexts(), std::vector<QString>{QStringLiteral("Done.")});
-        EXPECT_EQ(form.PushButton7Caption(), Form1::StartCaption);
-        EXPECT_EQ(form.MousePointer(), Form1::PointerDefault);
-        if (!PageFolder().isEmpty()) {
-            EXPECT_TRUE(QDir(PageFolder()).isEmpty()) << "a page file was left behind";
-        }
-    }
+    HostileServer() : CrawlFixture(1) {}
 
     // Writes one figure to the output and to the test's record.
     void figure(const std::string& name, qint64 value, const char* unit) {
         RecordProperty(name, std::to_string(value));
         std::cout << "[ figure   ] " << name << ": " << value << ' ' << unit << std::endl;
     }
-
-    QTemporaryDir temp;
-    ScriptedShell shell;
-    Form1 form{shell};
-    LoopbackServer server;
-
-private:
-    QByteArray m_savedTemp;
 };
 
 // A server that drips a byte every two seconds, with no stall time-out to save the
