@@ -168,6 +168,8 @@ struct HoverCase {
     int fromHourglass;
 };
 
+void PrintTo(const HoverCase& c, std::ostream* os) { *os << c.name; }
+
 class HoverRule : public ::testing::TestWithParam<HoverCase> {};
 
 TEST_P(HoverRule, SetsThePointerButKeepsTheHourglassExceptOverStart) {
