@@ -20,23 +20,6 @@
 
 namespace {
 
-struct Match {
-    qsizetype valueStart;
-    bool isFile;
-    bool operator==(const Match& o) const {
-        return valueStart == o.valueStart && isFile == o.isFile;
-    }
-};
-
-class CollectingSink : public LinkSink {
-public:
-    std::vector<Match> matches;
-    bool matched(qsizetype valueStart, bool isFile) override {
-        matches.push_back({valueStart, isFile});
-        return true;
-    }
-};
-
 std::vector<Match> Scan(const QByteArray& page, LinkScanner::Method method) {
     CollectingSink sink;
     LinkScanner(method).scan(page.constData(), page.size(), sink);
@@ -44,23 +27,20 @@ std::vector<Match> Scan(const QByteArray& page, LinkScanner::Method method) {
 }
 
 void CheckScanners(const QByteArray& page) {
-    CollectingSink literal;
-    LiteralScan(page.constData(), page.size(), literal);
+    const std::vector<Match> literal = LiteralMatches(page.constData(), page.size());
     for (auto method :
          {LinkScanner::Method::Memchr, LinkScanner::Method::Sse2, LinkScanner::Method::Avx2}) {
         if (!LinkScanner::Supports(method))
             continue;
-        FuzzCheck(Scan(page, method) == literal.matches, "a scanning method differs from the "
-                                                         "literal scanner");
+        FuzzCheck(Scan(page, method) == literal, "a scanning method differs from the "
+                                                 "literal scanner");
     }
 }
 
 // File links whose value a double quote closes: each is listed once per match.
 int ClosedFileLinks(const QByteArray& page) {
-    CollectingSink literal;
-    LiteralScan(page.constData(), page.size(), literal);
     int n = 0;
-    for (const Match& m : literal.matches) {
+    for (const Match& m : LiteralMatches(page.constData(), page.size())) {
         if (m.isFile && page.indexOf('"', m.valueStart) >= 0)
             ++n;
     }

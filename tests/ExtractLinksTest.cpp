@@ -3,6 +3,7 @@
 #include "app/Form1.h"
 #include "crawl/LinkScanner.h"
 #include "tests/support/QtPrinters.h"
+#include "tests/support/ScanPage.h"
 #include "tests/support/ScriptedShell.h"
 
 #include <gtest/gtest.h>
@@ -93,15 +94,11 @@ class ResolutionTable : public ::testing::TestWithParam<ResolveCase> {};
 TEST_P(ResolutionTable, RecordsTheResolvedLink) {
     ScriptedShell shell;
     Form1 form(shell);
-    form.setPushButton7Caption(Form1::StopCaption);
     form.setOption2(GetParam().isFile);
-    ExtractLinks& links = form.extractLinks();
-    links.SetPageAddress(Page);
     const QByteArray value(GetParam().value);
-    links.PageBytes = GetParam().isFile ? QByteArray("<img src=\"" + value + "\">")
-                                        : QByteArray("<a href=\"" + value + "\">");
-    links.PageLength = links.PageBytes.size();
-    links.ScanPageForLinks(form.ListView2);
+    const QByteArray page = GetParam().isFile ? QByteArray("<img src=\"" + value + "\">")
+                                              : QByteArray("<a href=\"" + value + "\">");
+    ExtractLinks& links = ScanAsPage(form, Page, page);
 
     EXPECT_EQ(form.ListView2.Texts(), QStringList{QString::fromUtf8(GetParam().recorded)});
     const QStringList queue =

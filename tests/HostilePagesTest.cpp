@@ -1,6 +1,7 @@
 #include "app/Form1.h"
 #include "crawl/ExtractLinks.h"
 #include "tests/support/QtPrinters.h"
+#include "tests/support/ScanPage.h"
 #include "tests/support/ScriptedShell.h"
 
 #include <QByteArray>
@@ -61,13 +62,8 @@ class HostilePage : public ::testing::TestWithParam<PageCase> {};
 TEST_P(HostilePage, IsScannedToTheEndAndRecordsWhatItHolds) {
     ScriptedShell shell;
     Form1 form(shell);
-    form.setPushButton7Caption(Form1::StopCaption);
     form.setOption2(GetParam().fileLinks);
-    ExtractLinks& links = form.extractLinks();
-    links.SetPageAddress(Base + QStringLiteral("page.html"));
-    links.PageBytes = GetParam().page();
-    links.PageLength = links.PageBytes.size();
-    links.ScanPageForLinks(form.ListView2);
+    ExtractLinks& links = ScanAsPage(form, Base + QStringLiteral("page.html"), GetParam().page());
 
     ASSERT_EQ(form.ListView2.Count(), GetParam().listed);
     if (GetParam().first) {

@@ -12,38 +12,8 @@
 
 namespace {
 
-struct Match {
-    qsizetype valueStart;
-    bool isFile;
-    bool operator==(const Match& o) const {
-        return valueStart == o.valueStart && isFile == o.isFile;
-    }
-};
-
-void PrintTo(const Match& m, std::ostream* os) {
-    *os << (m.isFile ? "src@" : "href@") << m.valueStart;
-}
-
-class CollectingSink : public LinkSink {
-public:
-    std::vector<Match> matches;
-    int progressCalls = 0;
-    // Ends the scan at the n-th match (1-based) when set; 0 never.
-    size_t stopAtMatch = 0;
-    bool matched(qsizetype valueStart, bool isFile) override {
-        matches.push_back({valueStart, isFile});
-        return matches.size() != stopAtMatch;
-    }
-    bool progress(qsizetype) override {
-        ++progressCalls;
-        return true;
-    }
-};
-
 std::vector<Match> Literal(const QByteArray& page) {
-    CollectingSink sink;
-    LiteralScan(page.constData(), page.size(), sink);
-    return sink.matches;
+    return LiteralMatches(page.constData(), page.size());
 }
 
 std::vector<Match> Fast(const QByteArray& page, LinkScanner::Method method) {

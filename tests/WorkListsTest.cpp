@@ -168,7 +168,9 @@ struct HoverCase {
     int fromHourglass;
 };
 
-void PrintTo(const HoverCase& c, std::ostream* os) { *os << c.name; }
+void PrintTo(const HoverCase& c, std::ostream* os) {
+    *os << c.name;
+}
 
 class HoverRule : public ::testing::TestWithParam<HoverCase> {};
 

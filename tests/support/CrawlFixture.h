@@ -8,7 +8,6 @@
 #include <QDir>
 #include <QTemporaryDir>
 #include <gtest/gtest.h>
-
 #include <vector>
 
 // A run through the real crawl: a Form1 on a scripted shell, a loopback server,
