@@ -1,5 +1,6 @@
 #include "app/Failure.h"
 
+#include <cstring>
 #include <new>
 
 Failure::Failure(QString description, int number)
@@ -17,4 +18,8 @@ QString DescribeCurrentException() {
     } catch (...) {
         return QStringLiteral("Unexpected failure");
     }
+}
+
+QString SystemErrorText(int error) {
+    return QString::fromLocal8Bit(std::strerror(error));
 }

@@ -22,3 +22,6 @@ private:
 
 // The description of any exception that reaches a handler.
 QString DescribeCurrentException();
+
+// The system's text for an errno value ("No such file or directory").
+QString SystemErrorText(int error);

@@ -1,5 +1,6 @@
 #include "cli/Harvest.h"
 
+#include "app/Failure.h"
 #include "app/Form1.h"
 #include "cli/AddressInput.h"
 #include "cli/CliShell.h"
@@ -46,10 +47,6 @@ void printUsageError(const QString& text) {
                  .toLocal8Bit());
 }
 
-QString systemError(int errorNumber) {
-    return QString::fromLocal8Bit(std::strerror(errorNumber));
-}
-
 CliShell::Settings shellSettings(const HarvestOptions& options) {
     CliShell::Settings settings;
     settings.progress = !options.quiet && isatty(STDERR_FILENO);
@@ -66,7 +63,7 @@ bool writeResults(CliShell& shell, const HarvestOptions& options, const ListView
         if (stream->flush())
             return true;
         shell.printError(QStringLiteral("cannot write to standard output: ") +
-                         systemError(stream->error()));
+                         SystemErrorText(stream->error()));
         return false;
     }
     const QByteArray bytes = RenderResults(options.format, results);
@@ -74,7 +71,8 @@ bool writeResults(CliShell& shell, const HarvestOptions& options, const ListView
         const int error = WriteAll(STDOUT_FILENO, bytes);
         if (error == 0)
             return true;
-        shell.printError(QStringLiteral("cannot write to standard output: ") + systemError(error));
+        shell.printError(QStringLiteral("cannot write to standard output: ") +
+                         SystemErrorText(error));
         return false;
     }
     QString error;

@@ -51,10 +51,6 @@ std::string temporaryBase() {
     return "/tmp";
 }
 
-QString systemText(int error) {
-    return QString::fromLocal8Bit(std::strerror(error));
-}
-
 QString nativeName(const std::string& path) {
     return QFile::decodeName(QByteArray::fromStdString(path));
 }
@@ -77,7 +73,7 @@ const std::string& privateFolder() {
     if (!::mkdtemp(name.data())) {
         const int error = errno;
         throw Failure(QStringLiteral("Cannot make a private folder for the page file in ") +
-                      nativeName(base) + QStringLiteral(": ") + systemText(error));
+                      nativeName(base) + QStringLiteral(": ") + SystemErrorText(error));
     }
     current.path = name;
     return current.path;
@@ -98,14 +94,14 @@ int CreatePageFile(const QString& path) {
     if (::unlink(native.constData()) != 0 && errno != ENOENT) {
         const int error = errno;
         throw Failure(QStringLiteral("Cannot replace the page file ") + path +
-                      QStringLiteral(": ") + systemText(error));
+                      QStringLiteral(": ") + SystemErrorText(error));
     }
     const int fd =
         ::open(native.constData(), O_WRONLY | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC, 0600);
     if (fd < 0) {
         const int error = errno;
         throw Failure(QStringLiteral("Cannot create the page file ") + path + QStringLiteral(": ") +
-                      systemText(error));
+                      SystemErrorText(error));
     }
     return fd;
 }
@@ -116,12 +112,12 @@ void ReadPageFile(const QString& path, QByteArray& bytes, qint64 maxBytes) {
     if (fd < 0) {
         const int error = errno;
         throw Failure(QStringLiteral("Cannot open the page file ") + path + QStringLiteral(": ") +
-                      systemText(error));
+                      SystemErrorText(error));
     }
     auto fail = [&](int error) {
         ::close(fd);
         throw Failure(QStringLiteral("Cannot read the page file ") + path + QStringLiteral(": ") +
-                      systemText(error));
+                      SystemErrorText(error));
     };
     struct stat st;
     if (::fstat(fd, &st) != 0)

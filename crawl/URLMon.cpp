@@ -76,7 +76,7 @@ void closeAndRemove(int& fd, const QString& path) {
 
 QString pageFileFailure(const QString& path, int error) {
     return QStringLiteral("Cannot write the page file ") + path + QStringLiteral(": ") +
-           QString::fromLocal8Bit(std::strerror(error));
+           SystemErrorText(error);
 }
 
 } // namespace

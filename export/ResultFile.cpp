@@ -11,10 +11,6 @@
 #include <unistd.h>
 
 namespace {
-QString SystemErrorText(int error) {
-    return QString::fromLocal8Bit(std::strerror(error));
-}
-
 // True when path names something that exists and is neither a regular file nor
 // a folder (symbolic links followed): /dev/full, a FIFO, /dev/stdout.
 bool IsSpecialFile(const QByteArray& native) {

@@ -14,10 +14,6 @@
 #include <unistd.h>
 
 namespace {
-QString SystemErrorText(int error) {
-    return QString::fromLocal8Bit(std::strerror(error));
-}
-
 // Cuts the bytes of a URL list into items as they arrive, in pieces of any size.
 class UrlListSplitter {
 public:
