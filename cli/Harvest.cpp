@@ -31,8 +31,11 @@ void removePageFolderNow() {
 // Called after each visit: the folder is made by the first one.
 void rememberPageFolder() {
     const QByteArray folder = QFile::encodeName(PageFolder());
-    const QByteArray file = folder + "/HTML1.tmp";
-    if (folder.isEmpty() || file.size() >= PATH_MAX || folder == g_pageFolder)
+    if (folder.isEmpty() || folder == g_pageFolder)
+        return;
+    // The folder exists now, so asking for the page file's path makes nothing new.
+    const QByteArray file = QFile::encodeName(PageFilePath(1));
+    if (file.size() >= PATH_MAX)
         return;
     Interrupt::setLastWish(nullptr);
     std::memcpy(g_pageFolder, folder.constData(), static_cast<size_t>(folder.size()) + 1);
