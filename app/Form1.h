@@ -1,6 +1,7 @@
 #pragma once
 
 #include "app/CommonDialog.h"
+#include "crawl/CrawlHost.h"
 #include "crawl/ExtractLinks.h"
 #include "lists/ListView.h"
 
@@ -17,7 +18,7 @@ class Shell;
 // The handlers of each subsystem are defined beside it: the run in crawl/,
 // the URL list input in lists/, the saves and the copy in export/, start-up
 // in app/Startup.cpp.
-class Form1 : public QObject {
+class Form1 : public QObject, public CrawlHost {
     Q_OBJECT
 public:
     // The window's controls, for the hover pointer rule.
@@ -48,7 +49,7 @@ public:
     explicit Form1(Shell& shell, QObject* parent = nullptr);
     ~Form1() override;
 
-    Shell& shell() { return m_shell; }
+    Shell& shell() override { return m_shell; }
 
     // The lists and the dialog.
     ListView ListView1;
@@ -65,12 +66,12 @@ public:
     void setPushButton7Caption(const QString& caption);
     int MousePointer() const { return m_mousePointer; }
     void setMousePointer(int pointer);
-    bool Option1() const { return m_option1; }
-    bool Option2() const { return !m_option1; }
+    bool Option1() const override { return m_option1; }
+    bool Option2() const override { return !m_option1; }
     // The two option buttons are mutually exclusive: selecting one clears the other.
     void setOption1(bool selected);
     void setOption2(bool selected);
-    int Check2() const { return m_check2; }
+    int Check2() const override { return m_check2; }
     void setCheck2(int value);
     // The custom pointer file loaded at start-up, shown for MousePointer 99; empty
     // when none was loaded (99 then shows the system's pointing hand).
@@ -88,7 +89,7 @@ public:
     // The window counts as busy exactly while the hourglass shows.
     bool IsBusy() const { return m_mousePointer == PointerHourglass; }
     // The run flag: a run is in progress while the start button reads "Stop".
-    bool RunFlag() const;
+    bool RunFlag() const override;
 
     // The caption of the start button as it stood when the current run started.
     QString SavedStartCaption;

@@ -10,14 +10,6 @@ namespace {
 constexpr int ClipboardAttempts = 1000;
 } // namespace
 
-void DeleteFileQuietly(Shell& shell, const QString& path) {
-    shell.yield(YieldPlace::Delete);
-    Silently([&] {
-        if (!QFile::remove(path))
-            ForceDeleteFile(path);
-    });
-}
-
 void ForceDeleteFile(const QString& path) {
     QFile file(path);
     if (!file.exists())

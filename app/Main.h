@@ -6,8 +6,6 @@ class Shell;
 
 // Small routines the commands share.
 
-// Deletes a file if it can; never reports anything. Yields once first.
-void DeleteFileQuietly(Shell& shell, const QString& path);
 // Deletes a file even when it is read-only. Throws Failure.
 void ForceDeleteFile(const QString& path);
 

@@ -1,8 +1,31 @@
 #pragma once
 
 #include <QString>
+#include <vector>
 
 class CommonDialog;
+
+// How a page visit ended, with where its time went.
+struct VisitEnd {
+    enum class Outcome { Downloaded, Failed, Stopped };
+    QString address;
+    Outcome outcome = Outcome::Failed;
+    // Empty when the page was downloaded, else a short reason.
+    QString failure;
+    qint64 bytes = 0;      // the page's length
+    qint64 downloadNs = 0; // from the request to the page's last byte
+    qint64 scanNs = 0;     // scanning the page and recording its links
+};
+
+// A socket the download service waits on: what it waits for, and what the wait
+// found.
+struct WaitSocket {
+    int fd = -1;
+    bool read = false;
+    bool write = false;
+    bool readable = false;
+    bool writable = false;
+};
 
 // Where a long loop yields to the event loop; a test shell can act at the n-th
 // yield of one place (press Stop during a scan, clear the list during an export).
@@ -30,15 +53,15 @@ public:
     virtual void yield(YieldPlace place) = 0;
     // True when every step of a long loop should yield (tests acting at a precise point).
     virtual bool yieldsEveryStep() const { return false; }
+    // Waits until one of the sockets is ready or timeoutMs has passed (-1: no limit),
+    // and marks the ready ones; handles pending events meanwhile, as a yield of place
+    // does. A signal ends the wait early. This one yields, then polls.
+    virtual void waitForSockets(std::vector<WaitSocket>& sockets, int timeoutMs, YieldPlace place);
 
     // Ends the program at once, after the clean-up.
     virtual void endProgram() = 0;
 
     // Progress of a run, for front ends that report it; the window shows nothing.
     virtual void visitStarted(const QString& address) { (void)address; }
-    // failure is empty when the page was downloaded, else a short reason.
-    virtual void visitEnded(const QString& address, const QString& failure) {
-        (void)address;
-        (void)failure;
-    }
+    virtual void visitEnded(const VisitEnd& visit) { (void)visit; }
 };

@@ -92,11 +92,12 @@ void CliShell::visitStarted(const QString& address) {
     showProgress(false);
 }
 
-void CliShell::visitEnded(const QString& address, const QString& failure) {
+void CliShell::visitEnded(const VisitEnd& visit) {
     ++m_visitsEnded;
     // A transfer that Stop abandoned is no failure of the site.
-    if (!failure.isEmpty() && m_settings.visitMessages && !m_stopPressed)
-        m_status.message(QStringLiteral("failed: ") + address + QStringLiteral(": ") + failure);
+    if (!visit.failure.isEmpty() && m_settings.visitMessages && !m_stopPressed)
+        m_status.message(QStringLiteral("failed: ") + visit.address + QStringLiteral(": ") +
+                         visit.failure);
     if (onVisitEnded)
         onVisitEnded();
     if (m_settings.maxPages > 0 && m_visitsEnded >= m_settings.maxPages)

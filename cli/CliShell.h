@@ -57,7 +57,7 @@ public:
     void yield(YieldPlace place) override;
     void endProgram() override;
     void visitStarted(const QString& address) override;
-    void visitEnded(const QString& address, const QString& failure) override;
+    void visitEnded(const VisitEnd& visit) override;
 
     // The dialog text as lines for a terminal: CR LF, CR and LF each end a line.
     static QString terminalText(const QString& text);

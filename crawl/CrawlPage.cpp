@@ -1,15 +1,11 @@
 #include "app/Failure.h"
-#include "app/Form1.h"
-#include "app/Main.h"
 #include "app/Shell.h"
 #include "app/Statements.h"
+#include "crawl/CrawlHost.h"
 #include "crawl/ExtractLinks.h"
-#include "crawl/PageFile.h"
 
 #include <QElapsedTimer>
-#include <QFile>
 #include <exception>
-#include <unistd.h>
 
 namespace {
 
@@ -17,78 +13,72 @@ namespace {
 // the run's statement.
 class VisitReport {
 public:
-    VisitReport(Shell& shell, QString address) : m_shell(shell), m_address(std::move(address)) {
-        m_shell.visitStarted(m_address);
+    VisitReport(Shell& shell, const QString& address) : m_shell(shell) {
+        m_end.address = address;
+        m_shell.visitStarted(address);
     }
     ~VisitReport() {
         Silently([&] {
-            if (std::uncaught_exceptions() > m_pending)
-                m_shell.visitEnded(m_address,
-                                   m_failure.isEmpty() ? QStringLiteral("failed") : m_failure);
-            else
-                m_shell.visitEnded(m_address, m_failure);
+            if (std::uncaught_exceptions() > m_pending && m_end.failure.isEmpty())
+                m_end.failure = QStringLiteral("failed");
+            if (!m_end.failure.isEmpty() && m_end.outcome == VisitEnd::Outcome::Downloaded)
+                m_end.outcome = VisitEnd::Outcome::Failed;
+            m_shell.visitEnded(m_end);
         });
     }
-    void fail(const QString& reason) { m_failure = reason; }
+    void fail(const QString& reason, bool stopped = false) {
+        m_end.failure = reason;
+        m_end.outcome = stopped ? VisitEnd::Outcome::Stopped : VisitEnd::Outcome::Failed;
+    }
+    VisitEnd& end() { return m_end; }
 
 private:
     Shell& m_shell;
-    QString m_address;
-    QString m_failure;
+    VisitEnd m_end;
     int m_pending = std::uncaught_exceptions();
 };
 
 } // namespace
 
 bool ExtractLinks::CrawlPage(ListView& list, const QString& address, int fileNumber) {
+    // A page received into a file is numbered by its transfer: one at a time, the
+    // first and only one.
+    (void)fileNumber;
     SetPageAddress(address);
     // A blank address leaves nothing to fetch.
     if (PageAddress.isEmpty())
         return false;
 
-    Shell& shell = m_form.shell();
+    Shell& shell = m_host.shell();
     VisitReport report(shell, PageAddress);
-    ++Stats.visits;
-    QElapsedTimer clock;
-    clock.start();
-
-    DownloadResult download;
+    report.end().outcome = VisitEnd::Outcome::Downloaded;
     try {
-        const QString path = PageFilePath(fileNumber);
-        download = Transfers.DownloadURLToFile(PageAddress, path, Download, shell,
-                                               [this] { return m_form.RunFlag(); });
-        Stats.fileNs += download.fileNs;
-        Stats.downloadNs += clock.nsecsElapsed() - download.fileNs;
+        DownloadResult download =
+            Ahead.visit(PageAddress, shell, [this] { return m_host.RunFlag(); });
+        report.end().downloadNs = download.downloadNs;
+        if (!download.pageFileError.isEmpty())
+            throw Failure(download.pageFileError);
         if (!download) {
-            report.fail(download.failure);
+            report.fail(download.failure, download.outcome == DownloadOutcome::Stopped);
             return false;
         }
         // Relative links resolve against where the page came from.
         if (download.redirected)
             BaseAddress = download.effectiveAddress;
-
-        clock.restart();
-        try {
-            ReadPageFile(path, PageBytes, Download.maxPageBytes);
-        } catch (...) {
-            ::unlink(QFile::encodeName(path).constData());
-            throw;
-        }
+        PageBytes = download.body.read(Download.maxPageBytes);
         PageLength = PageBytes.size();
-        Stats.fileNs += clock.nsecsElapsed();
+        report.end().bytes = PageLength;
 
-        clock.restart();
+        QElapsedTimer clock;
+        clock.start();
         ScanPageForLinks(list);
-        Stats.scanNs += clock.nsecsElapsed();
+        report.end().scanNs = clock.nsecsElapsed();
 
-        clock.restart();
-        DeleteFileQuietly(shell, path);
-        Stats.fileNs += clock.nsecsElapsed();
+        // The page is let go: a page file, already unlinked, closes with it.
+        shell.yield(YieldPlace::Delete);
     } catch (const Failure& f) {
         report.fail(f.description());
         throw;
     }
-    ++Stats.downloaded;
-    Stats.bytes += PageLength;
     return true;
 }

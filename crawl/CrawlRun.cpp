@@ -24,7 +24,12 @@ private:
 bool followQueuedLinks(Form1& form, Statements& s) {
     ExtractLinks& crawl = form.extractLinks();
     bool more = false;
-    s.run(124, [&] { more = !crawl.LinkQueue.isEmpty() && form.RunFlag(); });
+    s.run(124, [&] {
+        more = !crawl.LinkQueue.isEmpty() && form.RunFlag();
+        // Every page this crawl reaches will be visited now: fetch them ahead.
+        if (more)
+            crawl.Ahead.followFrom(crawl.SeenLinks, crawl.LinkQueue);
+    });
     while (more) {
         s.run(124, [&] { form.setMousePointer(Form1::PointerHourglass); });
         qsizetype visited = -1;
@@ -84,7 +89,14 @@ void Form1::PushButton7_Click() {
     // The run visits the list as it stands now: addresses added or removed during
     // the run change nothing in it.
     QStringList addresses;
-    s.run(112, [&] { addresses = ListView1.Texts(); });
+    s.run(112, [&] {
+        addresses = ListView1.Texts();
+        QStringList pages;
+        pages.reserve(addresses.size());
+        for (const QString& address : addresses)
+            pages.append(PageAddressOf(address));
+        crawl.Ahead.beginRun(pages);
+    });
     for (qsizetype i = 0; i < addresses.size(); ++i) {
         // Stop ends the run here: no further listed address is visited.
         bool running = false;
@@ -95,7 +107,10 @@ void Form1::PushButton7_Click() {
         if (!running)
             break;
         QString address;
-        s.run(114, [&] { address = addresses.at(i); });
+        s.run(114, [&] {
+            address = addresses.at(i);
+            crawl.Ahead.atListed(i);
+        });
         s.run(116, [&] { crawl.SeenLinks = {}; });
         s.run(118, [&] { crawl.LinkQueue = {}; });
         s.run(120, [&] { crawl.CrawlPage(ListView2, address, 1); });
@@ -103,11 +118,13 @@ void Form1::PushButton7_Click() {
         s.run(122, [&] { extractForever = Check2() == 1; });
         if (extractForever && !followQueuedLinks(*this, s))
             s.run(132, [&] { i = addresses.size(); });
+        crawl.Ahead.endFollowing();
         s.run(136, [&] { crawl.SeenLinks = {}; });
         s.run(138, [&] { crawl.LinkQueue = {}; });
     } // 140
 
-    // The run's connections are not kept beyond it.
+    // Nothing fetched ahead outlives the run, nor do its connections.
+    crawl.Ahead.endRun();
     crawl.Transfers.release();
     s.run(142, [&] { setPushButton7Caption(StartCaption); });
     s.run(144, [&] { MsgBox(m_shell, QStringLiteral("Done.")); });

@@ -1,10 +1,11 @@
 #include "crawl/ExtractLinks.h"
 
-#include "app/Form1.h"
 #include "app/Pacer.h"
 #include "app/Statements.h"
+#include "crawl/CrawlHost.h"
 #include "crawl/LinkScanner.h"
 #include "crawl/LinkValue.h"
+#include "lists/ListView.h"
 
 #include <QUrl>
 #include <algorithm>
@@ -43,12 +44,12 @@ qsizetype UsableLength(const QByteArray& page, qsizetype length) {
 // yield (the scan's or the value reader's) ends the scan before the next link.
 class RecordingSink : public LinkSink {
 public:
-    RecordingSink(ExtractLinks& links, Form1& form, ListView& list)
-        : m_links(links), m_form(form), m_list(list), m_pacer(form.shell(), YieldPlace::Scan) {}
+    RecordingSink(ExtractLinks& links, CrawlHost& host, ListView& list)
+        : m_links(links), m_host(host), m_list(list), m_pacer(host.shell(), YieldPlace::Scan) {}
 
     bool matched(qsizetype valueStart, bool isFile) override {
         m_pacer.step();
-        if (!m_form.RunFlag())
+        if (!m_host.RunFlag())
             return false;
         m_links.LinkIsFile = isFile;
         m_links.RecordLink(valueStart, m_list);
@@ -57,53 +58,54 @@ public:
 
     bool progress(qsizetype) override {
         m_pacer.step();
-        return m_form.RunFlag();
+        return m_host.RunFlag();
     }
 
 private:
     ExtractLinks& m_links;
-    Form1& m_form;
+    CrawlHost& m_host;
     ListView& m_list;
     Pacer m_pacer;
 };
 
 } // namespace
 
-ExtractLinks::ExtractLinks(Form1& form) : m_form(form) {}
+QString PageAddressOf(const QString& address) {
+    QString s = address.trimmed();
+    // The first line of a URL list file saved with a byte-order mark keeps it.
+    while (s.startsWith(ByteOrderMark))
+        s = s.mid(1).trimmed();
+    if (s.isEmpty())
+        return s;
+    if (!StartsWithSchemeAndSlashes(s))
+        s.prepend(QStringLiteral("http://"));
+    QUrl url(s, QUrl::TolerantMode);
+    if (url.isValid()) {
+        if (!url.host().isEmpty() && url.path().isEmpty())
+            url.setPath(QStringLiteral("/"));
+        s = url.toString(QUrl::FullyEncoded);
+    }
+    // An address QUrl cannot read stays as written: its download fails.
+    return s;
+}
+
+ExtractLinks::ExtractLinks(CrawlHost& host) : m_host(host) {}
 
 void ExtractLinks::SetPageAddress(const QString& address) {
     Silently([&] {
-        QString s = address.trimmed();
-        // The first line of a URL list file saved with a byte-order mark keeps it.
-        while (s.startsWith(ByteOrderMark))
-            s = s.mid(1).trimmed();
-        if (s.isEmpty()) {
-            PageAddress.clear();
-            BaseAddress.clear();
-            return;
-        }
-        if (!StartsWithSchemeAndSlashes(s))
-            s.prepend(QStringLiteral("http://"));
-        QUrl url(s, QUrl::TolerantMode);
-        if (url.isValid()) {
-            if (!url.host().isEmpty() && url.path().isEmpty())
-                url.setPath(QStringLiteral("/"));
-            s = url.toString(QUrl::FullyEncoded);
-        }
-        // An address QUrl cannot read stays as written: its download fails.
-        PageAddress = s;
-        BaseAddress = s;
+        PageAddress = PageAddressOf(address);
+        BaseAddress = PageAddress;
     });
 }
 
 void ExtractLinks::ScanPageForLinks(ListView& list) {
     Silently([&] {
-        if (!m_form.RunFlag())
+        if (!m_host.RunFlag())
             return;
         // A shared copy: the bytes stay valid whatever happens in a yield.
         const QByteArray page = PageBytes;
-        RecordingSink sink(*this, m_form, list);
-        m_valuePacer.emplace(m_form.shell(), YieldPlace::Value);
+        RecordingSink sink(*this, m_host, list);
+        m_valuePacer.emplace(m_host.shell(), YieldPlace::Value);
         LinkScanner().scan(page.constData(), UsableLength(page, PageLength), sink);
     });
     m_valuePacer.reset();
@@ -116,7 +118,7 @@ qsizetype ExtractLinks::findValueEnd(const QByteArray& page, qsizetype length, q
     // running on for megabytes keeps the window alive.
     std::optional<Pacer> ownPacer;
     Pacer& pacer =
-        m_valuePacer ? *m_valuePacer : ownPacer.emplace(m_form.shell(), YieldPlace::Value);
+        m_valuePacer ? *m_valuePacer : ownPacer.emplace(m_host.shell(), YieldPlace::Value);
     const char* const d = page.constData();
     for (qsizetype from = p; from < length; from += LinkScanner::ChunkSize) {
         pacer.step();
@@ -153,7 +155,7 @@ void ExtractLinks::recordLink(qsizetype p, ListView& list) {
     // The options are read now, at each link, so a change during a run takes
     // effect with the next link. Under "Retrieve HTML links" a file link leaves
     // no trace, so it is not even resolved.
-    if (isFile && !m_form.Option2())
+    if (isFile && !m_host.Option2())
         return;
     m_resolver.setBase(BaseAddress);
     const QString value = CleanLinkValue(page.constData() + p, end - p);
@@ -170,6 +172,6 @@ void ExtractLinks::recordLink(qsizetype p, ListView& list) {
     SeenLinks.insert(resolved.link);
     if (resolved.visitable)
         LinkQueue.append(resolved.link);
-    if (m_form.Option1())
+    if (m_host.Option1())
         list.EnsureVisible(list.Add(resolved.link));
 }

@@ -1,7 +1,7 @@
 #pragma once
 
 #include "app/Pacer.h"
-#include "crawl/CrawlStats.h"
+#include "crawl/FetchAhead.h"
 #include "crawl/LinkResolver.h"
 #include "crawl/URLMon.h"
 
@@ -11,14 +11,21 @@
 #include <QString>
 #include <optional>
 
-class Form1;
+class CrawlHost;
 class ListView;
+
+// An address in the form in which it is fetched: blanks and a leading byte-order
+// mark dropped, "http://" put in front of an address without a scheme, an empty
+// path made "/"; empty for a blank address.
+QString PageAddressOf(const QString& address);
 
 // The link harvester's program-wide state and routines: address set-up, the
 // scan of a downloaded page, link resolution and recording, and the page visit.
 class ExtractLinks {
+    CrawlHost& m_host;
+
 public:
-    explicit ExtractLinks(Form1& form);
+    explicit ExtractLinks(CrawlHost& host);
 
     // The address being visited, in the form it is fetched (fully encoded), and
     // the address its relative links resolve against (where the page was finally
@@ -39,9 +46,8 @@ public:
     QSet<QString> SeenLinks;
     QList<QString> LinkQueue;
 
-    // Brings an address into the form in which it is fetched: blanks and a
-    // leading byte-order mark dropped, "http://" put in front of an address
-    // without a scheme, an empty path made "/". BaseAddress becomes the same.
+    // Brings an address into the form in which it is fetched (PageAddressOf).
+    // BaseAddress becomes the same.
     void SetPageAddress(const QString& address);
     // Scans PageBytes for href and src values and records each, while the run
     // flag holds; yields now and then (YieldPlace::Scan) and stops at once when
@@ -54,16 +60,18 @@ public:
     // (0-based), according to LinkIsFile and the options of the window.
     void RecordLink(qsizetype p, ListView& list);
 
-    // Visits one address: sets it up, downloads it into the page file, scans it
-    // and deletes the file. True when the page was downloaded.
+    // Visits one address: sets it up, gets its page (fetched ahead, or now), scans
+    // it and lets it go. True when the page was downloaded. fileNumber is that of
+    // the page file a large page is received into when pages are fetched one at a
+    // time; fetched ahead, each transfer has its own.
     bool CrawlPage(ListView& list, const QString& address, int fileNumber);
 
     // How pages are fetched (time-outs); the command line and the tests change them.
     DownloadSettings Download;
     // The download service; its connections are kept from one page to the next.
     URLMon Transfers;
-    // Where the time of the visits went.
-    CrawlStats Stats;
+    // The pages of the run fetched ahead of its visits.
+    FetchAhead Ahead{m_host, Transfers, Download};
     // How many runs of the start button are in progress (a stopped run winds down
     // while the button already shows its start caption again).
     int RunDepth = 0;
@@ -74,7 +82,6 @@ private:
     qsizetype findValueEnd(const QByteArray& page, qsizetype length, qsizetype p);
     void recordLink(qsizetype p, ListView& list);
 
-    Form1& m_form;
     LinkResolver m_resolver;
     // Paces the value reader's yields over a whole scan.
     std::optional<Pacer> m_valuePacer;

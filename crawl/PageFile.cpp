@@ -97,50 +97,13 @@ int CreatePageFile(const QString& path) {
                       QStringLiteral(": ") + SystemErrorText(error));
     }
     const int fd =
-        ::open(native.constData(), O_WRONLY | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC, 0600);
+        ::open(native.constData(), O_RDWR | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC, 0600);
     if (fd < 0) {
         const int error = errno;
         throw Failure(QStringLiteral("Cannot create the page file ") + path + QStringLiteral(": ") +
                       SystemErrorText(error));
     }
     return fd;
-}
-
-void ReadPageFile(const QString& path, QByteArray& bytes, qint64 maxBytes) {
-    const QByteArray native = QFile::encodeName(path);
-    const int fd = ::open(native.constData(), O_RDONLY | O_NOFOLLOW | O_CLOEXEC);
-    if (fd < 0) {
-        const int error = errno;
-        throw Failure(QStringLiteral("Cannot open the page file ") + path + QStringLiteral(": ") +
-                      SystemErrorText(error));
-    }
-    auto fail = [&](int error) {
-        ::close(fd);
-        throw Failure(QStringLiteral("Cannot read the page file ") + path + QStringLiteral(": ") +
-                      SystemErrorText(error));
-    };
-    struct stat st;
-    if (::fstat(fd, &st) != 0)
-        fail(errno);
-    if (!S_ISREG(st.st_mode))
-        fail(EINVAL);
-    if (st.st_size > maxBytes)
-        fail(EFBIG);
-    bytes.resize(static_cast<qsizetype>(st.st_size));
-    qsizetype done = 0;
-    while (done < bytes.size()) {
-        const ssize_t n = ::read(fd, bytes.data() + done, static_cast<size_t>(bytes.size() - done));
-        if (n < 0) {
-            if (errno == EINTR)
-                continue;
-            fail(errno);
-        }
-        if (n == 0)
-            break; // the file got shorter: keep what is there
-        done += n;
-    }
-    bytes.resize(done);
-    ::close(fd);
 }
 
 void RemovePageFolder() noexcept {

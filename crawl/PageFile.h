@@ -3,7 +3,8 @@
 #include <QByteArray>
 #include <QString>
 
-// The page file, where a downloaded page waits to be read. Each running program
+// The page file, where a downloaded page too large to be kept in memory waits
+// to be read. Each running program
 // keeps its page files in a private folder of its own (mode 0700, a unique name)
 // inside TEMP, else TMPDIR, else /tmp, so that two programs running at once never
 // read each other's pages. The folder goes when the program ends.
@@ -13,14 +14,11 @@
 // cannot be made.
 QString PageFilePath(int fileNumber);
 
-// Creates the page file afresh, mode 0600, and returns it open for writing. Whatever
+// Creates the page file afresh, mode 0600, and returns it open for reading and
+// writing. Whatever
 // stood at the path before (an old page, a symbolic link) is removed, never
 // followed. Throws Failure.
 int CreatePageFile(const QString& path);
-
-// Reads the whole page file into bytes, replacing their content. A file larger than
-// maxBytes, or one that is not a plain file, is a Failure.
-void ReadPageFile(const QString& path, QByteArray& bytes, qint64 maxBytes);
 
 // Removes the private folder with the page files in it. The next PageFilePath makes a
 // new one, under TEMP/TMPDIR as they read then. Never fails.

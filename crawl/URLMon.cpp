@@ -4,21 +4,24 @@
 #include "app/Shell.h"
 #include "crawl/PageFile.h"
 
-#include <QElapsedTimer>
 #include <QFile>
+#include <QHash>
+#include <QUrl>
+#include <algorithm>
 #include <cerrno>
 #include <chrono>
-#include <cstring>
 #include <curl/curl.h>
+#include <deque>
+#include <sys/stat.h>
 #include <unistd.h>
+#include <unordered_map>
 
 namespace {
 
 constexpr long MaxRedirects = 10;
-// curl_multi_poll returns at the latest after this, so that the window gets its
-// turn even while a server is silent.
-constexpr int PollMs = 10;
-constexpr qint64 YieldIntervalNs = 10'000'000;
+// Even when libcurl has nothing due, a wait ends after this long: a safety net,
+// not a heartbeat.
+constexpr int LongestWaitMs = 500;
 const char* const Protocols = "http,https";
 const char* const UserAgent = "Orvelle/" ORVELLE_VERSION;
 
@@ -28,75 +31,165 @@ qint64 nowNs() {
         .count();
 }
 
-// Where libcurl's write callback puts the page.
-struct PageSink {
-    int fd = -1;
-    qint64 written = 0;
-    qint64 limit = 0;
-    bool tooLarge = false;
-    int writeError = 0;
-    qint64 fileNs = 0;
-};
+QString pageFileFailure(const char* what, const QString& path, int error) {
+    return QLatin1String(what) + path + QStringLiteral(": ") + SystemErrorText(error);
+}
 
-// A libcurl callback: nothing may be thrown from here. Returning less than it was
-// given makes libcurl end the transfer with CURLE_WRITE_ERROR.
-size_t writeToPage(char* data, size_t size, size_t count, void* userdata) noexcept {
-    auto* sink = static_cast<PageSink*>(userdata);
-    const size_t total = size * count;
-    // The limit counts decoded bytes, so a small compressed body that expands
-    // past it is caught too.
-    if (static_cast<qint64>(total) > sink->limit - sink->written) {
-        sink->tooLarge = true;
-        return 0;
-    }
-    const qint64 start = nowNs();
+// Writes all of data, going on after an interrupted write. 0, or the error.
+int writeFully(int fd, const char* data, size_t size) {
     size_t done = 0;
-    while (done < total) {
-        const ssize_t n = ::write(sink->fd, data + done, total - done);
+    while (done < size) {
+        const ssize_t n = ::write(fd, data + done, size - done);
         if (n < 0) {
             if (errno == EINTR)
                 continue;
-            sink->writeError = errno;
-            break;
+            return errno;
         }
         done += static_cast<size_t>(n);
     }
-    sink->written += static_cast<qint64>(done);
-    sink->fileNs += nowNs() - start;
-    return done;
+    return 0;
 }
 
-void closeAndRemove(int& fd, const QString& path) {
-    if (fd >= 0) {
-        ::close(fd);
-        fd = -1;
-    }
-    ::unlink(QFile::encodeName(path).constData());
-}
-
-QString pageFileFailure(const QString& path, int error) {
-    return QStringLiteral("Cannot write the page file ") + path + QStringLiteral(": ") +
-           SystemErrorText(error);
+// "host:port" of an address: the unit of the per-host limit.
+QString hostKey(const QString& address) {
+    const QUrl url(address);
+    const int port = url.port(url.scheme() == QLatin1String("https") ? 443 : 80);
+    return url.host() + u':' + QString::number(port);
 }
 
 } // namespace
 
-struct URLMon::Handles {
-    CURL* easy = nullptr;
-    CURLM* multi = nullptr;
-    char errorText[CURL_ERROR_SIZE] = {};
-    QElapsedTimer sinceYield;
+PageBody::~PageBody() {
+    if (m_fd >= 0)
+        ::close(m_fd);
+}
 
-    Handles() {
-        static const CURLcode initialised = curl_global_init(CURL_GLOBAL_DEFAULT);
-        if (initialised != CURLE_OK)
-            throw Failure(QString::fromUtf8(curl_easy_strerror(initialised)));
-        easy = curl_easy_init();
-        multi = curl_multi_init();
-        if (!easy || !multi) {
-            release();
-            throw Failure(QStringLiteral("Cannot start the download service"));
+PageBody::PageBody(PageBody&& other) noexcept
+    : m_memory(std::move(other.m_memory)), m_fd(std::exchange(other.m_fd, -1)),
+      m_size(std::exchange(other.m_size, 0)), m_path(std::move(other.m_path)) {}
+
+PageBody& PageBody::operator=(PageBody&& other) noexcept {
+    if (this != &other) {
+        if (m_fd >= 0)
+            ::close(m_fd);
+        m_memory = std::move(other.m_memory);
+        m_fd = std::exchange(other.m_fd, -1);
+        m_size = std::exchange(other.m_size, 0);
+        m_path = std::move(other.m_path);
+    }
+    return *this;
+}
+
+QByteArray PageBody::read(qint64 maxBytes) const {
+    if (m_fd < 0)
+        return m_memory;
+    struct stat st;
+    if (::fstat(m_fd, &st) != 0)
+        throw Failure(pageFileFailure("Cannot read the page file ", m_path, errno));
+    if (st.st_size > maxBytes)
+        throw Failure(pageFileFailure("Cannot read the page file ", m_path, EFBIG));
+    QByteArray bytes(static_cast<qsizetype>(st.st_size), Qt::Uninitialized);
+    qsizetype done = 0;
+    while (done < bytes.size()) {
+        const ssize_t n =
+            ::pread(m_fd, bytes.data() + done, static_cast<size_t>(bytes.size() - done), done);
+        if (n < 0) {
+            if (errno == EINTR)
+                continue;
+            throw Failure(pageFileFailure("Cannot read the page file ", m_path, errno));
         }
+        if (n == 0)
+            break;
+        done += n;
+    }
+    bytes.resize(done);
+    return bytes;
+}
+
+// One download, from its queue to its result.
+struct Transfer {
+    enum class State { Queued, Running, Finished };
+
+    URLMon::Id id = 0;
+    QByteArray url;
+    QString host;
+    DownloadSettings settings;
+    bool urgent = false;
+    State state = State::Queued;
+    CURL* easy = nullptr;
+    int slot = 0; // 1-based while running: the number of its page file
+    qint64 startNs = 0;
+
+    // What libcurl's write callback has received.
+    PageBody body;
+    bool tooLarge = false;
+    QString pageFileError;
+    char errorText[CURL_ERROR_SIZE] = {};
+
+    DownloadResult result;
+
+    // Moves what has arrived so far out of memory into a page file, opened and
+    // unlinked at once: nothing stays on disk when the program ends.
+    bool spill() noexcept {
+        try {
+            const QString path = PageFilePath(slot);
+            const int fd = CreatePageFile(path);
+            ::unlink(QFile::encodeName(path).constData());
+            body.m_fd = fd;
+            body.m_path = path;
+        } catch (const Failure& f) {
+            pageFileError = f.description();
+            return false;
+        } catch (...) {
+            pageFileError = QStringLiteral("Cannot create the page file");
+            return false;
+        }
+        return write(body.m_memory.constData(), static_cast<size_t>(body.m_memory.size())) &&
+               (body.m_memory.clear(), body.m_memory.squeeze(), true);
+    }
+
+    bool write(const char* data, size_t size) noexcept {
+        if (const int error = writeFully(body.m_fd, data, size)) {
+            pageFileError = pageFileFailure("Cannot write the page file ", body.m_path, error);
+            return false;
+        }
+        return true;
+    }
+
+    // A libcurl callback: nothing may be thrown from here. Returning less than it
+    // was given makes libcurl end the transfer with CURLE_WRITE_ERROR.
+    static size_t onData(char* data, size_t size, size_t count, void* userdata) noexcept {
+        auto* t = static_cast<Transfer*>(userdata);
+        const size_t total = size * count;
+        // The limit counts decoded bytes, so a small compressed body that expands
+        // past it is caught too.
+        if (static_cast<qint64>(total) > t->settings.maxPageBytes - t->body.m_size) {
+            t->tooLarge = true;
+            return 0;
+        }
+        if (t->body.m_fd < 0 &&
+            t->body.m_size + static_cast<qint64>(total) > t->settings.memoryPageBytes &&
+            !t->spill())
+            return 0;
+        if (t->body.m_fd >= 0) {
+            if (!t->write(data, total))
+                return 0;
+        } else {
+            try {
+                t->body.m_memory.append(data, static_cast<qsizetype>(total));
+            } catch (...) {
+                t->pageFileError = QStringLiteral("Out of memory");
+                return 0;
+            }
+        }
+        t->body.m_size += static_cast<qint64>(total);
+        return total;
+    }
+
+    void setUp(CURL* handle) {
+        easy = handle;
+        errorText[0] = '\0';
+        curl_easy_reset(easy);
         // Only the web: no file://, ftp:// or other scheme, not even through a redirect.
         curl_easy_setopt(easy, CURLOPT_PROTOCOLS_STR, Protocols);
         curl_easy_setopt(easy, CURLOPT_REDIR_PROTOCOLS_STR, Protocols);
@@ -105,154 +198,381 @@ struct URLMon::Handles {
         // A status of 400 or above is a failed download, its body is not a page.
         curl_easy_setopt(easy, CURLOPT_FAILONERROR, 1L);
         curl_easy_setopt(easy, CURLOPT_USERAGENT, UserAgent);
-        // Every encoding libcurl can decode; the page file gets the decoded bytes.
+        // Every encoding libcurl can decode; the page gets the decoded bytes.
         curl_easy_setopt(easy, CURLOPT_ACCEPT_ENCODING, "");
         curl_easy_setopt(easy, CURLOPT_NOSIGNAL, 1L);
+        curl_easy_setopt(easy, CURLOPT_TCP_NODELAY, 1L);
+        curl_easy_setopt(easy, CURLOPT_PIPEWAIT, 1L);
         curl_easy_setopt(easy, CURLOPT_ERRORBUFFER, errorText);
-        curl_easy_setopt(easy, CURLOPT_WRITEFUNCTION, writeToPage);
-        sinceYield.start();
+        curl_easy_setopt(easy, CURLOPT_WRITEFUNCTION, &Transfer::onData);
+        curl_easy_setopt(easy, CURLOPT_WRITEDATA, this);
+        curl_easy_setopt(easy, CURLOPT_PRIVATE, this);
+        curl_easy_setopt(easy, CURLOPT_URL, url.constData());
+        curl_easy_setopt(easy, CURLOPT_CONNECTTIMEOUT,
+                         static_cast<long>(settings.connectTimeoutSeconds));
+        curl_easy_setopt(easy, CURLOPT_LOW_SPEED_LIMIT,
+                         static_cast<long>(settings.stallBytesPerSecond));
+        curl_easy_setopt(easy, CURLOPT_LOW_SPEED_TIME, static_cast<long>(settings.stallSeconds));
+        curl_easy_setopt(easy, CURLOPT_MAXFILESIZE_LARGE,
+                         static_cast<curl_off_t>(settings.maxPageBytes));
     }
-    ~Handles() { release(); }
 
-    void release() noexcept {
-        if (easy)
-            curl_easy_cleanup(easy);
-        if (multi)
-            curl_multi_cleanup(multi);
-        easy = nullptr;
-        multi = nullptr;
+    // Turns libcurl's verdict into the result.
+    void conclude(CURLcode code) {
+        result.downloadNs = nowNs() - startNs;
+        auto fail = [&](DownloadOutcome outcome, const QString& reason) {
+            result.outcome = outcome;
+            result.failure = reason;
+        };
+        if (!pageFileError.isEmpty()) {
+            result.pageFileError = pageFileError;
+            fail(DownloadOutcome::NetworkError, pageFileError);
+        } else if (tooLarge || code == CURLE_FILESIZE_EXCEEDED) {
+            fail(DownloadOutcome::TooLarge,
+                 QStringLiteral("page larger than %1 bytes").arg(settings.maxPageBytes));
+        } else if (code == CURLE_HTTP_RETURNED_ERROR) {
+            long status = 0;
+            curl_easy_getinfo(easy, CURLINFO_RESPONSE_CODE, &status);
+            fail(DownloadOutcome::HttpError, QStringLiteral("HTTP %1").arg(status));
+        } else if (code != CURLE_OK) {
+            fail(DownloadOutcome::NetworkError,
+                 QString::fromUtf8(errorText[0] ? errorText : curl_easy_strerror(code)));
+        } else {
+            char* effective = nullptr;
+            curl_easy_getinfo(easy, CURLINFO_EFFECTIVE_URL, &effective);
+            result.effectiveAddress =
+                effective ? QString::fromUtf8(effective) : QString::fromUtf8(url);
+            long redirects = 0;
+            curl_easy_getinfo(easy, CURLINFO_REDIRECT_COUNT, &redirects);
+            result.redirected = redirects > 0;
+            result.outcome = DownloadOutcome::Downloaded;
+            result.body = std::move(body);
+        }
+        body = PageBody();
+        state = State::Finished;
+    }
+};
+
+struct URLMon::Engine {
+    struct Host {
+        int running = 0;
+        // Seen answering over HTTP/2: its transfers share connections.
+        bool multiplexed = false;
+    };
+
+    CURLM* multi = nullptr;
+    std::vector<CURL*> handles; // by slot - 1; null while a slot is free
+    std::vector<bool> slotBusy;
+    std::unordered_map<Id, std::unique_ptr<Transfer>> transfers;
+    std::deque<Id> queue; // urgent ones first, then in the order asked for
+    QHash<QString, Host> hosts;
+    QHash<int, int> sockets; // what libcurl waits for on each socket
+    qint64 deadlineNs = -1;  // when libcurl wants its time-out action, or none
+    Id nextId = 1;
+    int runningCount = 0;
+
+    Engine() {
+        static const CURLcode initialised = curl_global_init(CURL_GLOBAL_DEFAULT);
+        if (initialised != CURLE_OK)
+            throw Failure(QString::fromUtf8(curl_easy_strerror(initialised)));
+        multi = curl_multi_init();
+        if (!multi)
+            throw Failure(QStringLiteral("Cannot start the download service"));
+        curl_multi_setopt(multi, CURLMOPT_SOCKETFUNCTION, &Engine::onSocket);
+        curl_multi_setopt(multi, CURLMOPT_SOCKETDATA, this);
+        curl_multi_setopt(multi, CURLMOPT_TIMERFUNCTION, &Engine::onTimer);
+        curl_multi_setopt(multi, CURLMOPT_TIMERDATA, this);
+        curl_multi_setopt(multi, CURLMOPT_PIPELINING, static_cast<long>(CURLPIPE_MULTIPLEX));
+    }
+    ~Engine() {
+        abandonAll();
+        for (CURL* easy : handles)
+            if (easy)
+                curl_easy_cleanup(easy);
+        curl_multi_cleanup(multi);
+    }
+
+    static int onSocket(CURL*, curl_socket_t fd, int what, void* userdata, void*) noexcept {
+        auto* e = static_cast<Engine*>(userdata);
+        try {
+            if (what == CURL_POLL_REMOVE)
+                e->sockets.remove(fd);
+            else
+                e->sockets.insert(fd, what);
+        } catch (...) {
+            return -1;
+        }
+        return 0;
+    }
+
+    static int onTimer(CURLM*, long timeoutMs, void* userdata) noexcept {
+        auto* e = static_cast<Engine*>(userdata);
+        e->deadlineNs = timeoutMs < 0 ? -1 : nowNs() + timeoutMs * 1'000'000;
+        return 0;
+    }
+
+    int hostLimit(const Transfer& t) const {
+        const auto host = hosts.constFind(t.host);
+        const bool shared = host != hosts.cend() && host->multiplexed;
+        return shared ? std::max(t.settings.parallel, t.settings.perHost) : t.settings.perHost;
+    }
+
+    bool hostHasRoom(const Transfer& t) const { return hosts.value(t.host).running < hostLimit(t); }
+
+    int freeSlot() {
+        const auto free = std::find(slotBusy.begin(), slotBusy.end(), false);
+        if (free != slotBusy.end())
+            return static_cast<int>(free - slotBusy.begin()) + 1;
+        slotBusy.push_back(false);
+        handles.push_back(nullptr);
+        return static_cast<int>(slotBusy.size());
+    }
+
+    void begin(Transfer& t) {
+        const int slot = freeSlot();
+        CURL*& easy = handles[static_cast<size_t>(slot - 1)];
+        if (!easy)
+            easy = curl_easy_init();
+        if (!easy)
+            throw Failure(QStringLiteral("Cannot start the download service"));
+        t.slot = slot;
+        t.setUp(easy);
+        const auto limit = static_cast<long>(std::max(1, t.settings.perHost));
+        curl_multi_setopt(multi, CURLMOPT_MAX_HOST_CONNECTIONS, limit);
+        t.startNs = nowNs();
+        if (curl_multi_add_handle(multi, easy) != CURLM_OK)
+            throw Failure(QStringLiteral("Cannot start the download service"));
+        slotBusy[static_cast<size_t>(slot - 1)] = true;
+        t.state = Transfer::State::Running;
+        ++hosts[t.host].running;
+        ++runningCount;
+    }
+
+    // Takes a running transfer off libcurl and gives back its slot.
+    void detach(Transfer& t) noexcept {
+        if (t.slot == 0)
+            return;
+        curl_multi_remove_handle(multi, t.easy);
+        slotBusy[static_cast<size_t>(t.slot - 1)] = false;
+        auto host = hosts.find(t.host);
+        if (host != hosts.end())
+            --host->running;
+        --runningCount;
+        t.slot = 0;
+    }
+
+    void startQueued() {
+        for (auto it = queue.begin(); it != queue.end();) {
+            Transfer& t = *transfers.at(*it);
+            const bool room = t.urgent || runningCount < t.settings.parallel;
+            if (room && hostHasRoom(t)) {
+                begin(t);
+                it = queue.erase(it);
+            } else {
+                ++it;
+            }
+        }
+    }
+
+    void collectFinished() {
+        int left = 0;
+        while (CURLMsg* message = curl_multi_info_read(multi, &left)) {
+            if (message->msg != CURLMSG_DONE)
+                continue;
+            Transfer* t = nullptr;
+            curl_easy_getinfo(message->easy_handle, CURLINFO_PRIVATE, &t);
+            if (!t)
+                continue;
+            long version = 0;
+            curl_easy_getinfo(t->easy, CURLINFO_HTTP_VERSION, &version);
+            if (version >= CURL_HTTP_VERSION_2_0)
+                hosts[t->host].multiplexed = true;
+            const CURLcode code = message->data.result;
+            t->conclude(code);
+            detach(*t);
+        }
+    }
+
+    void act(curl_socket_t fd, int mask) {
+        int running = 0;
+        curl_multi_socket_action(multi, fd, mask, &running);
+    }
+
+    void pump() {
+        for (int round = 0; round < 2; ++round) {
+            startQueued();
+            if (deadlineNs >= 0 && nowNs() >= deadlineNs) {
+                deadlineNs = -1;
+                act(CURL_SOCKET_TIMEOUT, 0);
+            }
+            collectFinished();
+        }
+    }
+
+    void abandon(Transfer& t) noexcept {
+        detach(t);
+        queue.erase(std::remove(queue.begin(), queue.end(), t.id), queue.end());
+    }
+
+    void abandonAll() noexcept {
+        for (auto& [id, t] : transfers)
+            detach(*t);
+        transfers.clear();
+        queue.clear();
     }
 };
 
 URLMon::URLMon() = default;
 URLMon::~URLMon() = default;
 
-void URLMon::release() noexcept {
-    m_handles.reset();
+URLMon::Engine& URLMon::engine() {
+    if (!m_engine)
+        m_engine = std::make_unique<Engine>();
+    return *m_engine;
 }
 
-DownloadResult URLMon::DownloadURLToFile(const QString& address, const QString& path,
-                                         const DownloadSettings& settings, Shell& shell,
-                                         const std::function<bool()>& keepGoing) {
-    DownloadResult result;
-    if (!keepGoing()) {
-        result.failure = QStringLiteral("stopped");
-        return result;
+URLMon::Id URLMon::start(const QString& address, const DownloadSettings& settings, bool urgent) {
+    Engine& e = engine();
+    auto t = std::make_unique<Transfer>();
+    t->id = e.nextId++;
+    t->url = address.toUtf8();
+    t->host = hostKey(address);
+    t->settings = settings;
+    t->urgent = urgent;
+    const Id id = t->id;
+    e.transfers.emplace(id, std::move(t));
+    if (urgent)
+        e.queue.push_front(id);
+    else
+        e.queue.push_back(id);
+    e.startQueued();
+    return id;
+}
+
+void URLMon::hurry(Id id) {
+    if (!m_engine)
+        return;
+    const auto it = m_engine->transfers.find(id);
+    if (it == m_engine->transfers.end() || it->second->urgent)
+        return;
+    it->second->urgent = true;
+    if (it->second->state == Transfer::State::Queued) {
+        auto& queue = m_engine->queue;
+        queue.erase(std::remove(queue.begin(), queue.end(), id), queue.end());
+        queue.push_front(id);
+        m_engine->startQueued();
     }
-    if (!m_handles)
-        m_handles = std::make_unique<Handles>();
-    Handles& h = *m_handles;
-    CURL* easy = h.easy;
+}
 
-    PageSink sink;
-    sink.limit = settings.maxPageBytes;
-    const qint64 createStart = nowNs();
-    sink.fd = CreatePageFile(path);
-    sink.fileNs = nowNs() - createStart;
+bool URLMon::canStartNow(const QString& address, const DownloadSettings& settings) const {
+    if (!m_engine)
+        return true;
+    Transfer probe;
+    probe.host = hostKey(address);
+    probe.settings = settings;
+    return m_engine->runningCount < settings.parallel && m_engine->hostHasRoom(probe);
+}
 
-    const QByteArray url = address.toUtf8();
-    h.errorText[0] = '\0';
-    curl_easy_setopt(easy, CURLOPT_URL, url.constData());
-    curl_easy_setopt(easy, CURLOPT_WRITEDATA, &sink);
-    curl_easy_setopt(easy, CURLOPT_CONNECTTIMEOUT,
-                     static_cast<long>(settings.connectTimeoutSeconds));
-    curl_easy_setopt(easy, CURLOPT_LOW_SPEED_LIMIT,
-                     static_cast<long>(settings.stallBytesPerSecond));
-    curl_easy_setopt(easy, CURLOPT_LOW_SPEED_TIME, static_cast<long>(settings.stallSeconds));
-    curl_easy_setopt(easy, CURLOPT_MAXFILESIZE_LARGE,
-                     static_cast<curl_off_t>(settings.maxPageBytes));
+bool URLMon::finished(Id id) const {
+    if (!m_engine)
+        return false;
+    const auto it = m_engine->transfers.find(id);
+    return it != m_engine->transfers.end() && it->second->state == Transfer::State::Finished;
+}
 
-    // The multi interface lets the wait be cut into short polls, between which the
-    // window gets its turn and Stop is noticed.
-    curl_multi_add_handle(h.multi, easy);
-    struct Detach {
-        Handles& h;
-        PageSink& sink;
-        const QString& path;
-        bool keepFile = false;
-        ~Detach() {
-            curl_multi_remove_handle(h.multi, h.easy);
-            if (!keepFile)
-                closeAndRemove(sink.fd, path);
-        }
-    } detach{h, sink, path};
+const DownloadResult* URLMon::peek(Id id) const {
+    return finished(id) ? &m_engine->transfers.at(id)->result : nullptr;
+}
 
-    const bool everyStep = shell.yieldsEveryStep();
-    bool abandoned = false;
-    CURLMcode multiCode = CURLM_OK;
+DownloadResult URLMon::take(Id id) {
+    auto node = m_engine->transfers.extract(id);
+    return std::move(node.mapped()->result);
+}
+
+void URLMon::cancel(Id id) noexcept {
+    if (!m_engine)
+        return;
+    const auto it = m_engine->transfers.find(id);
+    if (it == m_engine->transfers.end())
+        return;
+    m_engine->abandon(*it->second);
+    m_engine->transfers.erase(it);
+}
+
+void URLMon::cancelAll() noexcept {
+    if (m_engine)
+        m_engine->abandonAll();
+}
+
+int URLMon::running() const {
+    return m_engine ? m_engine->runningCount : 0;
+}
+
+int URLMon::queued() const {
+    return m_engine ? static_cast<int>(m_engine->queue.size()) : 0;
+}
+
+qint64 URLMon::receivingBytes() const {
+    qint64 total = 0;
+    if (m_engine)
+        for (const auto& [id, t] : m_engine->transfers)
+            if (t->state == Transfer::State::Running)
+                total += t->body.memory().size();
+    return total;
+}
+
+void URLMon::pump() {
+    if (m_engine)
+        m_engine->pump();
+}
+
+void URLMon::wait(Shell& shell) {
+    Engine& e = engine();
+    e.pump();
+    std::vector<WaitSocket> sockets;
+    sockets.reserve(static_cast<size_t>(e.sockets.size()));
+    for (auto it = e.sockets.cbegin(); it != e.sockets.cend(); ++it) {
+        WaitSocket s;
+        s.fd = it.key();
+        s.read = (it.value() & CURL_POLL_IN) != 0;
+        s.write = (it.value() & CURL_POLL_OUT) != 0;
+        sockets.push_back(s);
+    }
+    int timeoutMs = LongestWaitMs;
+    if (e.deadlineNs >= 0)
+        timeoutMs = static_cast<int>(
+            std::clamp<qint64>((e.deadlineNs - nowNs() + 999'999) / 1'000'000, 0, LongestWaitMs));
+    if (e.runningCount == 0)
+        timeoutMs = 0;
+    shell.waitForSockets(sockets, timeoutMs, YieldPlace::Download);
+    for (const WaitSocket& s : sockets) {
+        const int mask = (s.readable ? CURL_CSELECT_IN : 0) | (s.writable ? CURL_CSELECT_OUT : 0);
+        if (mask != 0)
+            e.act(s.fd, mask);
+    }
+    e.pump();
+}
+
+DownloadResult URLMon::download(const QString& address, const DownloadSettings& settings,
+                                Shell& shell, const std::function<bool()>& keepGoing) {
+    DownloadResult stopped;
+    stopped.outcome = DownloadOutcome::Stopped;
+    stopped.failure = QStringLiteral("stopped");
+    if (!keepGoing())
+        return stopped;
+    const Id id = start(address, settings, true);
     for (;;) {
-        int running = 0;
-        multiCode = curl_multi_perform(h.multi, &running);
-        if (multiCode != CURLM_OK || running == 0)
-            break;
-        multiCode = curl_multi_poll(h.multi, nullptr, 0, PollMs, nullptr);
-        if (multiCode != CURLM_OK)
-            break;
-        if (everyStep || h.sinceYield.nsecsElapsed() >= YieldIntervalNs) {
-            shell.yield(YieldPlace::Download);
-            h.sinceYield.restart();
-        }
+        pump();
+        if (finished(id))
+            return take(id);
+        wait(shell);
         if (!keepGoing()) {
-            abandoned = true;
-            break;
+            cancel(id);
+            return stopped;
         }
     }
+}
 
-    CURLcode code = CURLE_OK;
-    bool finished = false;
-    int queued = 0;
-    while (CURLMsg* message = curl_multi_info_read(h.multi, &queued)) {
-        if (message->msg == CURLMSG_DONE && message->easy_handle == easy) {
-            code = message->data.result;
-            finished = true;
-        }
-    }
-    result.fileNs = sink.fileNs;
-    result.bytes = sink.written;
-
-    if (sink.writeError != 0)
-        throw Failure(pageFileFailure(path, sink.writeError));
-    if (abandoned) {
-        result.failure = QStringLiteral("stopped");
-        return result;
-    }
-    if (multiCode != CURLM_OK) {
-        result.failure = QString::fromUtf8(curl_multi_strerror(multiCode));
-        return result;
-    }
-    if (!finished) {
-        result.failure = QStringLiteral("transfer did not finish");
-        return result;
-    }
-    if (sink.tooLarge || code == CURLE_FILESIZE_EXCEEDED) {
-        result.failure = QStringLiteral("page larger than %1 bytes").arg(settings.maxPageBytes);
-        return result;
-    }
-    if (code == CURLE_HTTP_RETURNED_ERROR) {
-        long status = 0;
-        curl_easy_getinfo(easy, CURLINFO_RESPONSE_CODE, &status);
-        result.failure = QStringLiteral("HTTP %1").arg(status);
-        return result;
-    }
-    if (code != CURLE_OK) {
-        result.failure = QString::fromUtf8(h.errorText[0] ? h.errorText : curl_easy_strerror(code));
-        return result;
-    }
-
-    const qint64 closeStart = nowNs();
-    const int fd = sink.fd;
-    sink.fd = -1;
-    if (::close(fd) != 0)
-        throw Failure(pageFileFailure(path, errno));
-    detach.keepFile = true;
-
-    char* effective = nullptr;
-    curl_easy_getinfo(easy, CURLINFO_EFFECTIVE_URL, &effective);
-    result.effectiveAddress = effective ? QString::fromUtf8(effective) : address;
-    long redirects = 0;
-    curl_easy_getinfo(easy, CURLINFO_REDIRECT_COUNT, &redirects);
-    result.redirected = redirects > 0;
-    result.fileNs = sink.fileNs + (nowNs() - closeStart);
-    result.ok = true;
-    return result;
+void URLMon::release() noexcept {
+    m_engine.reset();
 }

@@ -1,5 +1,6 @@
 #pragma once
 
+#include <QByteArray>
 #include <QString>
 #include <functional>
 #include <memory>
@@ -18,46 +19,127 @@ struct DownloadSettings {
     int stallBytesPerSecond = 100;
     // The largest page kept (decoded): the page length is a 32-bit count.
     qint64 maxPageBytes = 2147483647;
+    // A page up to this size is received into memory; a larger one goes on into a
+    // page file, unlinked as soon as it is open.
+    qint64 memoryPageBytes = 8 * 1024 * 1024;
+    // Transfers in flight at once (1: one page at a time, nothing fetched ahead),
+    // and connections to one host name and port.
+    int parallel = 16;
+    int perHost = 6;
+};
+
+// How a download ended.
+enum class DownloadOutcome {
+    Downloaded,
+    Stopped,      // abandoned: the run was stopped
+    HttpError,    // the server answered with a status of 400 or above
+    TooLarge,     // the page is larger than DownloadSettings::maxPageBytes
+    NetworkError, // no answer: refused, timed out, a broken transfer, a bad address
+};
+
+// A downloaded page: its bytes in memory, or an open, already unlinked page file.
+class PageBody {
+public:
+    PageBody() = default;
+    ~PageBody();
+    PageBody(PageBody&& other) noexcept;
+    PageBody& operator=(PageBody&& other) noexcept;
+    PageBody(const PageBody&) = delete;
+    PageBody& operator=(const PageBody&) = delete;
+
+    // The page's bytes; reads the page file when there is one. Throws Failure.
+    QByteArray read(qint64 maxBytes) const;
+    qint64 size() const { return m_size; }
+    bool onDisk() const { return m_fd >= 0; }
+    // The bytes kept in memory (empty for a page on disk).
+    const QByteArray& memory() const { return m_memory; }
+
+private:
+    friend struct Transfer;
+    QByteArray m_memory;
+    int m_fd = -1;
+    qint64 m_size = 0;
+    QString m_path; // where the page file was, for messages
 };
 
 // What one download came to.
 struct DownloadResult {
-    bool ok = false;
+    DownloadOutcome outcome = DownloadOutcome::NetworkError;
     // Empty on success; else a short reason: "HTTP 404", libcurl's error text,
     // "stopped".
     QString failure;
+    // A page file that could not be created or written: not a failed download but
+    // a failure of this program, reported as such.
+    QString pageFileError;
     // The address the page was finally delivered from, after any redirects.
     QString effectiveAddress;
     bool redirected = false;
-    qint64 bytes = 0;
-    // Time spent creating and writing the page file, in nanoseconds.
-    qint64 fileNs = 0;
+    PageBody body;
+    // From the request being handed to libcurl to the last byte, in nanoseconds.
+    qint64 downloadNs = 0;
 
-    explicit operator bool() const { return ok; }
+    bool ok() const { return outcome == DownloadOutcome::Downloaded; }
+    explicit operator bool() const { return ok(); }
 };
 
-// The download service (module URLMon): fetches one address over HTTP or HTTPS
-// into a file. One transfer handle serves every download until release(), so that
-// the connections to a host are kept alive from one page to the next.
+// The download service (module URLMon): fetches pages over HTTP or HTTPS, many at
+// once, on libcurl's multi interface. It keeps a queue of its own for each host
+// name and port and hands a transfer to libcurl only when it can start at once, so
+// no time-out counts time spent waiting in a queue. Connections are kept alive
+// from one page to the next until release().
+//
+// There are no threads: transfers move while the run waits in wait(), which hands
+// the sockets to the shell; the shell lets its own events be handled meanwhile.
 class URLMon {
 public:
+    using Id = quint64;
+
     URLMon();
     ~URLMon();
     URLMon(const URLMon&) = delete;
     URLMon& operator=(const URLMon&) = delete;
 
-    // Downloads address into a fresh file at path (see CreatePageFile), yielding to
-    // the shell while it waits, and abandons the transfer as soon as keepGoing()
-    // answers false. A failed download leaves no file behind. A page file that
-    // cannot be created or written is not a failed download: it throws Failure.
-    DownloadResult DownloadURLToFile(const QString& address, const QString& path,
-                                     const DownloadSettings& settings, Shell& shell,
-                                     const std::function<bool()>& keepGoing);
+    // Queues a download of address. An urgent one goes to the head of its host's
+    // queue and may start beyond the number of transfers in flight.
+    Id start(const QString& address, const DownloadSettings& settings, bool urgent = false);
+    // Makes a queued or running download urgent.
+    void hurry(Id id);
+    // True when a transfer to the host of address could start at once.
+    bool canStartNow(const QString& address, const DownloadSettings& settings) const;
+    bool finished(Id id) const;
+    // The result of a finished download, left in place; null while it runs.
+    const DownloadResult* peek(Id id) const;
+    // The result of a finished download; it is forgotten then.
+    DownloadResult take(Id id);
+    // Abandons one download, or every one; nothing of them is kept.
+    void cancel(Id id) noexcept;
+    void cancelAll() noexcept;
 
-    // Closes the connections kept open; the next download starts afresh.
+    // Downloads in flight (handed to libcurl) and waiting in the queues.
+    int running() const;
+    int queued() const;
+    // Bytes received so far into memory by the downloads in flight.
+    qint64 receivingBytes() const;
+
+    // Drives the transfers without waiting: what is ready is read, what has
+    // finished is collected, what can start is started.
+    void pump();
+    // Waits through the shell until a socket is ready or a time-out of libcurl's is
+    // due (yielding as YieldPlace::Download), then pumps.
+    void wait(Shell& shell);
+
+    // One download from start to end: waits until it finishes, and abandons it as
+    // soon as keepGoing() answers false.
+    DownloadResult download(const QString& address, const DownloadSettings& settings, Shell& shell,
+                            const std::function<bool()>& keepGoing);
+
+    // Abandons every download and closes the connections kept open; the next
+    // download starts afresh.
     void release() noexcept;
 
+    struct Engine;
+
 private:
-    struct Handles;
-    std::unique_ptr<Handles> m_handles;
+    std::unique_ptr<Engine> m_engine;
+    Engine& engine();
 };

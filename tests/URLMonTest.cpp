@@ -7,6 +7,7 @@
 #include "tests/support/LoopbackServer.h"
 #include "tests/support/ScriptedShell.h"
 
+#include <QDir>
 #include <QFile>
 #include <QFileInfo>
 #include <QTemporaryDir>
@@ -17,11 +18,6 @@
 namespace {
 
 const std::string Page = "<a href=\"x.html\">x</a>";
-
-QByteArray readAll(const QString& path) {
-    QFile file(path);
-    return file.open(QIODevice::ReadOnly) ? file.readAll() : QByteArray("(missing)");
-}
 
 int modeOf(const QString& path) {
     struct stat st;
@@ -52,16 +48,24 @@ protected:
         server.redirect("/to-ftp", "ftp://127.0.0.1/");
         server.drip("/drip", std::string(100, 'x'), std::chrono::milliseconds(200));
         server.start();
-        path = dir.path() + QStringLiteral("/HTML1.tmp");
+        m_savedTemp = qgetenv("TEMP");
+        qputenv("TEMP", dir.path().toLocal8Bit());
+        RemovePageFolder();
+    }
+    ~Download() override {
+        RemovePageFolder();
+        qputenv("TEMP", m_savedTemp);
     }
 
     DownloadResult get(const QString& address, bool keepGoing = true) {
-        return urlmon.DownloadURLToFile(address, path, settings, shell,
-                                        [&] { return keepGoing && !stopped; });
+        return urlmon.download(address, settings, shell, [&] { return keepGoing && !stopped; });
     }
 
+    // A page file is unlinked as soon as it is open: none is ever left to see.
+    bool noPageFile() const { return PageFolder().isEmpty() || QDir(PageFolder()).isEmpty(); }
+
     QTemporaryDir dir;
-    QString path;
+    QByteArray m_savedTemp;
     LoopbackServer server;
     ScriptedShell shell;
     DownloadSettings settings;
@@ -73,6 +77,7 @@ struct Case {
     const char* name;
     std::string target; // a path on the server, or a whole address
     qint64 maxBytes;
+    qint64 memoryBytes;  // received into memory up to this; 0 for the default
     const char* failure; // empty for a download that succeeds
     std::string content;
     const char* deliveredFrom;
@@ -83,20 +88,22 @@ void PrintTo(const Case& c, std::ostream* os) {
 }
 
 const Case Cases[] = {
-    {"Page", "/page", 0, "", Page, "/page"},
-    {"UserAgent", "/ua", 0, "", "Orvelle/" ORVELLE_VERSION, "/ua"},
-    {"EmptyBody", "/empty", 0, "", "", "/empty"},
-    {"Deflated", "/deflate", 0, "", Page, "/deflate"},
-    {"Redirect", "/hop", 0, "", Page, "/page"},
-    {"TenRedirects", "/c2", 0, "", Page, "/page"},
-    {"ElevenRedirects", "/c1", 0, "Maximum (10) redirects", "", ""},
-    {"NotFound", "/missing", 0, "HTTP 404", "", ""},
-    {"ServerError", "/broken", 0, "HTTP 500", "", ""},
-    {"RedirectToFile", "/to-file", 0, "file", "", ""},
-    {"RedirectToFtp", "/to-ftp", 0, "ftp", "", ""},
-    {"FtpAddress", "ftp://127.0.0.1/", 0, "ftp", "", ""},
-    {"TooLarge", "/page", 5, "page larger than 5 bytes", "", ""},
-    {"TooLargeDecoded", "/deflate", 5, "page larger than 5 bytes", "", ""},
+    {"Page", "/page", 0, 0, "", Page, "/page"},
+    {"PageIntoAFile", "/page", 0, 4, "", Page, "/page"},
+    {"UserAgent", "/ua", 0, 0, "", "Orvelle/" ORVELLE_VERSION, "/ua"},
+    {"EmptyBody", "/empty", 0, 0, "", "", "/empty"},
+    {"Deflated", "/deflate", 0, 0, "", Page, "/deflate"},
+    {"Redirect", "/hop", 0, 0, "", Page, "/page"},
+    {"TenRedirects", "/c2", 0, 0, "", Page, "/page"},
+    {"ElevenRedirects", "/c1", 0, 0, "Maximum (10) redirects", "", ""},
+    {"NotFound", "/missing", 0, 0, "HTTP 404", "", ""},
+    {"ServerError", "/broken", 0, 0, "HTTP 500", "", ""},
+    {"RedirectToFile", "/to-file", 0, 0, "file", "", ""},
+    {"RedirectToFtp", "/to-ftp", 0, 0, "ftp", "", ""},
+    {"FtpAddress", "ftp://127.0.0.1/", 0, 0, "ftp", "", ""},
+    {"TooLarge", "/page", 5, 0, "page larger than 5 bytes", "", ""},
+    {"TooLargeDecoded", "/deflate", 5, 0, "page larger than 5 bytes", "", ""},
+    {"TooLargeInAFile", "/page", 10, 4, "page larger than 10 bytes", "", ""},
 };
 
 class DownloadCase : public Download, public ::testing::WithParamInterface<Case> {};
@@ -105,20 +112,22 @@ TEST_P(DownloadCase, GivesTheResultAndKeepsOnlyAGoodPage) {
     const Case& c = GetParam();
     if (c.maxBytes)
         settings.maxPageBytes = c.maxBytes;
+    if (c.memoryBytes)
+        settings.memoryPageBytes = c.memoryBytes;
     const QString address =
         c.target[0] == '/' ? server.url(c.target) : QString::fromStdString(c.target);
 
     const DownloadResult result = get(address);
 
+    EXPECT_TRUE(noPageFile());
     if (*c.failure) {
-        EXPECT_FALSE(result.ok);
+        EXPECT_FALSE(result.ok());
         EXPECT_TRUE(result.failure.contains(QLatin1String(c.failure), Qt::CaseInsensitive))
             << result.failure.toStdString();
-        EXPECT_FALSE(QFileInfo::exists(path));
     } else {
-        ASSERT_TRUE(result.ok) << result.failure.toStdString();
-        EXPECT_EQ(readAll(path).toStdString(), c.content);
-        EXPECT_EQ(modeOf(path), 0600);
+        ASSERT_TRUE(result.ok()) << result.failure.toStdString();
+        EXPECT_EQ(result.body.read(1 << 20).toStdString(), c.content);
+        EXPECT_EQ(result.body.onDisk(), c.memoryBytes != 0);
         EXPECT_EQ(result.effectiveAddress, server.url(c.deliveredFrom));
         EXPECT_EQ(result.redirected, c.deliveredFrom != c.target);
     }
@@ -133,7 +142,7 @@ TEST_F(Download, RefusedConnectionFails) {
     const QString address = closed.url("/");
     closed.stop();
     const DownloadResult result = get(address);
-    EXPECT_FALSE(result.ok);
+    EXPECT_FALSE(result.ok());
     EXPECT_TRUE(result.failure.contains(QLatin1String("connect"), Qt::CaseInsensitive))
         << result.failure.toStdString();
 }
@@ -141,11 +150,10 @@ TEST_F(Download, RefusedConnectionFails) {
 TEST_F(Download, StalledTransferIsAbandonedWhileTheShellKeepsItsTurns) {
     settings.stallSeconds = 1;
     const DownloadResult result = get(server.url("/drip"));
-    EXPECT_FALSE(result.ok);
+    EXPECT_FALSE(result.ok());
     EXPECT_TRUE(result.failure.contains(QLatin1String("too slow"))) << result.failure.toStdString();
     EXPECT_LT(server.dripped(), 100u);
     EXPECT_GT(shell.yieldCounts[YieldPlace::Download], 10);
-    EXPECT_FALSE(QFileInfo::exists(path));
 }
 
 TEST_F(Download, StopAbandonsTheTransferAtOnce) {
@@ -155,7 +163,6 @@ TEST_F(Download, StopAbandonsTheTransferAtOnce) {
     EXPECT_EQ(result.failure, QStringLiteral("stopped"));
     EXPECT_EQ(shell.yieldCounts[YieldPlace::Download], 3);
     EXPECT_LT(server.dripped(), 100u);
-    EXPECT_FALSE(QFileInfo::exists(path));
     // Stopped before it starts: nothing is asked of the server.
     EXPECT_EQ(get(server.url("/page"), false).failure, QStringLiteral("stopped"));
     EXPECT_EQ(server.requests().size(), 1u);
@@ -163,9 +170,9 @@ TEST_F(Download, StopAbandonsTheTransferAtOnce) {
 
 TEST_F(Download, OneConnectionServesTheRunUntilReleased) {
     for (int i = 0; i < 3; ++i)
-        ASSERT_TRUE(get(server.url("/page")).ok);
+        ASSERT_TRUE(get(server.url("/page")).ok());
     urlmon.release();
-    ASSERT_TRUE(get(server.url("/page")).ok);
+    ASSERT_TRUE(get(server.url("/page")).ok());
     const std::vector<int> ports = server.clientPorts();
     ASSERT_EQ(ports.size(), 4u);
     EXPECT_EQ(ports[1], ports[0]);
@@ -174,8 +181,13 @@ TEST_F(Download, OneConnectionServesTheRunUntilReleased) {
 }
 
 TEST_F(Download, PageFileThatCannotBeCreatedIsAFailureNotAFailedDownload) {
-    path = dir.path() + QStringLiteral("/missing/HTML1.tmp");
-    EXPECT_THROW(get(server.url("/page")), Failure);
+    qputenv("TEMP", (dir.path() + QStringLiteral("/missing")).toLocal8Bit());
+    RemovePageFolder();
+    settings.memoryPageBytes = 4;
+    const DownloadResult result = get(server.url("/page"));
+    EXPECT_FALSE(result.ok());
+    EXPECT_TRUE(result.pageFileError.startsWith(QStringLiteral("Cannot make a private folder")))
+        << result.pageFileError.toStdString();
 }
 
 TEST(PageFolder, IsPrivateUnderTempElseTmpdirAndGoesWhenRemoved) {

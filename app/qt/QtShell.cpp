@@ -9,8 +9,11 @@
 #include <QFileDialog>
 #include <QInputDialog>
 #include <QMessageBox>
+#include <QSocketNotifier>
+#include <QTimer>
 #include <cstdio>
 #include <cstdlib>
+#include <memory>
 
 QString QtShell::displayText(const QString& text) {
     QString shown = text;
@@ -113,6 +116,36 @@ bool QtShell::clipboardSetText(const QString& text) {
 
 void QtShell::yield(YieldPlace /*place*/) {
     QCoreApplication::processEvents(QEventLoop::AllEvents);
+}
+
+void QtShell::waitForSockets(std::vector<WaitSocket>& sockets, int timeoutMs,
+                             YieldPlace /*place*/) {
+    // The event loop itself waits: on the sockets, on the time-out, and on the
+    // window's own events (a click on Stop, a repaint), whichever comes first.
+    std::vector<std::unique_ptr<QSocketNotifier>> notifiers;
+    bool woken = false;
+    auto watch = [&](WaitSocket& s, QSocketNotifier::Type type, bool WaitSocket::*ready) {
+        auto notifier = std::make_unique<QSocketNotifier>(s.fd, type);
+        QObject::connect(notifier.get(), &QSocketNotifier::activated, [&s, ready, &woken] {
+            s.*ready = true;
+            woken = true;
+        });
+        notifiers.push_back(std::move(notifier));
+    };
+    for (WaitSocket& s : sockets) {
+        if (s.read)
+            watch(s, QSocketNotifier::Read, &WaitSocket::readable);
+        if (s.write)
+            watch(s, QSocketNotifier::Write, &WaitSocket::writable);
+    }
+    QTimer timer;
+    timer.setSingleShot(true);
+    QObject::connect(&timer, &QTimer::timeout, [&woken] { woken = true; });
+    if (timeoutMs >= 0)
+        timer.start(timeoutMs);
+    QCoreApplication::processEvents(QEventLoop::AllEvents);
+    if (!woken)
+        QCoreApplication::processEvents(QEventLoop::WaitForMoreEvents);
 }
 
 void QtShell::endProgram() {

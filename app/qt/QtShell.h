@@ -26,6 +26,7 @@ public:
     bool clipboardClear() override;
     bool clipboardSetText(const QString& text) override;
     void yield(YieldPlace place) override;
+    void waitForSockets(std::vector<WaitSocket>& sockets, int timeoutMs, YieldPlace place) override;
     void endProgram() override;
 
     // The text as shown on screen: CR LF, CR and LF each become one line break.

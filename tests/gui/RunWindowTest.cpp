@@ -97,6 +97,8 @@ TEST_F(RunWindowTest, StopDuringARunEndsItAndKeepsWhatWasFound) {
     server.page("/c.html", links({"/c1"}));
     server.start();
     start();
+    // One page at a time: nothing is fetched ahead of the visits.
+    form->extractLinks().Download.parallel = 1;
     for (const char* path : {"/a.html", "/b.html", "/c.html"})
         form->ListView1.Add(url(path));
 

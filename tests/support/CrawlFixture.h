@@ -23,6 +23,8 @@ protected:
         form.Form_Load();
         form.extractLinks().Download.connectTimeoutSeconds = m_timeoutSeconds;
         form.extractLinks().Download.stallSeconds = m_timeoutSeconds;
+        // One page at a time: these tests follow the order of the requests.
+        form.extractLinks().Download.parallel = 1;
     }
     void TearDown() override {
         server.stop();

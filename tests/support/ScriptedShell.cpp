@@ -3,6 +3,8 @@
 #include "app/Failure.h"
 #include "app/Messages.h"
 
+#include <algorithm>
+
 int ScriptedShell::totalYields() const {
     int total = 0;
     for (const auto& [place, count] : yieldCounts)
@@ -106,10 +108,15 @@ void ScriptedShell::visitStarted(const QString& address) {
     visits.push_back({address, {}, false, m_clock.nsecsElapsed()});
 }
 
-void ScriptedShell::visitEnded(const QString& address, const QString& failure) {
+void ScriptedShell::waitForSockets(std::vector<WaitSocket>& sockets, int timeoutMs,
+                                   YieldPlace place) {
+    Shell::waitForSockets(sockets, timeoutMs < 0 ? 10 : std::min(timeoutMs, 10), place);
+}
+
+void ScriptedShell::visitEnded(const VisitEnd& visit) {
     for (auto it = visits.rbegin(); it != visits.rend(); ++it) {
-        if (it->address == address && !it->ended) {
-            it->failure = failure;
+        if (it->address == visit.address && !it->ended) {
+            it->failure = visit.failure;
             it->ended = true;
             it->durationMs = (m_clock.nsecsElapsed() - it->startedNs) / 1'000'000;
             return;

@@ -84,7 +84,9 @@ public:
     bool yieldsEveryStep() const override { return everyStep; }
     void endProgram() override { programEnded = true; }
     void visitStarted(const QString& address) override;
-    void visitEnded(const QString& address, const QString& failure) override;
+    void visitEnded(const VisitEnd& visit) override;
+    // Waits at most 10 ms, as an event loop with a steady stream of events would.
+    void waitForSockets(std::vector<WaitSocket>& sockets, int timeoutMs, YieldPlace place) override;
 
     // Texts of all messages, in order.
     std::vector<QString> messageTexts() const;
