@@ -14,24 +14,24 @@ namespace {
 constexpr int HeldPerTransfer = 4;
 constexpr qint64 HeldMemoryBytes = 64 * 1024 * 1024;
 constexpr qint64 HeldDiskBytes = qint64(1024) * 1024 * 1024;
-// How far down the frontier a page whose host has room is looked for.
-constexpr size_t FrontierLookDown = 32;
+// How far the walk looks ahead for pages to fetch, at most: visits per transfer
+// allowed in flight, and steps in all.
+constexpr int GuessReachPerTransfer = 2;
+constexpr int MaxPlanSteps = 4096;
 
-// Collects the HTML links of a page fetched ahead, resolved as the visit will
+// Collects the HTML links of a page fetched ahead, resolved as its visit will
 // resolve them.
-class FrontierSink : public LinkSink {
+class LinkCollector : public LinkSink {
 public:
-    FrontierSink(const QByteArray& page, const std::function<void(const QString&)>& found)
+    LinkCollector(const QByteArray& page, const std::function<void(const QString&)>& found)
         : m_page(page), m_found(found) {}
 
     bool matched(qsizetype valueStart, bool isFile) override {
-        if (isFile)
+        if (isFile || valueStart >= m_page.size())
             return true;
         const char* d = m_page.constData();
         const void* quote =
-            valueStart < m_page.size()
-                ? std::memchr(d + valueStart, '"', static_cast<size_t>(m_page.size() - valueStart))
-                : nullptr;
+            std::memchr(d + valueStart, '"', static_cast<size_t>(m_page.size() - valueStart));
         // A value that no quote closes before the end of the page is dropped.
         if (quote)
             m_found(
@@ -44,10 +44,21 @@ private:
     const std::function<void(const QString&)>& m_found;
 };
 
+DownloadResult stoppedResult() {
+    DownloadResult stopped;
+    stopped.outcome = DownloadOutcome::Stopped;
+    stopped.failure = QStringLiteral("stopped");
+    return stopped;
+}
+
 } // namespace
 
 FetchAhead::FetchAhead(CrawlHost& host, URLMon& transfers, const DownloadSettings& settings)
     : m_host(host), m_transfers(transfers), m_settings(settings) {}
+
+bool FetchAhead::fetchesAhead() const {
+    return m_settings.parallel > 1;
+}
 
 void FetchAhead::beginRun(const QStringList& addresses) {
     endRun();
@@ -59,24 +70,25 @@ void FetchAhead::atListed(qsizetype index) {
 }
 
 void FetchAhead::followFrom(const QSet<QString>& seen, const QList<QString>& queue) {
+    endFollowing();
     m_following = true;
-    m_seen.clear();
-    m_frontier.clear();
     if (!fetchesAhead())
         return;
-    m_seen.reserve(seen.size());
+    m_walkSeen.reserve(seen.size());
     for (const QString& link : seen)
-        m_seen.insert(qHash(link));
-    m_frontier.reserve(static_cast<size_t>(queue.size()));
+        m_walkSeen.insert(qHash(link));
+    m_walkQueue.reserve(static_cast<size_t>(queue.size()));
     for (const QString& link : queue)
-        m_frontier.push_back(PageAddressOf(link));
+        m_walkQueue.push_back(PageAddressOf(link));
+    walk();
+    m_planDirty = true;
 }
 
 void FetchAhead::endFollowing() {
     m_following = false;
-    m_seen.clear();
-    m_frontier.clear();
-    m_frontier.shrink_to_fit();
+    m_walkSeen.clear();
+    m_walkQueue.clear();
+    m_walkQueue.shrink_to_fit();
 }
 
 void FetchAhead::endRun() noexcept {
@@ -84,44 +96,34 @@ void FetchAhead::endRun() noexcept {
         m_transfers.cancel(id);
     m_jobs.clear();
     m_byAddress.clear();
-    m_unexplored.clear();
+    m_unscanned.clear();
     m_listed.clear();
     m_nextListed = 0;
     m_listedHeld = 0;
+    m_visiting.clear();
     endFollowing();
-}
-
-bool FetchAhead::fetchesAhead() const {
-    return m_settings.parallel > 1;
 }
 
 DownloadResult FetchAhead::visit(const QString& address, Shell& shell,
                                  const std::function<bool()>& keepGoing) {
     if (!fetchesAhead())
         return m_transfers.download(address, m_settings, shell, keepGoing);
-    DownloadResult stopped;
-    stopped.outcome = DownloadOutcome::Stopped;
-    stopped.failure = QStringLiteral("stopped");
     if (!keepGoing()) {
         endRun();
-        return stopped;
+        return stoppedResult();
     }
     URLMon::Id id = takeJobFor(address);
+    m_visiting = address;
     if (id == 0) {
         // Not fetched ahead: asked for now, before anything else.
-        if (m_following) {
-            const auto it = std::find(m_frontier.rbegin(), m_frontier.rend(), address);
-            if (it != m_frontier.rend())
-                m_frontier.erase(std::next(it).base());
-        }
         id = m_transfers.start(address, m_settings, true);
-        m_jobs.emplace(id, Job{address, false, m_following, false});
+        m_jobs.emplace(id, Job{address, false, false, {}});
     } else {
         m_transfers.hurry(id);
     }
     for (;;) {
         m_transfers.pump();
-        exploreArrivals();
+        scanArrivals();
         if (m_transfers.finished(id))
             break;
         refill();
@@ -129,15 +131,23 @@ DownloadResult FetchAhead::visit(const QString& address, Shell& shell,
         if (!keepGoing()) {
             // Stop abandons every transfer at once.
             endRun();
-            return stopped;
+            return stoppedResult();
         }
     }
     const auto job = m_jobs.find(id);
     if (job != m_jobs.end()) {
-        if (job->second.explore && !job->second.explored)
-            explore(job->second, *m_transfers.peek(id));
+        if (m_following) {
+            if (!job->second.scanned)
+                scan(job->second, *m_transfers.peek(id));
+            // Taken out of the fetches ahead already: the walk cannot find it there.
+            if (!m_walkQueue.empty() && m_walkQueue.back() == address)
+                walkThrough(job->second);
+            walk();
+        }
         m_jobs.erase(job);
+        m_planDirty = true;
     }
+    m_visiting.clear();
     DownloadResult result = m_transfers.take(id);
     refill();
     return result;
@@ -148,16 +158,15 @@ URLMon::Id FetchAhead::takeJobFor(const QString& address) {
     if (found == m_byAddress.end())
         return 0;
     std::deque<URLMon::Id>& ids = *found;
-    // Any of them is the same request; one of the crawl for a page of the crawl and
-    // a listed one for a listed address, so that each is explored as it should be;
-    // one that has arrived before one in flight.
+    // Any of them is the same request: one that has arrived before one in flight,
+    // a listed one for a listed address and one of the crawl for a page of the crawl.
     auto rank = [&](URLMon::Id id) {
         const auto job = m_jobs.find(id);
         const bool sameKind = job != m_jobs.end() && job->second.listed == !m_following;
         return (sameKind ? 0 : 2) + (m_transfers.finished(id) ? 0 : 1);
     };
-    auto pick = std::min_element(ids.begin(), ids.end(),
-                                 [&](URLMon::Id a, URLMon::Id b) { return rank(a) < rank(b); });
+    const auto pick = std::min_element(
+        ids.begin(), ids.end(), [&](URLMon::Id a, URLMon::Id b) { return rank(a) < rank(b); });
     const URLMon::Id id = *pick;
     ids.erase(pick);
     if (ids.empty())
@@ -170,25 +179,32 @@ URLMon::Id FetchAhead::takeJobFor(const QString& address) {
     return id;
 }
 
-void FetchAhead::exploreArrivals() {
-    for (size_t i = 0; i < m_unexplored.size();) {
-        const URLMon::Id id = m_unexplored[i];
-        const DownloadResult* result = m_transfers.peek(id);
+void FetchAhead::scanArrivals() {
+    bool arrived = false;
+    for (size_t i = 0; i < m_unscanned.size();) {
+        const URLMon::Id id = m_unscanned[i];
         const auto job = m_jobs.find(id);
-        if (job == m_jobs.end() || result) {
-            if (job != m_jobs.end() && !job->second.explored)
-                explore(job->second, *result);
-            m_unexplored[i] = m_unexplored.back();
-            m_unexplored.pop_back();
-        } else {
+        const DownloadResult* result = m_transfers.peek(id);
+        if (job != m_jobs.end() && !result) {
             ++i;
+            continue;
         }
+        if (job != m_jobs.end() && !job->second.scanned) {
+            scan(job->second, *result);
+            arrived = true;
+        }
+        m_unscanned[i] = m_unscanned.back();
+        m_unscanned.pop_back();
+    }
+    if (arrived) {
+        walk();
+        m_planDirty = true;
     }
 }
 
-void FetchAhead::explore(Job& job, const DownloadResult& result) {
-    job.explored = true;
-    if (!m_following || !result.ok() || !result.pageFileError.isEmpty())
+void FetchAhead::scan(Job& job, const DownloadResult& result) {
+    job.scanned = true;
+    if (!result.ok() || !result.pageFileError.isEmpty())
         return;
     QByteArray page;
     try {
@@ -200,22 +216,60 @@ void FetchAhead::explore(Job& job, const DownloadResult& result) {
     m_resolver.setBase(result.redirected ? result.effectiveAddress : job.address);
     const std::function<void(const QString&)> found = [&](const QString& value) {
         const LinkResolver::Result link = m_resolver.resolve(value, false);
-        const size_t key = qHash(link.link);
-        if (m_seen.contains(key))
-            return;
-        m_seen.insert(key);
-        if (link.visitable)
-            m_frontier.push_back(PageAddressOf(link.link));
+        job.links.push_back(
+            {qHash(link.link), link.visitable ? PageAddressOf(link.link) : QString()});
     };
-    FrontierSink sink(page, found);
-    LinkScanner().scan(page.constData(), page.size(), sink);
+    LinkCollector collector(page, found);
+    LinkScanner().scan(page.constData(), page.size(), collector);
+}
+
+bool FetchAhead::started(const QString& address) const {
+    return address == m_visiting || m_byAddress.contains(address);
+}
+
+FetchAhead::Job* FetchAhead::arrivedJob(const QString& address) {
+    const auto found = m_byAddress.constFind(address);
+    if (found == m_byAddress.cend())
+        return nullptr;
+    for (const URLMon::Id id : *found) {
+        const auto job = m_jobs.find(id);
+        if (job != m_jobs.end() && job->second.scanned)
+            return &job->second;
+    }
+    return nullptr;
+}
+
+void FetchAhead::walk() {
+    // Takes the newest queued page while it has arrived, as the visits will.
+    while (m_following && !m_walkQueue.empty()) {
+        const Job* job = arrivedJob(m_walkQueue.back());
+        if (!job)
+            return;
+        walkThrough(*job);
+    }
+}
+
+void FetchAhead::walkThrough(const Job& job) {
+    m_walkQueue.pop_back();
+    m_walkTurned = true;
+    for (const Link& link : job.links) {
+        if (m_walkSeen.contains(link.key))
+            continue;
+        m_walkSeen.insert(link.key);
+        if (!link.page.isEmpty()) {
+            m_walkQueue.push_back(link.page);
+            m_walkTurned = false;
+        }
+    }
+}
+
+int FetchAhead::heldLimit() const {
+    return HeldPerTransfer * m_settings.parallel;
 }
 
 bool FetchAhead::roomForMore() const {
-    const int limit = HeldPerTransfer * m_settings.parallel;
-    if (static_cast<int>(m_jobs.size()) >= limit)
-        return false;
-    if (m_transfers.running() >= m_settings.parallel)
+    if (static_cast<int>(m_jobs.size()) >= heldLimit() ||
+        m_transfers.running() >= m_settings.parallel)
         return false;
     qint64 memory = m_transfers.receivingBytes();
     qint64 disk = 0;
@@ -228,51 +282,95 @@ bool FetchAhead::roomForMore() const {
 void FetchAhead::refill() {
     if (!fetchesAhead() || !m_host.RunFlag())
         return;
-    while (roomForMore() && startNext()) {
+    if (m_planDirty) {
+        m_planDirty = false;
+        planAhead();
+    }
+    while (startListed()) {
     }
 }
 
-bool FetchAhead::startNext() {
-    // First the pages of the crawl, newest first: the visits go deep first.
-    if (m_following && !m_frontier.empty()) {
-        const size_t lookDown = std::min(m_frontier.size(), FrontierLookDown);
-        for (size_t k = 1; k <= lookDown; ++k) {
-            const size_t at = m_frontier.size() - k;
-            if (m_transfers.canStartNow(m_frontier[at], m_settings)) {
-                const QString address = m_frontier[at];
-                m_frontier.erase(m_frontier.begin() + static_cast<std::ptrdiff_t>(at));
-                startAhead(address, false);
-                return true;
-            }
+void FetchAhead::planAhead() {
+    if (!m_following || m_walkQueue.empty())
+        return;
+    // The page the walk waits for is the next the visits need once they catch up:
+    // it goes first, whatever the bounds.
+    if (!started(m_walkQueue.back()))
+        startAhead(m_walkQueue.back(), false, true);
+    // Then the walk goes on as if every page still in flight led nowhere new: the
+    // pages it reaches so come next, in that order, unless one in flight proves to
+    // lead elsewhere first. One connection to each host stays free for the page
+    // the visits will wait for.
+    QSet<size_t> seen;
+    std::vector<QString> pushed;
+    size_t below = m_walkQueue.size();
+    // Past a page in flight the order is a guess, the more so the further it goes:
+    // the guess stops a few visits ahead, so that the room is left to what the
+    // pages in flight lead to.
+    int position = 0;
+    const int reach = GuessReachPerTransfer * m_settings.parallel;
+    for (int step = 0; step < MaxPlanSteps && position < reach && roomForMore(); ++step) {
+        QString address;
+        if (!pushed.empty()) {
+            address = std::move(pushed.back());
+            pushed.pop_back();
+        } else if (below > 0) {
+            address = m_walkQueue[--below];
+        } else {
+            return;
         }
-        return false;
+        ++position;
+        if (!started(address)) {
+            // The last places are kept for the pages the visits will need next once
+            // the walk turns back: when the page it took last led nowhere new.
+            const bool near = m_walkTurned && position <= 2 * m_settings.perHost;
+            if ((!near &&
+                 static_cast<int>(m_jobs.size()) >= heldLimit() - 2 * m_settings.perHost) ||
+                !m_transfers.canStartNow(address, m_settings, 1))
+                return;
+            startAhead(address, false, false);
+            continue;
+        }
+        const Job* job = arrivedJob(address);
+        if (!job)
+            continue;
+        for (const Link& link : job->links) {
+            if (m_walkSeen.contains(link.key) || seen.contains(link.key))
+                continue;
+            seen.insert(link.key);
+            if (!link.page.isEmpty())
+                pushed.push_back(link.page);
+        }
     }
-    // Then the listed addresses to come; while a crawl follows links, or is about to,
-    // only a few, so that they leave the room to its pages.
+}
+
+bool FetchAhead::startListed() {
+    // While a crawl follows links, or is about to, only a few listed addresses are
+    // fetched ahead, so that they leave the room to its pages.
     const int listedLimit = (m_following || m_host.Check2() == 1)
                                 ? m_settings.parallel
                                 : HeldPerTransfer * m_settings.parallel;
-    while (m_nextListed < m_listed.size() && m_listedHeld < listedLimit) {
+    while (m_nextListed < m_listed.size() && m_listedHeld < listedLimit && roomForMore()) {
         const QString& address = m_listed.at(m_nextListed);
         if (address.isEmpty()) {
             ++m_nextListed;
             continue;
         }
-        if (!m_transfers.canStartNow(address, m_settings))
+        if (!m_transfers.canStartNow(address, m_settings, m_following ? 1 : 0))
             return false;
         ++m_nextListed;
-        startAhead(address, true);
+        startAhead(address, true, false);
         return true;
     }
     return false;
 }
 
-void FetchAhead::startAhead(const QString& address, bool listed) {
-    const URLMon::Id id = m_transfers.start(address, m_settings, false);
-    m_jobs.emplace(id, Job{address, listed, !listed && m_following, false});
+void FetchAhead::startAhead(const QString& address, bool listed, bool urgent) {
+    const URLMon::Id id = m_transfers.start(address, m_settings, urgent);
+    m_jobs.emplace(id, Job{address, listed, false, {}});
     m_byAddress[address].push_back(id);
     if (listed)
         ++m_listedHeld;
-    else if (m_following)
-        m_unexplored.push_back(id);
+    else
+        m_unscanned.push_back(id);
 }

@@ -22,9 +22,11 @@ class CrawlHost;
 //
 // What is fetched ahead is what the run will certainly visit: the listed addresses
 // after the current one, and once "Extract forever" has been read as checked for a
-// listed address, every page its crawl reaches. Every link a visited page leads to
-// is visited exactly once whatever the order, so each page fetched ahead is
-// scanned on arrival and its own links are fetched ahead too; the visits record
+// listed address, the pages its crawl goes on to. The order of those visits is a
+// function of the pages' contents (the newest queued link next), so it is worked
+// out ahead over the pages that have arrived: each is scanned on arrival, and the
+// walk takes its links as the visit will. The pages the walk reaches are fetched
+// in its order, the first one it waits for before all others. The visits record
 // the links later, with the options as they read then. Nothing is cached: every
 // visit takes a transfer of its own, so a run that ends by itself sends the same
 // requests as one that fetches one page at a time.
@@ -54,24 +56,33 @@ public:
     DownloadResult visit(const QString& address, Shell& shell,
                          const std::function<bool()>& keepGoing);
 
-    // Fetches held now (in flight, or arrived and not yet visited).
-    int held() const { return static_cast<int>(m_jobs.size()); }
-
 private:
+    // An HTML link of a page fetched ahead: its key in the seen set, and the
+    // address it is fetched at (empty when it cannot be visited).
+    struct Link {
+        size_t key;
+        QString page;
+    };
     struct Job {
         QString address;
-        bool listed = false;  // one of the listed addresses
-        bool explore = false; // a page of the crawl: its links are fetched ahead too
-        bool explored = false;
+        bool listed = false; // one of the listed addresses, else a page of the crawl
+        bool scanned = false;
+        std::vector<Link> links;
     };
 
     bool fetchesAhead() const;
     void refill();
+    int heldLimit() const;
     bool roomForMore() const;
-    bool startNext();
-    void startAhead(const QString& address, bool listed);
-    void exploreArrivals();
-    void explore(Job& job, const DownloadResult& result);
+    void planAhead();
+    bool startListed();
+    void startAhead(const QString& address, bool listed, bool urgent);
+    void scanArrivals();
+    void scan(Job& job, const DownloadResult& result);
+    void walk();
+    void walkThrough(const Job& job);
+    Job* arrivedJob(const QString& address);
+    bool started(const QString& address) const;
     URLMon::Id takeJobFor(const QString& address);
 
     CrawlHost& m_host;
@@ -82,12 +93,17 @@ private:
     qsizetype m_nextListed = 0;
     int m_listedHeld = 0;
 
+    // The crawl's queue and seen links as they will stand once the visits have
+    // caught up with the pages that arrived.
     bool m_following = false;
-    QSet<size_t> m_seen;             // hashes of the links the crawl is known to reach
-    std::vector<QString> m_frontier; // pages of the crawl not yet asked for; newest last
+    QSet<size_t> m_walkSeen;
+    std::vector<QString> m_walkQueue; // newest last
+    bool m_planDirty = false;
+    bool m_walkTurned = false; // the page the walk took last led nowhere new
     LinkResolver m_resolver;
 
     std::unordered_map<URLMon::Id, Job> m_jobs;
     QHash<QString, std::deque<URLMon::Id>> m_byAddress;
-    std::vector<URLMon::Id> m_unexplored;
+    std::vector<URLMon::Id> m_unscanned;
+    QString m_visiting; // the address whose page a visit waits for
 };

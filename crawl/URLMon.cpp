@@ -464,13 +464,15 @@ void URLMon::hurry(Id id) {
     }
 }
 
-bool URLMon::canStartNow(const QString& address, const DownloadSettings& settings) const {
+bool URLMon::canStartNow(const QString& address, const DownloadSettings& settings,
+                         int spare) const {
     if (!m_engine)
         return true;
     Transfer probe;
     probe.host = hostKey(address);
     probe.settings = settings;
-    return m_engine->runningCount < settings.parallel && m_engine->hostHasRoom(probe);
+    return m_engine->runningCount < settings.parallel &&
+           m_engine->hosts.value(probe.host).running + spare < m_engine->hostLimit(probe);
 }
 
 bool URLMon::finished(Id id) const {

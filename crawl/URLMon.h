@@ -104,8 +104,9 @@ public:
     Id start(const QString& address, const DownloadSettings& settings, bool urgent = false);
     // Makes a queued or running download urgent.
     void hurry(Id id);
-    // True when a transfer to the host of address could start at once.
-    bool canStartNow(const QString& address, const DownloadSettings& settings) const;
+    // True when a transfer to the host of address could start at once, with
+    // spare connections to that host still left over.
+    bool canStartNow(const QString& address, const DownloadSettings& settings, int spare = 0) const;
     bool finished(Id id) const;
     // The result of a finished download, left in place; null while it runs.
     const DownloadResult* peek(Id id) const;
