@@ -97,7 +97,7 @@ int harvest(const HarvestOptions& options) {
     form.ListView2.AddColumn(QStringLiteral("Result(s)"));
 
     QString error;
-    if (!LoadAddresses(shell, options, form.ListView1, &error)) {
+    if (!LoadAddresses(options, form.ListView1, &error)) {
         shell.printError(error);
         return ExitStatus::UsageError;
     }

@@ -74,7 +74,7 @@ void Form1::PushButton7_Click() {
     bool anyAddress = true;
     s.run(106, [&] { anyAddress = ListView1.Count() >= 1; });
     if (!anyAddress) {
-        s.run(148, [&] { MsgBox(m_shell, QStringLiteral("No URLs added.")); });
+        s.run(148, [&] { MsgBox(m_shell, MessageId::NoUrlsAdded); });
         s.run(148, [&] { setPushButton7Caption(SavedStartCaption); });
         return;
     }
@@ -110,6 +110,6 @@ void Form1::PushButton7_Click() {
     // The run's connections are not kept beyond it.
     crawl.Transfers.release();
     s.run(142, [&] { setPushButton7Caption(StartCaption); });
-    s.run(144, [&] { MsgBox(m_shell, QStringLiteral("Done.")); });
+    s.run(144, [&] { MsgBox(m_shell, MessageId::Done); });
     s.run(146, [&] { setMousePointer(PointerDefault); });
 }

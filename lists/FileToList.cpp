@@ -123,7 +123,7 @@ void ReadUrlListFile(const QString& path, const UrlListItemSink& add) {
 
 void LoadFileToListview(Shell& shell, ListView& list, const QString& path) {
     if (!FileExists(path)) {
-        MsgBox(shell, QStringLiteral("File not found"));
+        MsgBox(shell, MessageId::FileNotFound);
         return;
     }
     ReadUrlListFile(path, [&](const QString& item) { list.Add(item); });
