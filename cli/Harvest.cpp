@@ -2,12 +2,12 @@
 
 #include "app/Failure.h"
 #include "app/Form1.h"
+#include "app/SystemIo.h"
 #include "cli/AddressInput.h"
 #include "cli/CliShell.h"
 #include "cli/HarvestOptions.h"
 #include "cli/Interrupt.h"
 #include "cli/ResultOutput.h"
-#include "cli/WriteAll.h"
 #include "crawl/PageFile.h"
 
 #include <QFile>
