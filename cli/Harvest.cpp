@@ -11,6 +11,7 @@
 #include "crawl/PageFile.h"
 
 #include <QFile>
+#include <cerrno>
 #include <climits>
 #include <cstring>
 #include <memory>
@@ -58,32 +59,40 @@ CliShell::Settings shellSettings(const HarvestOptions& options) {
     return settings;
 }
 
+// What became of the results.
+enum class Written { Yes, Failed, BrokenPipe };
+
+// A write to standard output that failed: a reader that has gone (EPIPE) ends the
+// run quietly, as SIGPIPE would; anything else is said.
+Written standardOutputFailed(CliShell& shell, int error, const QString& reason) {
+    if (error == EPIPE)
+        return Written::BrokenPipe;
+    shell.printError(QStringLiteral("cannot write to standard output: ") + reason);
+    return Written::Failed;
+}
+
 // Writes the results when the run has ended: what the stream still holds, or the
-// whole list in the chosen format. False (the reason printed) when that failed.
-bool writeResults(CliShell& shell, const HarvestOptions& options, const ListView& results,
-                  ResultStream* stream) {
+// whole list in the chosen format. The reason of a failure is printed.
+Written writeResults(CliShell& shell, const HarvestOptions& options, const ListView& results,
+                     ResultStream* stream) {
     if (stream) {
         if (stream->flush())
-            return true;
-        shell.printError(QStringLiteral("cannot write to standard output: ") +
-                         SystemErrorText(stream->error()));
-        return false;
+            return Written::Yes;
+        return standardOutputFailed(shell, stream->error(), stream->failure());
     }
     const QByteArray bytes = RenderResults(options.format, results);
     if (options.toStandardOutput()) {
         const int error = WriteAll(STDOUT_FILENO, bytes);
         if (error == 0)
-            return true;
-        shell.printError(QStringLiteral("cannot write to standard output: ") +
-                         SystemErrorText(error));
-        return false;
+            return Written::Yes;
+        return standardOutputFailed(shell, error, SystemErrorText(error));
     }
     QString error;
     if (WriteResultsFile(options.output, bytes, &error))
-        return true;
+        return Written::Yes;
     shell.printError(QStringLiteral("cannot write ") + options.output + QStringLiteral(": ") +
                      error);
-    return false;
+    return Written::Failed;
 }
 
 int harvest(const HarvestOptions& options) {
@@ -149,8 +158,10 @@ int harvest(const HarvestOptions& options) {
     shell.finish();
 
     const int errorsBefore = shell.applicationErrors();
-    const bool written = writeResults(shell, options, form.ListView2, stream.get());
-    if (!written || shell.applicationErrors() > errorsBefore)
+    const Written written = writeResults(shell, options, form.ListView2, stream.get());
+    if (written == Written::BrokenPipe)
+        return ExitStatus::BrokenPipe;
+    if (written == Written::Failed || shell.applicationErrors() > errorsBefore)
         return ExitStatus::OutputFailed;
     if (Interrupt::count() > 0)
         return ExitStatus::Interrupted;
