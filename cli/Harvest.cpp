@@ -95,6 +95,30 @@ Written writeResults(CliShell& shell, const HarvestOptions& options, const ListV
     return Written::Failed;
 }
 
+// The window's options and the download settings, as the command line gives them.
+void applySettings(Form1& form, const HarvestOptions& options) {
+    form.setOption2(options.files);
+    form.setCheck2(options.extractForever ? 1 : 0);
+    DownloadSettings& download = form.extractLinks().Download;
+    download.connectTimeoutSeconds = options.connectTimeoutSeconds;
+    download.stallSeconds = options.stallTimeoutSeconds;
+}
+
+// The exit status once the run has ended and its results were written, from the
+// Application Errors reported before the writing and in all.
+int exitStatus(Written written, int errorsBeforeWriting, int errors) {
+    if (written == Written::BrokenPipe)
+        return ExitStatus::BrokenPipe;
+    if (written == Written::Failed || errors > errorsBeforeWriting)
+        return ExitStatus::OutputFailed;
+    if (Interrupt::count() > 0)
+        return ExitStatus::Interrupted;
+    // A failure the program reported (not a failed download) means results may be missing.
+    if (errors > 0)
+        return ExitStatus::OutputFailed;
+    return ExitStatus::Success;
+}
+
 int harvest(const HarvestOptions& options) {
     CliShell shell(shellSettings(options));
     Form1 form(shell);
@@ -123,11 +147,7 @@ int harvest(const HarvestOptions& options) {
         }
     }
 
-    form.setOption2(options.files);
-    form.setCheck2(options.extractForever ? 1 : 0);
-    DownloadSettings& download = form.extractLinks().Download;
-    download.connectTimeoutSeconds = options.connectTimeoutSeconds;
-    download.stallSeconds = options.stallTimeoutSeconds;
+    applySettings(form, options);
 
     // Lines to standard output go out as they are found: a harvest that is killed
     // keeps what it had found up to its last page.
@@ -159,16 +179,7 @@ int harvest(const HarvestOptions& options) {
 
     const int errorsBefore = shell.applicationErrors();
     const Written written = writeResults(shell, options, form.ListView2, stream.get());
-    if (written == Written::BrokenPipe)
-        return ExitStatus::BrokenPipe;
-    if (written == Written::Failed || shell.applicationErrors() > errorsBefore)
-        return ExitStatus::OutputFailed;
-    if (Interrupt::count() > 0)
-        return ExitStatus::Interrupted;
-    // A failure the program reported (not a failed download) means results may be missing.
-    if (shell.applicationErrors() > 0)
-        return ExitStatus::OutputFailed;
-    return ExitStatus::Success;
+    return exitStatus(written, errorsBefore, shell.applicationErrors());
 }
 
 } // namespace
