@@ -4,7 +4,8 @@ BUILD_TYPE ?= RelWithDebInfo
 JOBS       ?= $(shell nproc)
 CTEST_ENV  := QT_QPA_PLATFORM=offscreen
 
-.PHONY: all deps configure build run test test-heavy test-sanitize fuzz bench screenshot format clean
+.PHONY: all deps configure build run test test-heavy test-nogui test-sanitize check-toolkit-free \
+	fuzz bench screenshot format clean
 
 all: build
 
@@ -31,6 +32,19 @@ test: build
 
 test-heavy: build
 	cd $(BUILD) && $(CTEST_ENV) ctest --output-on-failure -L heavy --no-tests=ignore
+
+# Without the window (-DORVELLE_BUILD_GUI=OFF), as a server without a desktop
+# builds it: the core, orvelle-harvest and the tests that need no window.
+NOGUI_BUILD ?= build-nogui
+
+test-nogui: deps
+	cmake -S . -B $(NOGUI_BUILD) -DCMAKE_BUILD_TYPE=$(BUILD_TYPE) -DORVELLE_BUILD_GUI=OFF
+	cmake --build $(NOGUI_BUILD) -j $(JOBS)
+	cd $(NOGUI_BUILD) && $(CTEST_ENV) ctest --output-on-failure -j $(JOBS) -LE heavy
+
+# No file of the core or of cli/ includes a header of QtGui or QtWidgets.
+check-toolkit-free: deps
+	scripts/check-toolkit-free
 
 # The suite without the heavy cases, under AddressSanitizer and UndefinedBehaviorSanitizer.
 SANITIZE_BUILD ?= build-sanitize

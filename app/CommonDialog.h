@@ -13,7 +13,6 @@ public:
     QString DialogTitle;
     // VB-style filter: "Text Files (*.txt)|*.txt|All Files (*.*)|*.*"
     QString Filter;
-    int FilterIndex = 1;
 
     void ShowOpen(Shell& shell);
     void ShowSave(Shell& shell);

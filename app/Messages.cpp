@@ -10,6 +10,36 @@ QString& titleStorage() {
     static QString title = QStringLiteral("Orvelle");
     return title;
 }
+
+struct MessageRow {
+    MessageId id;
+    int style;
+    const char16_t* text; // %1 stands for the path
+};
+
+// The texts of the plain messages, as the specification gives them.
+const MessageRow MessageTable[] = {
+    {MessageId::Done, MsgStyle::OkOnly, u"Done."},
+    {MessageId::NoUrlsAdded, MsgStyle::OkOnly, u"No URLs added."},
+    {MessageId::FileNotFound, MsgStyle::OkOnly, u"File not found"},
+    {MessageId::TooManyFilesSelected, MsgStyle::OkOnly,
+     u"You've selected too many files to add.\r\rPlease try adding via the \"Add All\" button."},
+    {MessageId::SelectJustOneFile, MsgStyle::OkOnly, u"Please select just one file."},
+    {MessageId::OverwriteQuestion, MsgStyle::YesNo, u"Are you sure you wish to overwrite %1 ?"},
+    {MessageId::CopiedToClipboard, MsgStyle::OkOnly,
+     u"Results have been copied to the clipboard.\r\rClick a text area where you normally type "
+     u"and press Ctrl+V to paste the clipboard."},
+    {MessageId::ClipboardInUse, MsgStyle::OkOnly,
+     u"The clipboard is in use by another program; the results were not copied."},
+};
+
+const MessageRow& rowOf(MessageId id) {
+    for (const MessageRow& row : MessageTable)
+        if (row.id == id)
+            return row;
+    // Every identifier has its row; the first keeps a missing one harmless.
+    return MessageTable[0];
+}
 } // namespace
 
 const QString& ApplicationTitle() {
@@ -18,6 +48,10 @@ const QString& ApplicationTitle() {
 
 void SetApplicationTitle(const QString& title) {
     titleStorage() = title;
+}
+
+QString ApplicationErrorTitle() {
+    return QStringLiteral("Application Error");
 }
 
 QString QualifiedName(const char* module, const char* routine) {
@@ -36,8 +70,30 @@ QString ApplicationErrorText(const QString& description, const QString& qualifie
            QString::number(statement) + QStringLiteral("\r\r") + SupportRequest();
 }
 
-int MsgBox(Shell& shell, const QString& text, int style) {
-    return shell.messageBox(text, style, ApplicationTitle());
+QString ApplicationError::text() const {
+    return ApplicationErrorText(description, routine, statement);
+}
+
+QString MessageText(MessageId id, const QString& path) {
+    const QString text = QString::fromUtf16(rowOf(id).text);
+    if (id == MessageId::OverwriteQuestion)
+        return text.arg(path);
+    return text;
+}
+
+int MessageStyle(MessageId id) {
+    return rowOf(id).style;
+}
+
+int MsgBox(Shell& shell, MessageId id, const QString& path) {
+    return shell.messageBox({id, MessageText(id, path), MessageStyle(id), ApplicationTitle()});
+}
+
+QString DisplayText(const QString& text) {
+    QString shown = text;
+    shown.replace(QStringLiteral("\r\n"), QStringLiteral("\n"));
+    shown.replace(QLatin1Char('\r'), QLatin1Char('\n'));
+    return shown;
 }
 
 bool FileExists(const QString& path) {

@@ -1,5 +1,7 @@
 #pragma once
 
+#include "app/Messages.h"
+
 #include <QString>
 #include <vector>
 
@@ -37,8 +39,10 @@ class Shell {
 public:
     virtual ~Shell() = default;
 
-    // A modal message box. Returns 1 for OK, 6 for Yes, 7 for No.
-    virtual int messageBox(const QString& text, int style, const QString& title) = 0;
+    // A modal plain message box. Returns 1 for OK, 6 for Yes, 7 for No.
+    virtual int messageBox(const PlainMessage& message) = 0;
+    // The modal "Application Error" dialog (style 48, its own title).
+    virtual void applicationError(const ApplicationError& error) = 0;
     // A one-line input prompt; an empty text when cancelled.
     virtual QString inputBox(const QString& prompt, const QString& title) = 0;
     // The open and save dialogs. They set dialog.FileName (empty when cancelled)

@@ -8,8 +8,5 @@ Statements::Statements(Shell& shell, QString qualifiedName)
 
 void Statements::report(const QString& description) {
     // A dialog that cannot be shown leaves nothing more to do for this failure.
-    Silently([&] {
-        m_shell.messageBox(ApplicationErrorText(description, m_qualifiedName, m_current),
-                           MsgStyle::Exclamation, QStringLiteral("Application Error"));
-    });
+    Silently([&] { m_shell.applicationError({description, m_qualifiedName, m_current}); });
 }

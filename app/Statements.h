@@ -37,9 +37,6 @@ public:
         return false;
     }
 
-    int current() const { return m_current; }
-    const QString& qualifiedName() const { return m_qualifiedName; }
-
 private:
     void report(const QString& description);
 

@@ -6,7 +6,8 @@
 // measure the core's own work.
 class QuietShell : public Shell {
 public:
-    int messageBox(const QString&, int, const QString&) override { return 1; }
+    int messageBox(const PlainMessage&) override { return 1; }
+    void applicationError(const ApplicationError&) override {}
     QString inputBox(const QString&, const QString&) override { return {}; }
     void showOpen(CommonDialog&) override {}
     void showSave(CommonDialog&) override {}

@@ -1,7 +1,7 @@
 #include "cli/AddressInput.h"
 
 #include "app/Failure.h"
-#include "cli/CliShell.h"
+#include "app/Messages.h"
 #include "lists/FileToList.h"
 #include "lists/ListView.h"
 
@@ -23,34 +23,26 @@ void addUnlessBlank(ListView& list, const QString& address) {
         list.Add(address);
 }
 
-bool loadInput(CliShell& shell, const QString& input, ListView& urlList, QString* error) {
-    const bool standardInput = input == QStringLiteral("-");
-    QString notice;
-    shell.onNotice = [&](const QString& text) {
-        if (notice.isEmpty())
-            notice = text;
-    };
-    ListView lines;
-    QString failure;
-    try {
-        if (standardInput)
-            ReadUrlList(STDIN_FILENO, [&](const QString& item) { lines.Add(item); });
-        else
-            LoadFileToListview(shell, lines, input);
-    } catch (const Failure& f) {
-        failure = f.description();
-    } catch (...) {
-        failure = DescribeCurrentException();
-    }
-    shell.onNotice = nullptr;
+// Every line of the URL list file at input ("-" is standard input), through the
+// reader that fails with a Failure.
+void readInput(const QString& input, ListView& lines) {
+    const auto add = [&](const QString& item) { lines.Add(item); };
+    if (input == QStringLiteral("-"))
+        ReadUrlList(STDIN_FILENO, add);
+    else if (!FileExists(input))
+        throw Failure(QStringLiteral("file not found"));
+    else
+        ReadUrlListFile(input, add);
+}
 
-    if (notice == QStringLiteral("File not found"))
-        failure = QStringLiteral("file not found");
-    else if (!notice.isEmpty() && failure.isEmpty())
-        failure = CliShell::terminalText(notice);
-    if (!failure.isEmpty()) {
-        *error = (standardInput ? QStringLiteral("standard input") : input) + QStringLiteral(": ") +
-                 failure;
+bool loadInput(const QString& input, ListView& urlList, QString* error) {
+    ListView lines;
+    try {
+        readInput(input, lines);
+    } catch (...) {
+        const QString name =
+            input == QStringLiteral("-") ? QStringLiteral("standard input") : input;
+        *error = name + QStringLiteral(": ") + DescribeCurrentException();
         return false;
     }
     for (int i = 1; i <= lines.Count(); ++i)
@@ -60,12 +52,11 @@ bool loadInput(CliShell& shell, const QString& input, ListView& urlList, QString
 
 } // namespace
 
-bool LoadAddresses(CliShell& shell, const HarvestOptions& options, ListView& urlList,
-                   QString* error) {
+bool LoadAddresses(const HarvestOptions& options, ListView& urlList, QString* error) {
     for (const QString& address : options.addresses)
         addUnlessBlank(urlList, address);
     for (const QString& input : options.inputFiles)
-        if (!loadInput(shell, input, urlList, error))
+        if (!loadInput(input, urlList, error))
             return false;
     return true;
 }

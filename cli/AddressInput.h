@@ -4,12 +4,10 @@
 
 #include <QString>
 
-class CliShell;
 class ListView;
 
 // Fills the URL list: the addresses given as arguments, then the lines of each
-// URL list file in turn, read by the same routine as "Load URL List From File"
+// URL list file in turn, read by the same reader as "Load URL List From File"
 // ("-" is standard input). Empty and blank addresses are left out without a
 // word. False, with what went wrong in *error, when a file cannot be read.
-bool LoadAddresses(CliShell& shell, const HarvestOptions& options, ListView& urlList,
-                   QString* error);
+bool LoadAddresses(const HarvestOptions& options, ListView& urlList, QString* error);

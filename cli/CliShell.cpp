@@ -10,19 +10,7 @@
 #include <cstdio>
 #include <cstdlib>
 
-namespace {
-const QString ApplicationErrorTitle = QStringLiteral("Application Error");
-const QString DoneMessage = QStringLiteral("Done.");
-} // namespace
-
 CliShell::CliShell(const Settings& settings) : m_settings(settings), m_status(settings.progress) {}
-
-QString CliShell::terminalText(const QString& text) {
-    QString shown = text;
-    shown.replace(QStringLiteral("\r\n"), QStringLiteral("\n"));
-    shown.replace(QLatin1Char('\r'), QLatin1Char('\n'));
-    return shown;
-}
 
 void CliShell::printError(const QString& text) {
     m_status.message(QStringLiteral("orvelle-harvest: ") + text);
@@ -32,23 +20,24 @@ void CliShell::finish() {
     m_status.erase();
 }
 
-int CliShell::messageBox(const QString& text, int style, const QString& title) {
-    if (title == ApplicationErrorTitle) {
-        ++m_applicationErrors;
-        m_status.message(QStringLiteral("orvelle-harvest: Application Error\n") +
-                         terminalText(text));
-        return MsgAnswer::Ok;
-    }
-    // The overwrite questions: the person asked for the file on the command line.
-    if ((style & 0xF) == MsgStyle::YesNo)
+int CliShell::messageBox(const PlainMessage& message) {
+    switch (message.id) {
+    case MessageId::OverwriteQuestion:
+        // The person asked for the file on the command line.
         return MsgAnswer::Yes;
-    if (text != DoneMessage) {
-        if (onNotice)
-            onNotice(text);
-        else
-            printError(terminalText(text));
+    case MessageId::Done:
+        return MsgAnswer::Ok;
+    default:
+        break;
     }
-    return MsgAnswer::Ok;
+    printError(DisplayText(message.text));
+    return (message.style & 0xF) == MsgStyle::YesNo ? MsgAnswer::No : MsgAnswer::Ok;
+}
+
+void CliShell::applicationError(const ApplicationError& error) {
+    ++m_applicationErrors;
+    m_status.message(QStringLiteral("orvelle-harvest: ") + ApplicationErrorTitle() +
+                     QLatin1Char('\n') + DisplayText(error.text()));
 }
 
 QString CliShell::inputBox(const QString&, const QString&) {

@@ -8,11 +8,12 @@
 
 class Form1;
 
-// The Shell of the command line. Nobody is there to answer: questions are
-// answered Yes (an existing output file is replaced), dialogs are cancelled and
-// the clipboard is never had. "Done." is not printed; an "Application Error"
-// goes to standard error and is counted. Each yield looks for Ctrl-C, which
-// presses Stop as the window's button does, and keeps the progress line fresh.
+// The Shell of the command line. Nobody is there to answer: the overwrite
+// questions are answered Yes (the person named the output file), any other
+// question No; dialogs are cancelled and the clipboard is never had. "Done." is
+// not printed, other plain messages go to standard error; an "Application Error"
+// goes there too and is counted. Each yield looks for Ctrl-C, which presses Stop
+// as the window's button does, and keeps the progress line fresh.
 class CliShell : public Shell {
 public:
     struct Settings {
@@ -26,9 +27,6 @@ public:
     // The window whose Stop button Ctrl-C and the page limit press.
     void attach(Form1& form) { m_form = &form; }
 
-    // Plain messages other than "Done." and the errors; by default they are
-    // printed to standard error.
-    std::function<void(const QString& text)> onNotice;
     // After every page visit (the lines written so far are flushed here).
     std::function<void()> onVisitEnded;
     // At every yield.
@@ -48,7 +46,8 @@ public:
     void finish();
 
     // Shell
-    int messageBox(const QString& text, int style, const QString& title) override;
+    int messageBox(const PlainMessage& message) override;
+    void applicationError(const ApplicationError& error) override;
     QString inputBox(const QString& prompt, const QString& title) override;
     void showOpen(CommonDialog& dialog) override;
     void showSave(CommonDialog& dialog) override;
@@ -58,9 +57,6 @@ public:
     void endProgram() override;
     void visitStarted(const QString& address) override;
     void visitEnded(const VisitEnd& visit) override;
-
-    // The dialog text as lines for a terminal: CR LF, CR and LF each end a line.
-    static QString terminalText(const QString& text);
 
 private:
     void showProgress(bool force);

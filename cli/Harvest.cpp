@@ -2,15 +2,16 @@
 
 #include "app/Failure.h"
 #include "app/Form1.h"
+#include "app/SystemIo.h"
 #include "cli/AddressInput.h"
 #include "cli/CliShell.h"
 #include "cli/HarvestOptions.h"
 #include "cli/Interrupt.h"
 #include "cli/ResultOutput.h"
-#include "cli/WriteAll.h"
 #include "crawl/PageFile.h"
 
 #include <QFile>
+#include <cerrno>
 #include <climits>
 #include <cstring>
 #include <memory>
@@ -58,32 +59,64 @@ CliShell::Settings shellSettings(const HarvestOptions& options) {
     return settings;
 }
 
+// What became of the results.
+enum class Written { Yes, Failed, BrokenPipe };
+
+// A write to standard output that failed: a reader that has gone (EPIPE) ends the
+// run quietly, as SIGPIPE would; anything else is said.
+Written standardOutputFailed(CliShell& shell, int error, const QString& reason) {
+    if (error == EPIPE)
+        return Written::BrokenPipe;
+    shell.printError(QStringLiteral("cannot write to standard output: ") + reason);
+    return Written::Failed;
+}
+
 // Writes the results when the run has ended: what the stream still holds, or the
-// whole list in the chosen format. False (the reason printed) when that failed.
-bool writeResults(CliShell& shell, const HarvestOptions& options, const ListView& results,
-                  ResultStream* stream) {
+// whole list in the chosen format. The reason of a failure is printed.
+Written writeResults(CliShell& shell, const HarvestOptions& options, const ListView& results,
+                     ResultStream* stream) {
     if (stream) {
         if (stream->flush())
-            return true;
-        shell.printError(QStringLiteral("cannot write to standard output: ") +
-                         SystemErrorText(stream->error()));
-        return false;
+            return Written::Yes;
+        return standardOutputFailed(shell, stream->error(), stream->failure());
     }
     const QByteArray bytes = RenderResults(options.format, results);
     if (options.toStandardOutput()) {
         const int error = WriteAll(STDOUT_FILENO, bytes);
         if (error == 0)
-            return true;
-        shell.printError(QStringLiteral("cannot write to standard output: ") +
-                         SystemErrorText(error));
-        return false;
+            return Written::Yes;
+        return standardOutputFailed(shell, error, SystemErrorText(error));
     }
     QString error;
     if (WriteResultsFile(options.output, bytes, &error))
-        return true;
+        return Written::Yes;
     shell.printError(QStringLiteral("cannot write ") + options.output + QStringLiteral(": ") +
                      error);
-    return false;
+    return Written::Failed;
+}
+
+// The window's options and the download settings, as the command line gives them.
+void applySettings(Form1& form, const HarvestOptions& options) {
+    form.setOption2(options.files);
+    form.setCheck2(options.extractForever ? 1 : 0);
+    DownloadSettings& download = form.extractLinks().Download;
+    download.connectTimeoutSeconds = options.connectTimeoutSeconds;
+    download.stallSeconds = options.stallTimeoutSeconds;
+}
+
+// The exit status once the run has ended and its results were written, from the
+// Application Errors reported before the writing and in all.
+int exitStatus(Written written, int errorsBeforeWriting, int errors) {
+    if (written == Written::BrokenPipe)
+        return ExitStatus::BrokenPipe;
+    if (written == Written::Failed || errors > errorsBeforeWriting)
+        return ExitStatus::OutputFailed;
+    if (Interrupt::count() > 0)
+        return ExitStatus::Interrupted;
+    // A failure the program reported (not a failed download) means results may be missing.
+    if (errors > 0)
+        return ExitStatus::OutputFailed;
+    return ExitStatus::Success;
 }
 
 int harvest(const HarvestOptions& options) {
@@ -97,7 +130,7 @@ int harvest(const HarvestOptions& options) {
     form.ListView2.AddColumn(QStringLiteral("Result(s)"));
 
     QString error;
-    if (!LoadAddresses(shell, options, form.ListView1, &error)) {
+    if (!LoadAddresses(options, form.ListView1, &error)) {
         shell.printError(error);
         return ExitStatus::UsageError;
     }
@@ -114,11 +147,7 @@ int harvest(const HarvestOptions& options) {
         }
     }
 
-    form.setOption2(options.files);
-    form.setCheck2(options.extractForever ? 1 : 0);
-    DownloadSettings& download = form.extractLinks().Download;
-    download.connectTimeoutSeconds = options.connectTimeoutSeconds;
-    download.stallSeconds = options.stallTimeoutSeconds;
+    applySettings(form, options);
 
     // Lines to standard output go out as they are found: a harvest that is killed
     // keeps what it had found up to its last page.
@@ -149,15 +178,8 @@ int harvest(const HarvestOptions& options) {
     shell.finish();
 
     const int errorsBefore = shell.applicationErrors();
-    const bool written = writeResults(shell, options, form.ListView2, stream.get());
-    if (!written || shell.applicationErrors() > errorsBefore)
-        return ExitStatus::OutputFailed;
-    if (Interrupt::count() > 0)
-        return ExitStatus::Interrupted;
-    // A failure the program reported (not a failed download) means results may be missing.
-    if (shell.applicationErrors() > 0)
-        return ExitStatus::OutputFailed;
-    return ExitStatus::Success;
+    const Written written = writeResults(shell, options, form.ListView2, stream.get());
+    return exitStatus(written, errorsBefore, shell.applicationErrors());
 }
 
 } // namespace

@@ -5,150 +5,200 @@
 
 namespace {
 
-// A whole number from 1 to max, or nothing.
-bool parsePositive(const QString& text, qint64 max, qint64* value) {
+// Reads one value of an option into the options (a switch gets an empty value).
+// Returns what is wrong with it, or an empty text when it fits.
+using ReadValue = QString (*)(const QString& option, const QString& value, HarvestOptions& o);
+
+struct OptionRow {
+    const char* shortName; // "" when the option has none
+    const char* longName;
+    const char* valueName; // "" for a switch
+    const char* help;
+    ReadValue read;          // nullptr for --help and --version
+    bool repeatable = false; // every value given is read, not only the last
+};
+
+constexpr qint64 NoLimit = std::numeric_limits<qint64>::max();
+// libcurl takes its time-outs as a long of seconds (milliseconds for the connect
+// time-out); a day is far beyond any sensible value and keeps both in range.
+constexpr qint64 MaxSeconds = 24 * 60 * 60;
+
+// A whole number from 1 to max into *value; otherwise, in words, what the option
+// needs ("--timeout needs a whole number of seconds from 1 to 86400, not '0'.").
+template <class T>
+QString readWhole(const QString& option, const QString& text, qint64 max, const char* unit,
+                  T* value) {
     bool ok = false;
     const qint64 v = text.trimmed().toLongLong(&ok);
-    if (!ok || v < 1 || v > max)
-        return false;
-    *value = v;
-    return true;
+    if (ok && v >= 1 && v <= max) {
+        *value = static_cast<T>(v);
+        return {};
+    }
+    QString needs = QStringLiteral("a whole number");
+    if (*unit)
+        needs += QStringLiteral(" of ") + QLatin1String(unit);
+    needs += max == NoLimit ? QStringLiteral(" of at least 1")
+                            : QStringLiteral(" from 1 to ") + QString::number(max);
+    return option + QStringLiteral(" needs ") + needs + QStringLiteral(", not '") + text +
+           QStringLiteral("'.");
 }
 
-ParsedCommandLine usageError(const QString& text) {
+// Every option that takes seconds.
+QString readSeconds(const QString& option, const QString& text, int* seconds) {
+    return readWhole(option, text, MaxSeconds, "seconds", seconds);
+}
+
+// A switch.
+template <bool HarvestOptions::*Switch>
+QString turnOn(const QString&, const QString&, HarvestOptions& o) {
+    o.*Switch = true;
+    return {};
+}
+
+QString readOutput(const QString&, const QString& value, HarvestOptions& o) {
+    if (value.isEmpty())
+        return QStringLiteral("--output needs a file name.");
+    // "-" is standard output, as for the input.
+    o.output = value == QStringLiteral("-") ? QString() : value;
+    return {};
+}
+
+QString readFormat(const QString&, const QString& value, HarvestOptions& o) {
+    if (value == QStringLiteral("lines"))
+        o.format = OutputFormat::Lines;
+    else if (value == QStringLiteral("spaced"))
+        o.format = OutputFormat::Spaced;
+    else if (value == QStringLiteral("comma"))
+        o.format = OutputFormat::Comma;
+    else
+        return QStringLiteral("unknown format '") + value +
+               QStringLiteral("' (lines, spaced or comma).");
+    return {};
+}
+
+// The options, in the order --help lists them and their values are read.
+const OptionRow Options[] = {
+    {"i", "input", "FILE",
+     "Read addresses from a URL list file, one per line (\"-\" reads standard input). May be "
+     "given several times; addresses given as arguments come first.",
+     [](const QString&, const QString& value, HarvestOptions& o) {
+         o.inputFiles.append(value);
+         return QString();
+     },
+     true},
+    {"f", "files", "", "Retrieve file links (src) instead of HTML links (href).",
+     turnOn<&HarvestOptions::files>},
+    {"F", "forever", "", "Extract forever: follow every HTML link found, newest first.",
+     turnOn<&HarvestOptions::extractForever>},
+    {"n", "max-pages", "N", "Stop after N page visits in all (default: no limit).",
+     [](const QString& option, const QString& value, HarvestOptions& o) {
+         return readWhole(option, value, NoLimit, "", &o.maxPages);
+     }},
+    {"", "timeout", "S",
+     "Abandon a transfer that stalls (under 100 bytes/s) for S seconds (default 60).",
+     [](const QString& option, const QString& value, HarvestOptions& o) {
+         return readSeconds(option, value, &o.stallTimeoutSeconds);
+     }},
+    {"", "connect-timeout", "S", "Give up connecting after S seconds (default 30).",
+     [](const QString& option, const QString& value, HarvestOptions& o) {
+         return readSeconds(option, value, &o.connectTimeoutSeconds);
+     }},
+    {"", "parallel", "N",
+     "Fetch up to N pages at once, from 1 to 64 (default 16; 1 = one page at a time).",
+     [](const QString& option, const QString& value, HarvestOptions& o) {
+         return readWhole(option, value, HarvestOptions::MaxParallel, "", &o.parallel);
+     }},
+    {"", "per-host", "N",
+     "Open at most N connections to one host name and port, from 1 to 16 (default 6).",
+     [](const QString& option, const QString& value, HarvestOptions& o) {
+         return readWhole(option, value, HarvestOptions::MaxPerHost, "", &o.perHost);
+     }},
+    {"o", "output", "FILE",
+     "Write the results to FILE (default: standard output). An existing file is replaced only "
+     "once the new one is complete.",
+     readOutput},
+    {"", "format", "FORMAT",
+     "lines (one result per line), spaced (as \"Save Results As Text File\") or comma (as "
+     "\"Save As Comma Delimited\"). Default: lines.",
+     readFormat},
+    {"q", "quiet", "", "No progress and no per-address messages on standard error.",
+     turnOn<&HarvestOptions::quiet>},
+    {"h", "help", "", "Show this help and exit.", nullptr},
+    {"V", "version", "", "Show the version and exit.", nullptr},
+};
+
+QCommandLineOption optionOf(const OptionRow& row) {
+    QStringList names;
+    if (*row.shortName)
+        names.append(QLatin1String(row.shortName));
+    names.append(QLatin1String(row.longName));
+    return QCommandLineOption(names, QLatin1String(row.help), QLatin1String(row.valueName));
+}
+
+void declareOptions(QCommandLineParser& parser) {
+    parser.setApplicationDescription(QStringLiteral(
+        "Downloads each web page listed, finds every href=\"...\" (or src=\"...\") value,\n"
+        "resolves it to an absolute address and writes the list of results."));
+    parser.setSingleDashWordOptionMode(QCommandLineParser::ParseAsCompactedShortOptions);
+    parser.setOptionsAfterPositionalArgumentsMode(QCommandLineParser::ParseAsOptions);
+    for (const OptionRow& row : Options)
+        parser.addOption(optionOf(row));
+    parser.addPositionalArgument(QStringLiteral("ADDRESS"),
+                                 QStringLiteral("Web addresses to visit."),
+                                 QStringLiteral("[ADDRESS...]"));
+}
+
+ParsedCommandLine answer(ParsedCommandLine::Action action, const QString& text) {
     ParsedCommandLine result;
-    result.action = ParsedCommandLine::Action::UsageError;
+    result.action = action;
     result.text = text;
     return result;
+}
+
+// Reads the value (or values) of every option given; what is wrong with the
+// first that does not fit, or an empty text.
+QString readOptions(const QCommandLineParser& parser, HarvestOptions& o) {
+    for (const OptionRow& row : Options) {
+        const QString name = QLatin1String(row.longName);
+        if (!row.read || !parser.isSet(name))
+            continue;
+        QStringList values{QString()};
+        if (row.repeatable)
+            values = parser.values(name);
+        else if (*row.valueName)
+            values = QStringList{parser.value(name)};
+        for (const QString& value : values) {
+            const QString problem = row.read(QStringLiteral("--") + name, value, o);
+            if (!problem.isEmpty())
+                return problem;
+        }
+    }
+    return {};
 }
 
 } // namespace
 
 ParsedCommandLine ParseCommandLine(const QStringList& arguments) {
     QCommandLineParser parser;
-    parser.setApplicationDescription(QStringLiteral(
-        "Downloads each web page listed, finds every href=\"...\" (or src=\"...\") value,\n"
-        "resolves it to an absolute address and writes the list of results."));
-    parser.setSingleDashWordOptionMode(QCommandLineParser::ParseAsCompactedShortOptions);
-    parser.setOptionsAfterPositionalArgumentsMode(QCommandLineParser::ParseAsOptions);
-
-    const QCommandLineOption input(
-        {QStringLiteral("i"), QStringLiteral("input")},
-        QStringLiteral("Read addresses from a URL list file, one per line (\"-\" reads standard "
-                       "input). May be given several times; addresses given as arguments come "
-                       "first."),
-        QStringLiteral("FILE"));
-    const QCommandLineOption files(
-        {QStringLiteral("f"), QStringLiteral("files")},
-        QStringLiteral("Retrieve file links (src) instead of HTML links (href)."));
-    const QCommandLineOption foreverOption(
-        {QStringLiteral("F"), QStringLiteral("forever")},
-        QStringLiteral("Extract forever: follow every HTML link found, newest first."));
-    const QCommandLineOption maxPages(
-        {QStringLiteral("n"), QStringLiteral("max-pages")},
-        QStringLiteral("Stop after N page visits in all (default: no limit)."),
-        QStringLiteral("N"));
-    const QCommandLineOption timeout(
-        QStringLiteral("timeout"),
-        QStringLiteral("Abandon a transfer that stalls (under 100 bytes/s) for S seconds "
-                       "(default 60)."),
-        QStringLiteral("S"));
-    const QCommandLineOption connectTimeout(
-        QStringLiteral("connect-timeout"),
-        QStringLiteral("Give up connecting after S seconds (default 30)."), QStringLiteral("S"));
-    const QCommandLineOption output(
-        {QStringLiteral("o"), QStringLiteral("output")},
-        QStringLiteral("Write the results to FILE (default: standard output). An existing file "
-                       "is replaced only once the new one is complete."),
-        QStringLiteral("FILE"));
-    const QCommandLineOption format(
-        QStringLiteral("format"),
-        QStringLiteral("lines (one result per line), spaced (as \"Save Results As Text File\") "
-                       "or comma (as \"Save As Comma Delimited\"). Default: lines."),
-        QStringLiteral("FORMAT"));
-    const QCommandLineOption quiet(
-        {QStringLiteral("q"), QStringLiteral("quiet")},
-        QStringLiteral("No progress and no per-address messages on standard error."));
-    const QCommandLineOption help({QStringLiteral("h"), QStringLiteral("help")},
-                                  QStringLiteral("Show this help and exit."));
-    const QCommandLineOption version({QStringLiteral("V"), QStringLiteral("version")},
-                                     QStringLiteral("Show the version and exit."));
-    parser.addOptions({input, files, foreverOption, maxPages, timeout, connectTimeout, output,
-                       format, quiet, help, version});
-    parser.addPositionalArgument(QStringLiteral("ADDRESS"),
-                                 QStringLiteral("Web addresses to visit."),
-                                 QStringLiteral("[ADDRESS...]"));
-
+    declareOptions(parser);
     if (!parser.parse(arguments))
-        return usageError(parser.errorText());
-
-    ParsedCommandLine result;
-    if (parser.isSet(help)) {
-        result.action = ParsedCommandLine::Action::Help;
+        return answer(ParsedCommandLine::Action::UsageError, parser.errorText());
+    if (parser.isSet(QStringLiteral("help"))) {
         // The usage line names the program as it is installed, not the path it was
         // started by.
         const QString help = parser.helpText();
-        result.text = QStringLiteral("Usage: orvelle-harvest [OPTIONS] [ADDRESS...]") +
-                      help.mid(help.indexOf(QLatin1Char('\n')));
-        return result;
+        return answer(ParsedCommandLine::Action::Help,
+                      QStringLiteral("Usage: orvelle-harvest [OPTIONS] [ADDRESS...]") +
+                          help.mid(help.indexOf(QLatin1Char('\n'))));
     }
-    if (parser.isSet(version)) {
-        result.action = ParsedCommandLine::Action::Version;
-        result.text = QStringLiteral("orvelle-harvest " ORVELLE_VERSION "\n");
-        return result;
-    }
+    if (parser.isSet(QStringLiteral("version")))
+        return answer(ParsedCommandLine::Action::Version,
+                      QStringLiteral("orvelle-harvest " ORVELLE_VERSION "\n"));
 
-    HarvestOptions& o = result.options;
-    o.addresses = parser.positionalArguments();
-    o.inputFiles = parser.values(input);
-    o.files = parser.isSet(files);
-    o.extractForever = parser.isSet(foreverOption);
-    o.quiet = parser.isSet(quiet);
-
-    if (parser.isSet(maxPages) &&
-        !parsePositive(parser.value(maxPages), std::numeric_limits<qint64>::max(), &o.maxPages))
-        return usageError(QStringLiteral("--max-pages needs a whole number of at least 1, not '") +
-                          parser.value(maxPages) + QStringLiteral("'."));
-
-    // libcurl takes its time-outs as a long of seconds (milliseconds for the connect
-    // time-out); a day is far beyond any sensible value and keeps both in range.
-    constexpr qint64 MaxSeconds = 24 * 60 * 60;
-    qint64 seconds = 0;
-    if (parser.isSet(timeout)) {
-        if (!parsePositive(parser.value(timeout), MaxSeconds, &seconds))
-            return usageError(QStringLiteral("--timeout needs a whole number of seconds from 1 to "
-                                             "86400, not '") +
-                              parser.value(timeout) + QStringLiteral("'."));
-        o.stallTimeoutSeconds = static_cast<int>(seconds);
-    }
-    if (parser.isSet(connectTimeout)) {
-        if (!parsePositive(parser.value(connectTimeout), MaxSeconds, &seconds))
-            return usageError(QStringLiteral("--connect-timeout needs a whole number of seconds "
-                                             "from 1 to 86400, not '") +
-                              parser.value(connectTimeout) + QStringLiteral("'."));
-        o.connectTimeoutSeconds = static_cast<int>(seconds);
-    }
-
-    if (parser.isSet(output)) {
-        o.output = parser.value(output);
-        if (o.output.isEmpty())
-            return usageError(QStringLiteral("--output needs a file name."));
-        // "-" is standard output, as for the input.
-        if (o.output == QStringLiteral("-"))
-            o.output.clear();
-    }
-
-    if (parser.isSet(format)) {
-        const QString name = parser.value(format);
-        if (name == QStringLiteral("lines"))
-            o.format = OutputFormat::Lines;
-        else if (name == QStringLiteral("spaced"))
-            o.format = OutputFormat::Spaced;
-        else if (name == QStringLiteral("comma"))
-            o.format = OutputFormat::Comma;
-        else
-            return usageError(QStringLiteral("unknown format '") + name +
-                              QStringLiteral("' (lines, spaced or comma)."));
-    }
+    ParsedCommandLine result;
+    result.options.addresses = parser.positionalArguments();
+    const QString problem = readOptions(parser, result.options);
+    if (!problem.isEmpty())
+        return answer(ParsedCommandLine::Action::UsageError, problem);
     return result;
 }

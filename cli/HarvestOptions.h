@@ -19,11 +19,18 @@ struct HarvestOptions {
     qint64 maxPages = 0;         // page visits in all; 0 is no limit
     int stallTimeoutSeconds = 60;
     int connectTimeoutSeconds = 30;
+    // Pages in flight at once (1 = one page at a time), and connections to one host
+    // name and port. Checked here; the parallel engine is to read them.
+    int parallel = 16;
+    int perHost = 6;
     QString output; // empty for standard output
     OutputFormat format = OutputFormat::Lines;
     bool quiet = false;
 
     bool toStandardOutput() const { return output.isEmpty(); }
+
+    static constexpr int MaxParallel = 64;
+    static constexpr int MaxPerHost = 16;
 };
 
 struct ParsedCommandLine {

@@ -1,7 +1,7 @@
 #include "cli/ResultOutput.h"
 
 #include "app/Failure.h"
-#include "cli/WriteAll.h"
+#include "app/SystemIo.h"
 #include "export/ListSnapshot.h"
 #include "export/ResultFile.h"
 #include "export/SaveComma.h"
@@ -71,6 +71,7 @@ ResultStream::ResultStream(ListView& list, int fd, std::function<void()> beforeW
                                         try {
                                             append(first, last);
                                         } catch (...) {
+                                            lineFailed();
                                         }
                                     });
 }
@@ -79,8 +80,19 @@ ResultStream::~ResultStream() {
     QObject::disconnect(m_connection);
 }
 
+// A result that could not be made into a line fails the stream: the lines after
+// it would leave a gap, so none is written, and the next flush says why.
+void ResultStream::lineFailed() noexcept {
+    m_failed = true;
+    m_pending.clear();
+    try {
+        m_failure = DescribeCurrentException();
+    } catch (...) {
+    }
+}
+
 void ResultStream::append(int firstRow, int lastRow) {
-    if (m_error != 0)
+    if (failed())
         return;
     for (int row = firstRow; row <= lastRow; ++row)
         m_pending += m_list.Text(row + 1).toLocal8Bit() + '\n';
@@ -88,7 +100,7 @@ void ResultStream::append(int firstRow, int lastRow) {
 
 bool ResultStream::flush() {
     m_sinceFlush.start();
-    if (m_error != 0)
+    if (failed())
         return false;
     if (m_pending.isEmpty())
         return true;
@@ -96,11 +108,15 @@ bool ResultStream::flush() {
         m_beforeWrite();
     m_error = WriteAll(m_fd, m_pending);
     m_pending.clear();
-    return m_error == 0;
+    if (m_error == 0)
+        return true;
+    m_failed = true;
+    m_failure = SystemErrorText(m_error);
+    return false;
 }
 
 bool ResultStream::flushIfDue() {
     if (m_sinceFlush.elapsed() < FlushIntervalMs)
-        return m_error == 0;
+        return !failed();
     return flush();
 }

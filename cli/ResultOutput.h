@@ -35,18 +35,23 @@ public:
     ResultStream(const ResultStream&) = delete;
     ResultStream& operator=(const ResultStream&) = delete;
 
-    // Writes what was found since the last flush. False once a write has failed;
-    // nothing more is written then.
+    // Writes what was found since the last flush. False once a write, or the
+    // making of a line, has failed; nothing more is written then.
     bool flush();
     // Flushes when the last flush is older than FlushIntervalMs.
     bool flushIfDue();
     // The errno of the write that failed, or 0.
     int error() const { return m_error; }
+    // Why the stream failed: the system's text of error(), or what went wrong
+    // in making a line.
+    const QString& failure() const { return m_failure; }
 
     static constexpr qint64 FlushIntervalMs = 250;
 
 private:
     void append(int firstRow, int lastRow);
+    void lineFailed() noexcept;
+    bool failed() const { return m_failed; }
 
     ListView& m_list;
     int m_fd;
@@ -54,5 +59,7 @@ private:
     QByteArray m_pending;
     QElapsedTimer m_sinceFlush;
     QMetaObject::Connection m_connection;
+    bool m_failed = false;
     int m_error = 0;
+    QString m_failure;
 };

@@ -1,6 +1,6 @@
 #include "cli/StatusLine.h"
 
-#include "cli/WriteAll.h"
+#include "app/SystemIo.h"
 
 #include <sys/ioctl.h>
 #include <unistd.h>

@@ -79,7 +79,7 @@ void Form1::PushButton7_Click() {
     bool anyAddress = true;
     s.run(106, [&] { anyAddress = ListView1.Count() >= 1; });
     if (!anyAddress) {
-        s.run(148, [&] { MsgBox(m_shell, QStringLiteral("No URLs added.")); });
+        s.run(148, [&] { MsgBox(m_shell, MessageId::NoUrlsAdded); });
         s.run(148, [&] { setPushButton7Caption(SavedStartCaption); });
         return;
     }
@@ -127,6 +127,6 @@ void Form1::PushButton7_Click() {
     crawl.Ahead.endRun();
     crawl.Transfers.release();
     s.run(142, [&] { setPushButton7Caption(StartCaption); });
-    s.run(144, [&] { MsgBox(m_shell, QStringLiteral("Done.")); });
+    s.run(144, [&] { MsgBox(m_shell, MessageId::Done); });
     s.run(146, [&] { setMousePointer(PointerDefault); });
 }

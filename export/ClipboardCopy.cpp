@@ -53,11 +53,8 @@ void Form1::PushButton3_Click() {
     // reported at 106 already.
     s.run(108, [&] {
         if (outcome == Outcome::Copied)
-            MsgBox(m_shell, QStringLiteral("Results have been copied to the clipboard.\r\rClick a "
-                                           "text area where you normally type and press Ctrl+V "
-                                           "to paste the clipboard."));
+            MsgBox(m_shell, MessageId::CopiedToClipboard);
         else if (outcome == Outcome::Busy)
-            MsgBox(m_shell, QStringLiteral("The clipboard is in use by another program; the "
-                                           "results were not copied."));
+            MsgBox(m_shell, MessageId::ClipboardInUse);
     });
 }

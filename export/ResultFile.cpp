@@ -38,8 +38,7 @@ void ResultFile::create(const QString& path) {
     if (path.isEmpty() || native.contains('\0'))
         throw Failure(QStringLiteral("Bad file name"));
 
-    m_direct = IsSpecialFile(native);
-    if (m_direct) {
+    if (IsSpecialFile(native)) {
         // O_NONBLOCK only for the opening: a FIFO with no reader fails at once
         // (ENXIO) instead of blocking the window until one comes.
         const int fd = ::open(native.constData(), O_WRONLY | O_NONBLOCK | O_CLOEXEC);

@@ -24,12 +24,8 @@ public:
     // Puts the file in place (or, written directly, closes it).
     void commit();
 
-    // True when the target is written directly rather than replaced.
-    bool writesDirectly() const { return m_direct; }
-
 private:
     [[noreturn]] void fail() const;
 
     std::unique_ptr<QFileDevice> m_file;
-    bool m_direct = false;
 };

@@ -7,10 +7,6 @@
 #include "export/ListSnapshot.h"
 #include "export/ResultFile.h"
 
-QString OverwriteQuestion(const QString& path) {
-    return QStringLiteral("Are you sure you wish to overwrite ") + path + QStringLiteral(" ?");
-}
-
 void AppendCommaHeader(QString& out, const ListSnapshot& snapshot) {
     if (snapshot.columnCount() <= 1)
         return;
@@ -54,7 +50,7 @@ void SaveListviewAsCommaDelimToFile(Shell& shell, const ListView& list, const QS
     int answer = 0;
     s.run(100, [&] { exists = FileExists(path); });
     if (exists)
-        s.run(102, [&] { answer = MsgBox(shell, OverwriteQuestion(path), MsgStyle::YesNo); });
+        s.run(102, [&] { answer = MsgBox(shell, MessageId::OverwriteQuestion, path); });
     else
         answer = MsgAnswer::Yes;  // 104
     if (answer != MsgAnswer::Yes) // 106

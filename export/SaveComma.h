@@ -24,6 +24,3 @@ void AppendCommaLine(QString& out, const ListSnapshot& snapshot, int item);
 
 // The bytes of the whole file, as the save writes them.
 QByteArray CommaDelimitedFileBytes(const ListSnapshot& snapshot);
-
-// "Are you sure you wish to overwrite <path> ?", asked before a file is replaced.
-QString OverwriteQuestion(const QString& path);

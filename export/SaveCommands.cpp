@@ -30,7 +30,7 @@ void SaveResults(Form1& form, const char* handler, ExportRoutine exportRoutine) 
     s.run(120, [&] { exists = FileExists(chosen); });
     int answer = 0;
     if (exists)
-        s.run(122, [&] { answer = MsgBox(shell, OverwriteQuestion(chosen), MsgStyle::YesNo); });
+        s.run(122, [&] { answer = MsgBox(shell, MessageId::OverwriteQuestion, chosen); });
     else
         answer = MsgAnswer::Yes;  // 124
     if (answer != MsgAnswer::Yes) // 126

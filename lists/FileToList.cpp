@@ -2,6 +2,7 @@
 
 #include "app/Failure.h"
 #include "app/Messages.h"
+#include "app/SystemIo.h"
 #include "lists/ListView.h"
 
 #include <QByteArray>
@@ -87,15 +88,12 @@ private:
 void ReadUrlList(int fd, const UrlListItemSink& add) {
     UrlListSplitter splitter(add);
     QByteArray buffer(1 << 20, Qt::Uninitialized);
-    for (;;) {
-        const ssize_t got = ::read(fd, buffer.data(), buffer.size());
-        if (got == 0)
-            break;
-        if (got < 0) {
-            if (errno == EINTR)
-                continue;
+    qsizetype got = buffer.size();
+    // A short count is the end of the file.
+    while (got == buffer.size()) {
+        got = ReadFully(fd, buffer.data(), buffer.size());
+        if (got < 0)
             throw Failure(SystemErrorText(errno));
-        }
         splitter.feed(buffer.constData(), got);
     }
     splitter.finish();
@@ -123,7 +121,7 @@ void ReadUrlListFile(const QString& path, const UrlListItemSink& add) {
 
 void LoadFileToListview(Shell& shell, ListView& list, const QString& path) {
     if (!FileExists(path)) {
-        MsgBox(shell, QStringLiteral("File not found"));
+        MsgBox(shell, MessageId::FileNotFound);
         return;
     }
     ReadUrlListFile(path, [&](const QString& item) { list.Add(item); });

@@ -38,10 +38,7 @@ void Form1::PushButton13_Click() {
         s.run(number, statement, intercept);
         if (!tooMany)
             return true;
-        Silently([&] {
-            MsgBox(m_shell, QStringLiteral("You've selected too many files to add.\r\rPlease try "
-                                           "adding via the \"Add All\" button."));
-        });
+        Silently([&] { MsgBox(m_shell, MessageId::TooManyFilesSelected); });
         return false;
     };
 
@@ -66,7 +63,7 @@ void Form1::PushButton13_Click() {
     if (!step(112, [&] { parts = CommonDialog1.FileName.split(QChar(0)); }))
         return;
     if (parts.size() > 1) { // 114
-        step(120, [&] { MsgBox(m_shell, QStringLiteral("Please select just one file.")); });
+        step(120, [&] { MsgBox(m_shell, MessageId::SelectJustOneFile); });
         return;
     }
     QString path;

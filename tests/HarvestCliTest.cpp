@@ -335,6 +335,20 @@ INSTANTIATE_TEST_SUITE_P(
         CliCase{
             "MaxPagesNotANumber", {"-n", "ten", "{}/"}, "", 2, Format::Lines, {}, "--max-pages"},
         CliCase{"TimeoutZero", {"--timeout", "0", "{}/"}, "", 2, Format::Lines, {}, "--timeout"},
+        CliCase{"ParallelTooMany",
+                {"--parallel", "65", "{}/"},
+                "",
+                2,
+                Format::Lines,
+                {},
+                "--parallel needs a whole number from 1 to 64, not '65'."},
+        CliCase{"PerHostZero",
+                {"--per-host=0", "{}/"},
+                "",
+                2,
+                Format::Lines,
+                {},
+                "--per-host needs a whole number from 1 to 16, not '0'."},
         CliCase{"ConnectTimeoutMissing",
                 {"{}/", "--connect-timeout"},
                 "",
@@ -439,13 +453,42 @@ TEST_F(HarvestCli, OutputThatCannotBeWrittenLeavesTheOldFile) {
     EXPECT_EQ(QDir(dir.path()).entryList(QDir::Files).size(), 1) << "a temporary file was left";
 }
 
-TEST_F(HarvestCli, FullStandardOutputIsAFailure) {
-    for (const char* format : {"lines", "spaced"}) {
-        const Outcome o = harvest({"--format", format, expand("{}/")}, {}, [](QProcess& p) {
-            p.setStandardOutputFile(QStringLiteral("/dev/full"));
-        });
-        EXPECT_EQ(o.exitCode, 1) << format;
-        EXPECT_NE(o.err.find("cannot write to standard output"), std::string::npos) << o.err;
+// Standard output that cannot take the results, streamed (lines) or written at
+// the end (spaced): a full device is a failure, said on standard error; a pipe
+// whose reader has gone (SIGPIPE ignored, so the write fails with EPIPE) ends the
+// run without a word.
+TEST_F(HarvestCli, StandardOutputThatCannotBeWritten) {
+    struct Row {
+        const char* name;
+        bool brokenPipe;
+        int exitCode;
+        std::string errContains; // empty: standard error stays empty
+    };
+    for (const Row& row : {Row{"FullDevice", false, 1, "cannot write to standard output"},
+                           Row{"ReaderGone", true, 141, ""}}) {
+        for (const char* format : {"lines", "spaced"}) {
+            int fds[2];
+            ASSERT_EQ(pipe2(fds, O_CLOEXEC), 0);
+            close(fds[0]);
+            const Outcome o =
+                harvest({"--format", format, expand("{}/")}, {}, [&row, &fds](QProcess& p) {
+                    if (!row.brokenPipe) {
+                        p.setStandardOutputFile(QStringLiteral("/dev/full"));
+                        return;
+                    }
+                    p.setChildProcessModifier([out = fds[1]] {
+                        signal(SIGPIPE, SIG_IGN);
+                        dup2(out, STDOUT_FILENO);
+                    });
+                });
+            close(fds[1]);
+            EXPECT_EQ(o.status, QProcess::NormalExit) << row.name << ' ' << format;
+            EXPECT_EQ(o.exitCode, row.exitCode) << row.name << ' ' << format << o.err;
+            if (row.errContains.empty())
+                EXPECT_EQ(o.err, "") << row.name << ' ' << format;
+            else
+                EXPECT_NE(o.err.find(row.errContains), std::string::npos) << o.err;
+        }
     }
 }
 

@@ -300,7 +300,9 @@ TEST_P(UnwritableTarget, GivesOneDialogAndLeavesTheTargetAsItWas) {
     const int statement = target.atCreate ? (spaced ? 156 : 120) : (spaced ? 232 : 182);
     QStringList expected;
     if (asks)
-        expected.append(QString::number(MsgStyle::YesNo) + u' ' + OverwriteQuestion(path));
+        expected.append(QString::number(MsgStyle::YesNo) + u' ' +
+                        QStringLiteral("Are you sure you wish to overwrite ") + path +
+                        QStringLiteral(" ?"));
     expected.append(QString::number(MsgStyle::Exclamation) + u' ' +
                     ErrorText(routine, target.description(path), statement));
     EXPECT_EQ(QString::fromUtf8(report), expected.join(u'\n'));

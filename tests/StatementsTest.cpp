@@ -103,10 +103,10 @@ TEST(FailureModes, SilentStepsShowNothing) {
 
 TEST(PlainMessages, CarryTheApplicationTitleAndGiveTheAnswer) {
     ScriptedShell shell;
-    EXPECT_EQ(MsgBox(shell, QStringLiteral("File not found")), MsgAnswer::Ok);
+    EXPECT_EQ(MsgBox(shell, MessageId::FileNotFound), MsgAnswer::Ok);
     shell.answers = {MsgAnswer::Yes, MsgAnswer::No};
-    EXPECT_EQ(MsgBox(shell, QStringLiteral("Overwrite?"), MsgStyle::YesNo), MsgAnswer::Yes);
-    EXPECT_EQ(MsgBox(shell, QStringLiteral("Overwrite?"), MsgStyle::YesNo), MsgAnswer::No);
+    EXPECT_EQ(MsgBox(shell, MessageId::OverwriteQuestion, QStringLiteral("a.txt")), MsgAnswer::Yes);
+    EXPECT_EQ(MsgBox(shell, MessageId::OverwriteQuestion, QStringLiteral("a.txt")), MsgAnswer::No);
     ASSERT_EQ(shell.messages.size(), 3u);
     for (const auto& m : shell.messages)
         EXPECT_EQ(m.title, QStringLiteral("Orvelle"));

@@ -15,17 +15,18 @@
 #include <cstdlib>
 #include <memory>
 
-QString QtShell::displayText(const QString& text) {
-    QString shown = text;
-    shown.replace(QStringLiteral("\r\n"), QStringLiteral("\n"));
-    shown.replace(QLatin1Char('\r'), QLatin1Char('\n'));
-    return shown;
+int QtShell::messageBox(const PlainMessage& message) {
+    return showBox(message.text, message.style, message.title);
 }
 
-int QtShell::messageBox(const QString& text, int style, const QString& title) {
+void QtShell::applicationError(const ApplicationError& error) {
+    showBox(error.text(), MsgStyle::Exclamation, ApplicationErrorTitle());
+}
+
+int QtShell::showBox(const QString& text, int style, const QString& title) {
     QMessageBox box(m_parent);
     box.setWindowTitle(title);
-    box.setText(displayText(text));
+    box.setText(DisplayText(text));
     box.setTextFormat(Qt::PlainText);
     box.setWindowModality(Qt::ApplicationModal);
     const bool question = (style & 0xF) == MsgStyle::YesNo;
@@ -44,7 +45,7 @@ int QtShell::messageBox(const QString& text, int style, const QString& title) {
 QString QtShell::inputBox(const QString& prompt, const QString& title) {
     bool ok = false;
     const QString text =
-        QInputDialog::getText(m_parent, title, displayText(prompt), QLineEdit::Normal, {}, &ok);
+        QInputDialog::getText(m_parent, title, DisplayText(prompt), QLineEdit::Normal, {}, &ok);
     return ok ? text : QString();
 }
 

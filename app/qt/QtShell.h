@@ -19,7 +19,8 @@ public:
     // private page folder is removed there). A failure in it is ignored.
     void setCleanup(std::function<void()> cleanup) { m_cleanup = std::move(cleanup); }
 
-    int messageBox(const QString& text, int style, const QString& title) override;
+    int messageBox(const PlainMessage& message) override;
+    void applicationError(const ApplicationError& error) override;
     QString inputBox(const QString& prompt, const QString& title) override;
     void showOpen(CommonDialog& dialog) override;
     void showSave(CommonDialog& dialog) override;
@@ -29,12 +30,11 @@ public:
     void waitForSockets(std::vector<WaitSocket>& sockets, int timeoutMs, YieldPlace place) override;
     void endProgram() override;
 
-    // The text as shown on screen: CR LF, CR and LF each become one line break.
-    static QString displayText(const QString& text);
     // "Text Files (*.txt)|*.txt|All Files (*.*)|*.*" as Qt name filters; "*.*" becomes "*".
     static QStringList nameFilters(const CommonDialog& dialog);
 
 private:
+    int showBox(const QString& text, int style, const QString& title);
     // The dialog's filters, the first one chosen.
     static void setFilters(QFileDialog& box, const CommonDialog& dialog);
 

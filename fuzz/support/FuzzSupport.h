@@ -10,7 +10,8 @@
 // core against. Every question is answered No, every dialog cancelled.
 class NullShell : public Shell {
 public:
-    int messageBox(const QString&, int, const QString&) override { return 7; }
+    int messageBox(const PlainMessage&) override { return 7; }
+    void applicationError(const ApplicationError&) override {}
     QString inputBox(const QString&, const QString&) override { return QString(); }
     void showOpen(CommonDialog& dialog) override;
     void showSave(CommonDialog& dialog) override;

@@ -1,5 +1,7 @@
 #include "tests/support/Permissions.h"
 
+#include "app/SystemIo.h"
+
 #include <linux/capability.h>
 #include <sys/syscall.h>
 #include <sys/wait.h>
@@ -20,18 +22,6 @@ bool DropFileOverride() {
     data[0].permitted &= mask;
     data[0].inheritable &= mask;
     return ::syscall(SYS_capset, &header, data) == 0;
-}
-
-void WriteAll(int fd, const QByteArray& bytes) {
-    const char* p = bytes.constData();
-    qsizetype left = bytes.size();
-    while (left > 0) {
-        const ssize_t n = ::write(fd, p, static_cast<size_t>(left));
-        if (n <= 0)
-            return;
-        p += n;
-        left -= n;
-    }
 }
 
 } // namespace

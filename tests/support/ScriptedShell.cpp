@@ -20,15 +20,20 @@ void ScriptedShell::onEvery(YieldPlace place, std::function<void()> action) {
     m_everyActions.emplace(place, std::move(action));
 }
 
-int ScriptedShell::messageBox(const QString& text, int style, const QString& title) {
-    messages.push_back({text, style, title});
-    if ((style & 0xF) != MsgStyle::YesNo)
+int ScriptedShell::messageBox(const PlainMessage& message) {
+    messages.push_back({message.text, message.style, message.title, message.id});
+    if ((message.style & 0xF) != MsgStyle::YesNo)
         return MsgAnswer::Ok;
     if (answers.empty())
         return MsgAnswer::No;
     const int answer = answers.front();
     answers.pop_front();
     return answer;
+}
+
+void ScriptedShell::applicationError(const ApplicationError& error) {
+    messages.push_back({error.text(), MsgStyle::Exclamation, ApplicationErrorTitle(), std::nullopt,
+                        error.statement});
 }
 
 QString ScriptedShell::inputBox(const QString& prompt, const QString& title) {

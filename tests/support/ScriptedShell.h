@@ -8,6 +8,7 @@
 #include <deque>
 #include <functional>
 #include <map>
+#include <optional>
 #include <vector>
 
 // A Shell for tests: answers dialogs from queues, records every message, and runs
@@ -19,6 +20,8 @@ public:
         QString text;
         int style;
         QString title;
+        std::optional<MessageId> id = {}; // none for the Application Error and the prompts
+        int statement = 0;                // the Application Error's failing statement
     };
     // What the file dialog answers: a name (empty for Cancel), or a failure number.
     struct DialogAnswer {
@@ -74,7 +77,8 @@ public:
     void onEvery(YieldPlace place, std::function<void()> action);
 
     // Shell
-    int messageBox(const QString& text, int style, const QString& title) override;
+    int messageBox(const PlainMessage& message) override;
+    void applicationError(const ApplicationError& error) override;
     QString inputBox(const QString& prompt, const QString& title) override;
     void showOpen(CommonDialog& dialog) override;
     void showSave(CommonDialog& dialog) override;
