@@ -102,6 +102,8 @@ void applySettings(Form1& form, const HarvestOptions& options) {
     DownloadSettings& download = form.extractLinks().Download;
     download.connectTimeoutSeconds = options.connectTimeoutSeconds;
     download.stallSeconds = options.stallTimeoutSeconds;
+    download.parallel = options.parallel;
+    download.perHost = options.perHost;
 }
 
 // The exit status once the run has ended and its results were written, from the

@@ -124,7 +124,9 @@ void ScriptedShell::visitEnded(const VisitEnd& visit) {
             it->failure = visit.failure;
             it->ended = true;
             it->durationMs = (m_clock.nsecsElapsed() - it->startedNs) / 1'000'000;
-            return;
+            break;
         }
     }
+    if (onVisitEnded)
+        onVisitEnded(++m_visitsEnded);
 }

@@ -70,6 +70,8 @@ public:
         qint64 durationMs = -1;
     };
     std::vector<Visit> visits;
+    // Runs at the end of every visit, with the number of visits ended so far.
+    std::function<void(int visitsEnded)> onVisitEnded;
 
     // Runs action at the n-th (1-based) yield of place.
     void at(YieldPlace place, int n, std::function<void()> action);
@@ -101,4 +103,5 @@ private:
     std::multimap<std::pair<YieldPlace, int>, std::function<void()>> m_actions;
     std::multimap<YieldPlace, std::function<void()>> m_everyActions;
     QElapsedTimer m_clock;
+    int m_visitsEnded = 0;
 };

@@ -1,0 +1,185 @@
+// Pages fetched ahead, many at once: the run's results and requests are those of
+// the run that fetches one page at a time, against servers that answer after
+// seeded random delays.
+
+#include "app/Form1.h"
+#include "crawl/PageFile.h"
+#include "tests/support/LoopbackServer.h"
+#include "tests/support/ScriptedShell.h"
+
+#include <QDir>
+#include <QTemporaryDir>
+#include <algorithm>
+#include <gtest/gtest.h>
+#include <random>
+
+namespace {
+
+// A tree (page N leads to 3N+1..3N+3) and a chain (page N leads to N+1..N+3 and to
+// page 0), whose pages also hold a file link, a link with a fragment, a link to a
+// missing page and one to a port where nothing listens; every page depends on its path alone.
+std::string sitePage(char shape, int n, int pages) {
+    std::string body = "<html><body><img src=\"img/" + std::to_string(n) + ".png\">";
+    auto link = [&](const std::string& target) { body += "<a href=\"" + target + "\">x</a>"; };
+    const int first = shape == 't' ? 3 * n + 1 : n + 1;
+    for (int c = first; c < first + 3 && c < pages; ++c)
+        link(std::to_string(c));
+    if (shape == 'c')
+        link("0#top");
+    link("/gone/" + std::to_string(n % 3));
+    link("http://127.0.0.1:1/" + std::to_string(n % 4)); // refused at once
+    return body + "</body></html>";
+}
+
+class ParallelCrawl : public ::testing::Test {
+protected:
+    static constexpr int Pages = 40;
+
+    void SetUp() override {
+        m_savedTemp = qgetenv("TEMP");
+        qputenv("TEMP", temp.path().toLocal8Bit());
+        RemovePageFolder();
+        server.server().Get(
+            R"(/([tc])/(\d+))", [this](const httplib::Request& req, httplib::Response& res) {
+                wait();
+                const int n = std::stoi(req.matches[2]);
+                if (n >= Pages) {
+                    res.status = 404;
+                    return;
+                }
+                res.set_content(sitePage(req.matches[1].str()[0], n, Pages), "text/html");
+            });
+        server.server().Get(R"(/gone/\d+)",
+                            [this](const httplib::Request&, httplib::Response& res) {
+                                wait();
+                                res.status = 404;
+                            });
+        server.start();
+    }
+    void TearDown() override {
+        server.stop();
+        RemovePageFolder();
+        qputenv("TEMP", m_savedTemp);
+    }
+
+    // Answers after 0 to 20 ms; the most requests open at once are counted.
+    void wait() {
+        int delayMs;
+        {
+            std::lock_guard<std::mutex> lock(m_mutex);
+            delayMs = int(m_random() % 21);
+            maxOpen = std::max(maxOpen, ++m_open);
+        }
+        std::this_thread::sleep_for(std::chrono::milliseconds(delayMs));
+        std::lock_guard<std::mutex> lock(m_mutex);
+        --m_open;
+    }
+
+    struct Run {
+        QStringList results;
+        std::vector<std::string> requests; // in order
+        std::vector<QString> messages;
+    };
+
+    // One run of the start button over paths; action runs at the end of each visit.
+    Run harvest(int parallel, const std::vector<std::string>& paths, bool files, bool followLinks,
+                const std::function<void(Form1&, int)>& action = {}) {
+        ScriptedShell shell;
+        Form1 form(shell);
+        form.Form_Load();
+        form.extractLinks().Download.parallel = parallel;
+        form.extractLinks().Download.connectTimeoutSeconds = 5;
+        form.extractLinks().Download.stallSeconds = 5;
+        form.setOption2(files);
+        form.setCheck2(followLinks ? 1 : 0);
+        for (const std::string& path : paths)
+            form.ListView1.Add(path.empty() ? QString() : server.url(path));
+        if (action)
+            shell.onVisitEnded = [&](int visits) { action(form, visits); };
+        const size_t before = server.requests().size();
+        form.PushButton7_Click();
+        EXPECT_TRUE(PageFolder().isEmpty() || QDir(PageFolder()).isEmpty());
+        const std::vector<std::string> all = server.requests();
+        return {
+            form.ListView2.Texts(), {all.begin() + long(before), all.end()}, shell.messageTexts()};
+    }
+
+    static std::vector<std::string> sorted(std::vector<std::string> v) {
+        std::sort(v.begin(), v.end());
+        return v;
+    }
+
+    QTemporaryDir temp;
+    LoopbackServer server;
+    int maxOpen = 0;
+
+private:
+    QByteArray m_savedTemp;
+    std::mutex m_mutex;
+    std::mt19937 m_random{20261208};
+    int m_open = 0;
+};
+
+struct Case {
+    const char* name;
+    std::vector<std::string> paths;
+    bool files;
+    bool followLinks;
+    int stopAfter;   // Stop pressed at the end of this visit; 0 for none
+    int switchAfter; // "Retrieve file links" selected at the end of this visit; 0 for none
+};
+
+void PrintTo(const Case& c, std::ostream* os) {
+    *os << c.name;
+}
+
+const std::vector<std::string> List = {"/t/0", "/c/5", "", "/t/0", "/gone/1", "/t/99", "/c/39"};
+
+const Case Cases[] = {
+    {"List", List, false, false, 0, 0},
+    {"ListFileLinks", List, true, false, 0, 0},
+    {"TreeForever", {"/t/0"}, false, true, 0, 0},
+    {"ChainForever", {"/c/0"}, false, true, 0, 0},
+    {"ChainForeverFileLinks", {"/c/0"}, true, true, 0, 0},
+    {"ForeverOverAList", {"/c/30", "/t/5", "/c/30"}, false, true, 0, 0},
+    {"SwitchToFileLinks", {"/t/0", "/c/0"}, false, true, 0, 9},
+    {"StopAtTheFirstVisit", {"/t/0"}, false, true, 1, 0},
+    {"StopInTheTree", {"/t/0"}, false, true, 12, 0},
+    {"StopInTheList", List, false, false, 3, 0},
+};
+
+class Differential : public ParallelCrawl, public ::testing::WithParamInterface<Case> {};
+
+TEST_P(Differential, FetchingAheadChangesNothingButTheSpeed) {
+    const Case& c = GetParam();
+    auto action = [&](Form1& form, int visits) {
+        if (visits == c.switchAfter)
+            form.setOption2(true);
+        // As --max-pages does: Stop, once, after that many visits.
+        if (visits == c.stopAfter && form.RunFlag())
+            form.PushButton7_Click();
+    };
+    const Run one = harvest(1, c.paths, c.files, c.followLinks, action);
+    const Run many = harvest(16, c.paths, c.files, c.followLinks, action);
+    ASSERT_FALSE(one.results.isEmpty());
+    EXPECT_EQ(many.results, one.results);
+    EXPECT_EQ(many.messages, one.messages);
+    if (c.stopAfter == 0) {
+        // The same requests, repeats counted: nothing cached, nothing extra.
+        EXPECT_EQ(sorted(many.requests), sorted(one.requests));
+    } else {
+        // A stopped run may have asked for pages ahead, within the bounds.
+        EXPECT_LE(many.requests.size(), one.requests.size() + 4 * 16 + 1);
+    }
+}
+
+INSTANTIATE_TEST_SUITE_P(Cases, Differential, ::testing::ValuesIn(Cases),
+                         [](const auto& info) { return std::string(info.param.name); });
+
+TEST_F(ParallelCrawl, ManyRequestsAreOpenAtOnceButNoMoreThanThePerHostLimit) {
+    harvest(16, {"/t/0"}, false, true);
+    EXPECT_GE(maxOpen, 4);
+    EXPECT_LE(maxOpen, 6);
+}
+
+} // namespace
