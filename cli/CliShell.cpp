@@ -97,6 +97,9 @@ void CliShell::visitEnded(const VisitEnd& visit) {
 void CliShell::showProgress(bool force) {
     if (!m_status.showsProgress())
         return;
-    const qint64 results = m_form ? m_form->ListView2.Count() : 0;
-    m_status.progress(m_visitsEnded, results, m_currentAddress, force);
+    if (!m_form)
+        return;
+    // The run's own tally: the pages it visited and the results it listed.
+    const RunTally& tally = m_form->extractLinks().Tally;
+    m_status.progress(tally.pages(), tally.results(), tally.currentAddress(), force);
 }

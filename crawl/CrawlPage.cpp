@@ -9,12 +9,15 @@
 
 namespace {
 
-// Tells the shell how a visit ended, also when it ends in a Failure on its way to
-// the run's statement.
+// Tells the run's tally and the shell how a visit ended, also when it ends in a
+// Failure on its way to the run's statement.
 class VisitReport {
 public:
-    VisitReport(Shell& shell, const QString& address) : m_shell(shell) {
+    VisitReport(Shell& shell, RunTally& tally, const QString& address)
+        : m_shell(shell), m_tally(tally) {
         m_end.address = address;
+        // The tally first: a shell that shows progress reads it.
+        m_tally.visitStarted(address);
         m_shell.visitStarted(address);
     }
     ~VisitReport() {
@@ -23,6 +26,7 @@ public:
                 m_end.failure = QStringLiteral("failed");
             if (!m_end.failure.isEmpty() && m_end.outcome == VisitEnd::Outcome::Downloaded)
                 m_end.outcome = VisitEnd::Outcome::Failed;
+            m_tally.visitEnded(m_end);
             m_shell.visitEnded(m_end);
         });
     }
@@ -34,6 +38,7 @@ public:
 
 private:
     Shell& m_shell;
+    RunTally& m_tally;
     VisitEnd m_end;
     int m_pending = std::uncaught_exceptions();
 };
@@ -50,7 +55,7 @@ bool ExtractLinks::CrawlPage(ListView& list, const QString& address, int fileNum
         return false;
 
     Shell& shell = m_host.shell();
-    VisitReport report(shell, PageAddress);
+    VisitReport report(shell, Tally, PageAddress);
     report.end().outcome = VisitEnd::Outcome::Downloaded;
     try {
         DownloadResult download =

@@ -79,10 +79,14 @@ void Form1::PushButton7_Click() {
     bool anyAddress = true;
     s.run(106, [&] { anyAddress = ListView1.Count() >= 1; });
     if (!anyAddress) {
+        // Nothing was run: the status line has nothing to say.
+        crawl.Tally.clear();
         s.run(148, [&] { MsgBox(m_shell, MessageId::NoUrlsAdded); });
         s.run(148, [&] { setPushButton7Caption(SavedStartCaption); });
         return;
     }
+    // The run counts its own visits, results and failures from zero.
+    crawl.Tally.start();
     s.run(108, [&] { setMousePointer(PointerHourglass); });
     s.run(110, [&] { m_shell.yield(YieldPlace::Run); });
 
@@ -126,6 +130,8 @@ void Form1::PushButton7_Click() {
     // Nothing fetched ahead outlives the run, nor do its connections.
     crawl.Ahead.endRun();
     crawl.Transfers.release();
+    // Stop puts the start caption back before the run winds down to here.
+    crawl.Tally.finish(!RunFlag());
     s.run(142, [&] { setPushButton7Caption(StartCaption); });
     s.run(144, [&] { MsgBox(m_shell, MessageId::Done); });
     s.run(146, [&] { setMousePointer(PointerDefault); });

@@ -162,6 +162,7 @@ void ExtractLinks::recordLink(qsizetype p, ListView& list) {
     if (isFile) {
         // File links are listed every time they are found, fragment and all.
         list.EnsureVisible(list.Add(m_resolver.resolve(value, true).link));
+        Tally.resultListed();
         return;
     }
     // A fragment names a place in a page, not another page: page.html#a and
@@ -172,6 +173,8 @@ void ExtractLinks::recordLink(qsizetype p, ListView& list) {
     SeenLinks.insert(resolved.link);
     if (resolved.visitable)
         LinkQueue.append(resolved.link);
-    if (m_host.Option1())
+    if (m_host.Option1()) {
         list.EnsureVisible(list.Add(resolved.link));
+        Tally.resultListed();
+    }
 }

@@ -3,6 +3,7 @@
 #include "app/Pacer.h"
 #include "crawl/FetchAhead.h"
 #include "crawl/LinkResolver.h"
+#include "crawl/RunTally.h"
 #include "crawl/URLMon.h"
 
 #include <QByteArray>
@@ -72,6 +73,8 @@ public:
     URLMon Transfers;
     // The pages of the run fetched ahead of its visits.
     FetchAhead Ahead{m_host, Transfers, Download};
+    // What the current (or last) run has done: its visits, results and failures.
+    RunTally Tally;
     // How many runs of the start button are in progress (a stopped run winds down
     // while the button already shows its start caption again).
     int RunDepth = 0;

@@ -10,6 +10,7 @@
 #include <QGroupBox>
 #include <QHeaderView>
 #include <QKeyEvent>
+#include <QLabel>
 #include <QMouseEvent>
 #include <QPushButton>
 #include <QRadioButton>
@@ -20,7 +21,7 @@
 namespace {
 // Client area of the window, in twips.
 constexpr int FormWidth = 8040;
-constexpr int FormHeight = 8700;
+constexpr int FormHeight = 9000;
 
 const char* const ListToolTip = "Double-click item to remove it. Move | line to right and out of "
                                 "window to reveal full names.";
@@ -71,6 +72,7 @@ Form1View::Form1View(Form1& form, QWidget* parent) : QWidget(parent), m_form(for
     m_listView2 = makeList(m_list2, form.ListView2, false, "ListView2");
     makeFrame();
     makeButtons();
+    makeStatusLine();
 
     // Tab order: the lists, the frame and its three choices, then the buttons
     // in the order of the table above.
@@ -89,10 +91,16 @@ Form1View::Form1View(Form1& form, QWidget* parent) : QWidget(parent), m_form(for
     connect(&form, &Form1::mousePointerChanged, this, &Form1View::showPointer);
     connect(&form, &Form1::mouseIconChanged, this, &Form1View::showPointer);
     connect(&form, &Form1::iconChanged, this, &Form1View::showIcon);
+    // The status line is redrawn at once when a run starts or ends, and during a
+    // run from a timer: never once per link.
+    m_statusTimer.setInterval(StatusRefreshMs);
+    connect(&m_statusTimer, &QTimer::timeout, this, &Form1View::showStatus);
+    connect(&form.extractLinks().Tally, &RunTally::stateChanged, this, &Form1View::showRunState);
 
     setWindowTitle(form.Caption());
     showIcon();
     showPointer();
+    showRunState();
 }
 
 int Form1View::pixelsX(int twips) const {
@@ -203,6 +211,20 @@ void Form1View::makeButtons() {
     }
 }
 
+void Form1View::makeStatusLine() {
+    // In the window's font, on white, outside the tab order; movement over it is
+    // movement over the window.
+    m_statusLine = new QLabel(this);
+    m_statusLine->setObjectName(QStringLiteral("StatusLine"));
+    m_statusLine->setTextFormat(Qt::PlainText);
+    m_statusLine->setFocusPolicy(Qt::NoFocus);
+    QPalette white = m_statusLine->palette();
+    white.setColor(QPalette::Window, Qt::white);
+    m_statusLine->setPalette(white);
+    m_statusLine->setAutoFillBackground(true);
+    place(m_statusLine, 120, 8660, 7800, 255);
+}
+
 void Form1View::hoverTarget(QWidget* widget, Form1::Control control) {
     widget->setMouseTracking(true);
     widget->setAttribute(Qt::WA_NoMousePropagation);
@@ -297,6 +319,27 @@ void Form1View::showPointer() {
     default:
         setCursor(Qt::ArrowCursor);
         return;
+    }
+}
+
+void Form1View::showRunState() {
+    if (m_form.extractLinks().Tally.running())
+        m_statusTimer.start();
+    else
+        m_statusTimer.stop();
+    m_tipFailures = -1;
+    showStatus();
+}
+
+void Form1View::showStatus() {
+    const RunTally& tally = m_form.extractLinks().Tally;
+    const QString text = tally.text();
+    if (m_statusLine->text() != text)
+        m_statusLine->setText(text);
+    // The list of failures changes only with their count.
+    if (m_tipFailures != tally.failed()) {
+        m_tipFailures = tally.failed();
+        m_statusLine->setToolTip(tally.failureList());
     }
 }
 

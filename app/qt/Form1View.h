@@ -4,12 +4,14 @@
 
 #include <QCursor>
 #include <QHash>
+#include <QTimer>
 #include <QWidget>
 #include <optional>
 
 class ListView;
 class QCheckBox;
 class QGroupBox;
+class QLabel;
 class QPushButton;
 class QRadioButton;
 class QTreeView;
@@ -24,6 +26,10 @@ public:
 
     QTreeView* listView1() const { return m_listView1; }
     QTreeView* listView2() const { return m_listView2; }
+    QLabel* statusLine() const { return m_statusLine; }
+
+    // How often the status line is redrawn during a run, at most.
+    static constexpr int StatusRefreshMs = 100;
 
     // A length of the layout, given in twips, in pixels at this window's dpi.
     int pixelsX(int twips) const;
@@ -51,6 +57,7 @@ private:
     QTreeView* makeList(ListBinding& binding, ListView& model, bool urls, const char* name);
     void makeFrame();
     void makeButtons();
+    void makeStatusLine();
     void place(QWidget* widget, int left, int top, int width, int height);
     void hoverTarget(QWidget* widget, Form1::Control control);
     void bindList(ListBinding& binding);
@@ -59,6 +66,8 @@ private:
     void showColumnWidth(const ListBinding& binding);
     void showPointer();
     void showIcon();
+    void showRunState();
+    void showStatus();
     ListBinding* listOf(QObject* watched);
 
     Form1& m_form;
@@ -71,6 +80,11 @@ private:
     QRadioButton* m_option2 = nullptr;
     QCheckBox* m_check2 = nullptr;
     QPushButton* m_pushButton7 = nullptr;
+    QLabel* m_statusLine = nullptr;
+    // Redraws the status line during a run.
+    QTimer m_statusTimer;
+    // The failures the status line's tool tip lists, as counted when it was made.
+    qint64 m_tipFailures = -1;
     QHash<QObject*, Form1::Control> m_hoverTargets;
     QString m_customCursorPath;
     std::optional<QCursor> m_customCursor;

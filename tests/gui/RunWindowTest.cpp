@@ -4,9 +4,16 @@
 #include "tests/support/LoopbackServer.h"
 
 #include <QDir>
+#include <QElapsedTimer>
+#include <QLabel>
 #include <QProcess>
+#include <QRegularExpression>
 #include <QTest>
 #include <algorithm>
+#include <arpa/inet.h>
+#include <netinet/in.h>
+#include <sys/socket.h>
+#include <unistd.h>
 
 namespace {
 
@@ -29,6 +36,36 @@ std::string links(const std::vector<std::string>& targets) {
         body += "<a href=\"" + target + "\">" + target + "</a>\n";
     return body + "<img src=\"picture.png\"></body></html>";
 }
+
+// A port of 127.0.0.1 that refuses every connection: bound, never listening, so
+// no other program can take it while the test runs.
+class RefusingPort {
+public:
+    RefusingPort() {
+        m_fd = ::socket(AF_INET, SOCK_STREAM, 0);
+        sockaddr_in address{};
+        address.sin_family = AF_INET;
+        address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+        if (m_fd >= 0 && ::bind(m_fd, reinterpret_cast<sockaddr*>(&address), sizeof address) == 0) {
+            socklen_t length = sizeof address;
+            if (::getsockname(m_fd, reinterpret_cast<sockaddr*>(&address), &length) == 0)
+                m_port = ntohs(address.sin_port);
+        }
+    }
+    ~RefusingPort() {
+        if (m_fd >= 0)
+            ::close(m_fd);
+    }
+    RefusingPort(const RefusingPort&) = delete;
+    RefusingPort& operator=(const RefusingPort&) = delete;
+
+    int port() const { return m_port; }
+    QString url() const { return QStringLiteral("http://127.0.0.1:%1/").arg(m_port); }
+
+private:
+    int m_fd = -1;
+    int m_port = 0;
+};
 
 class RunWindowTest : public WindowFixture {
 protected:
@@ -60,6 +97,20 @@ protected:
     }
 
     QString url(const std::string& path) const { return server.url(path); }
+
+    QString statusText() const { return view->statusLine()->text(); }
+    QString statusToolTip() const { return view->statusLine()->toolTip(); }
+
+    // Runs action once, at the first yield of place at which when() holds.
+    void onceAt(YieldPlace place, std::function<bool()> when, std::function<void()> action) {
+        auto done = std::make_shared<bool>(false);
+        shell.onEvery(place, [=] {
+            if (!*done && when()) {
+                *done = true;
+                action();
+            }
+        });
+    }
 
     LoopbackServer server;
 };
@@ -161,6 +212,149 @@ TEST_F(RunWindowTest, ClosingDuringARunAsksTheShellToEndTheProgram) {
     QTest::mouseClick(button("PushButton7"), Qt::LeftButton);
     ASSERT_TRUE(WaitUntil([&] { return shell.programEnded; }));
     EXPECT_FALSE(endedBeforeClose);
+}
+
+// The status line during a run and at its end: one good page, one 404 and one
+// refused port. Clear Results during the run leaves the run's count alone.
+TEST_F(RunWindowTest, TheStatusLineCountsPagesResultsAndFailures) {
+    server.page("/good.html", links({"/one", "/two", "/three"}));
+    server.status("/missing.html", 404);
+    server.start();
+    RefusingPort refusing;
+    ASSERT_NE(refusing.port(), 0);
+    start();
+    // In the order of the list, one page at a time.
+    form->extractLinks().Download.parallel = 1;
+    form->ListView1.Add(url("/good.html"));
+    form->ListView1.Add(url("/missing.html"));
+    form->ListView1.Add(refusing.url());
+    EXPECT_EQ(statusText(), QString());
+
+    // After the first visit, while the second page is being fetched.
+    const QString during = QStringLiteral("Fetching ") + url("/missing.html") +
+                           QStringLiteral(" \u2014 2 pages, 3 results, 0 failed");
+    bool reached = false;
+    QString tallyDuring, shownDuring;
+    onceAt(
+        YieldPlace::Download,
+        [&] { return shell.visits.size() == 2 && shell.visits[0].ended && !shell.visits[1].ended; },
+        [&] {
+            reached = true;
+            tallyDuring = form->extractLinks().Tally.text();
+            QTest::mouseClick(button("PushButton9"), Qt::LeftButton);
+            // The window redraws it within a tenth of a second or so.
+            WaitUntil([&] { return statusText() == during; }, 2000);
+            shownDuring = statusText();
+        });
+    QTest::mouseClick(button("PushButton7"), Qt::LeftButton);
+    ASSERT_TRUE(WaitUntil([&] { return saidDone(); }, 30000));
+
+    ASSERT_TRUE(reached);
+    EXPECT_EQ(tallyDuring, during);
+    EXPECT_EQ(shownDuring, during);
+    EXPECT_EQ(form->ListView2.Count(), 0);
+    const QString finished = statusText();
+    EXPECT_TRUE(QRegularExpression(
+                    QStringLiteral("^Finished: 3 pages, 3 results, 2 failed, in \\d+\\.\\d s$"))
+                    .match(finished)
+                    .hasMatch())
+        << finished.toStdString();
+    const QStringList failures = statusToolTip().split(QLatin1Char('\n'));
+    ASSERT_EQ(failures.size(), 2) << statusToolTip().toStdString();
+    EXPECT_EQ(failures[0], url("/missing.html") + QStringLiteral(": HTTP 404"));
+    EXPECT_TRUE(failures[1].startsWith(refusing.url() + QStringLiteral(": Failed to connect")))
+        << failures[1].toStdString();
+    // The same reasons as the run reported.
+    EXPECT_EQ(failures[1], refusing.url() + QStringLiteral(": ") + shell.visits[2].failure);
+    // "Done." keeps its text; the status line carries the totals.
+    EXPECT_EQ(shell.messageTexts(), std::vector<QString>{QStringLiteral("Done.")});
+}
+
+TEST_F(RunWindowTest, ARunWhereEveryAddressFailsSaysNoPageCouldBeDownloaded) {
+    server.status("/missing.html", 404);
+    server.start();
+    RefusingPort refusing;
+    ASSERT_NE(refusing.port(), 0);
+    start();
+    form->extractLinks().Download.parallel = 1;
+    form->ListView1.Add(refusing.url());
+    form->ListView1.Add(QStringLiteral("   "));
+    form->ListView1.Add(url("/missing.html"));
+    QTest::mouseClick(button("PushButton7"), Qt::LeftButton);
+    ASSERT_TRUE(WaitUntil([&] { return saidDone(); }, 30000));
+
+    // The blank address is no visit.
+    EXPECT_EQ(statusText(), QStringLiteral("No page could be downloaded: 2 failed (last: ") +
+                                url("/missing.html") + QStringLiteral(": HTTP 404)"));
+    EXPECT_EQ(statusToolTip().count(QLatin1Char('\n')), 1);
+
+    // A start with no address leaves the status line empty again.
+    form->ListView1.Clear();
+    shell.messages.clear();
+    QTest::mouseClick(button("PushButton7"), Qt::LeftButton);
+    EXPECT_EQ(shell.messageTexts(), std::vector<QString>{QStringLiteral("No URLs added.")});
+    EXPECT_EQ(statusText(), QString());
+    EXPECT_EQ(statusToolTip(), QString());
+}
+
+TEST_F(RunWindowTest, AStoppedExtractForeverRunSaysStoppedAfter) {
+    server.server().Get(
+        R"(/p/(\d+))", [](const httplib::Request& request, httplib::Response& response) {
+            const long n = std::stol(request.matches[1]);
+            response.set_content(
+                links({"/p/" + std::to_string(2 * n + 1), "/p/" + std::to_string(2 * n + 2)}),
+                "text/html");
+        });
+    server.start();
+    start();
+    form->setCheck2(1);
+    form->ListView1.Add(url("/p/0"));
+    onceWhileScanning([&] { return shell.visits.size() >= 4; },
+                      [&] { QTest::mouseClick(button("PushButton7"), Qt::LeftButton); });
+    QTest::mouseClick(button("PushButton7"), Qt::LeftButton);
+    ASSERT_TRUE(WaitUntil([&] { return saidDone(); }, 30000));
+
+    const QRegularExpressionMatch match =
+        QRegularExpression(
+            QStringLiteral(
+                "^Stopped after (\\d+) pages: (\\d+) results, 0 failed, in \\d+\\.\\d s$"))
+            .match(statusText());
+    ASSERT_TRUE(match.hasMatch()) << statusText().toStdString();
+    EXPECT_EQ(match.captured(1).toInt(), static_cast<int>(shell.visits.size()));
+    EXPECT_EQ(match.captured(2).toInt(), form->ListView2.Count());
+    EXPECT_EQ(statusToolTip(), QString());
+}
+
+// During a run the status line is redrawn a few times a second, not at every link.
+TEST_F(RunWindowTest, TheStatusLineIsRedrawnAtMostTenTimesASecond) {
+    std::vector<std::string> many;
+    for (int i = 0; i < 2000; ++i)
+        many.push_back("/link" + std::to_string(i));
+    server.page("/many.html", links(many));
+    server.start();
+    start();
+    form->ListView1.Add(url("/many.html"));
+    QElapsedTimer clock;
+    int changes = 0;
+    QString last = statusText();
+    shell.onEvery(YieldPlace::Scan, [&] {
+        if (statusText() != last) {
+            last = statusText();
+            ++changes;
+        }
+    });
+    clock.start();
+    QTest::mouseClick(button("PushButton7"), Qt::LeftButton);
+    ASSERT_TRUE(WaitUntil([&] { return saidDone(); }, 30000));
+    const qint64 elapsedMs = clock.elapsed();
+
+    EXPECT_GE(shell.yieldCounts[YieldPlace::Scan], 2000);
+    // A timer may fire up to 5 % early.
+    EXPECT_LE(changes, elapsedMs * 105 / (100 * Form1View::StatusRefreshMs) + 2)
+        << changes << " changes in " << elapsedMs << " ms";
+    EXPECT_TRUE(
+        statusText().startsWith(QStringLiteral("Finished: 1 page, 2,000 results, 0 failed, in ")))
+        << statusText().toStdString();
 }
 
 // The real window with the real shell, in a process of its own: an "Extract

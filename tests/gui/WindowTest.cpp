@@ -6,6 +6,7 @@
 #include <QFontInfo>
 #include <QGroupBox>
 #include <QHeaderView>
+#include <QLabel>
 #include <QRadioButton>
 #include <QTest>
 
@@ -58,9 +59,9 @@ TEST_F(WindowTest, ShowsEveryControlWithItsCaptionAndPlace) {
     EXPECT_FALSE(view->windowIcon().isNull());
     const int dpiX = view->logicalDpiX();
     const int dpiY = view->logicalDpiY();
-    EXPECT_EQ(view->size(), QSize(TwipsToPixels(8040, dpiX), TwipsToPixels(8700, dpiY)));
+    EXPECT_EQ(view->size(), QSize(TwipsToPixels(8040, dpiX), TwipsToPixels(9000, dpiY)));
     if (dpiX == 96 && dpiY == 96) {
-        EXPECT_EQ(view->size(), QSize(536, 580));
+        EXPECT_EQ(view->size(), QSize(536, 600));
     }
     // Fixed: no resizing, a minimise button and no maximise button.
     EXPECT_EQ(view->minimumSize(), view->maximumSize());
@@ -91,6 +92,31 @@ TEST_F(WindowTest, ShowsEveryControlWithItsCaptionAndPlace) {
     EXPECT_TRUE(qobject_cast<QRadioButton*>(control("Option1"))->isChecked());
     EXPECT_FALSE(qobject_cast<QRadioButton*>(control("Option2"))->isChecked());
     EXPECT_FALSE(qobject_cast<QCheckBox*>(control("Check2"))->isChecked());
+}
+
+TEST_F(WindowTest, TheStatusLineIsALabelBelowTheButtonsOutsideTheTabOrder) {
+    auto* label = qobject_cast<QLabel*>(control("StatusLine"));
+    ASSERT_NE(label, nullptr);
+    EXPECT_EQ(label, view->statusLine());
+    const int dpiX = view->logicalDpiX();
+    const int dpiY = view->logicalDpiY();
+    EXPECT_EQ(label->geometry(), QRect(TwipsToPixels(120, dpiX), TwipsToPixels(8660, dpiY),
+                                       TwipsToPixels(7800, dpiX), TwipsToPixels(255, dpiY)));
+    EXPECT_TRUE(label->isVisible());
+    // The window's font, on white.
+    EXPECT_EQ(label->font(), view->font());
+    EXPECT_EQ(label->font().family(), QStringLiteral("Arial"));
+    EXPECT_DOUBLE_EQ(label->font().pointSizeF(), 9.0);
+    EXPECT_TRUE(label->autoFillBackground());
+    EXPECT_EQ(label->palette().color(QPalette::Window), QColor(Qt::white));
+    EXPECT_EQ(label->focusPolicy(), Qt::NoFocus);
+    EXPECT_EQ(label->textFormat(), Qt::PlainText);
+    // Before the first run it says nothing.
+    EXPECT_EQ(label->text(), QString());
+    EXPECT_EQ(label->toolTip(), QString());
+    // Below the last row of buttons, inside the window.
+    EXPECT_GE(label->geometry().top(), button("PushButton3")->geometry().bottom());
+    EXPECT_LE(label->geometry().bottom(), view->height());
 }
 
 TEST_F(WindowTest, ListsShowOneColumnSevenThousandTwipsWideAndTheToolTip) {

@@ -1,0 +1,141 @@
+#include "crawl/RunTally.h"
+
+#include "app/Shell.h"
+
+#include <QStringList>
+
+namespace {
+
+const QString Ellipsis = QStringLiteral("\u2026");
+const QString Dash = QStringLiteral(" \u2014 ");
+
+QString pagesText(qint64 n) {
+    return RunTally::count(n, QStringLiteral("page"), QStringLiteral("pages"));
+}
+
+QString resultsText(qint64 n) {
+    return RunTally::count(n, QStringLiteral("result"), QStringLiteral("results"));
+}
+
+QString failedText(qint64 n) {
+    return RunTally::number(n) + QStringLiteral(" failed");
+}
+
+} // namespace
+
+RunTally::RunTally(QObject* parent) : QObject(parent) {}
+
+void RunTally::clear() {
+    m_state = State::Empty;
+    m_pages = m_results = m_failed = 0;
+    m_stopped = false;
+    m_address.clear();
+    m_lastFailures.clear();
+    m_clock.invalidate();
+    m_elapsedMs = 0;
+    emit stateChanged();
+}
+
+void RunTally::start() {
+    m_pages = m_results = m_failed = 0;
+    m_stopped = false;
+    m_address.clear();
+    m_lastFailures.clear();
+    m_elapsedMs = 0;
+    m_clock.start();
+    m_state = State::Running;
+    emit stateChanged();
+}
+
+void RunTally::finish(bool stopped) {
+    m_elapsedMs = m_clock.isValid() ? m_clock.elapsed() : 0;
+    m_stopped = stopped;
+    m_state = State::Ended;
+    emit stateChanged();
+}
+
+void RunTally::visitStarted(const QString& address) {
+    ++m_pages;
+    m_address = address;
+}
+
+void RunTally::visitEnded(const VisitEnd& visit) {
+    if (visit.outcome != VisitEnd::Outcome::Failed)
+        return;
+    ++m_failed;
+    m_lastFailures.push_back({visit.address, visit.failure});
+    while (m_lastFailures.size() > static_cast<size_t>(KeptFailures))
+        m_lastFailures.pop_front();
+}
+
+qint64 RunTally::elapsedMs() const {
+    if (m_state == State::Running && m_clock.isValid())
+        return m_clock.elapsed();
+    return m_elapsedMs;
+}
+
+QString RunTally::text() const {
+    switch (m_state) {
+    case State::Empty:
+        return {};
+    case State::Running: {
+        QString text = QStringLiteral("Fetching");
+        if (!m_address.isEmpty())
+            text += QLatin1Char(' ') + shortAddress(m_address);
+        return text + Dash + pagesText(m_pages) + QStringLiteral(", ") + resultsText(m_results) +
+               QStringLiteral(", ") + failedText(m_failed);
+    }
+    case State::Ended:
+        break;
+    }
+    const QString time = QStringLiteral(" in ") + seconds(m_elapsedMs) + QStringLiteral(" s");
+    if (m_stopped)
+        return QStringLiteral("Stopped after ") + pagesText(m_pages) + QStringLiteral(": ") +
+               resultsText(m_results) + QStringLiteral(", ") + failedText(m_failed) +
+               QStringLiteral(",") + time;
+    if (m_pages > 0 && m_failed == m_pages && !m_lastFailures.empty()) {
+        const Failure& last = m_lastFailures.back();
+        return QStringLiteral("No page could be downloaded: ") + failedText(m_failed) +
+               QStringLiteral(" (last: ") + shortAddress(last.address) + QStringLiteral(": ") +
+               last.reason + QLatin1Char(')');
+    }
+    return QStringLiteral("Finished: ") + pagesText(m_pages) + QStringLiteral(", ") +
+           resultsText(m_results) + QStringLiteral(", ") + failedText(m_failed) +
+           QStringLiteral(",") + time;
+}
+
+QString RunTally::failureList() const {
+    QStringList lines;
+    for (const Failure& f : m_lastFailures)
+        lines.append(shortAddress(f.address) + QStringLiteral(": ") + f.reason);
+    return lines.join(QLatin1Char('\n'));
+}
+
+QString RunTally::number(qint64 n) {
+    const bool negative = n < 0;
+    // The magnitude as unsigned: the smallest qint64 has no positive counterpart.
+    quint64 magnitude = negative ? 0 - static_cast<quint64>(n) : static_cast<quint64>(n);
+    QString digits = QString::number(magnitude);
+    for (qsizetype i = digits.size() - 3; i > 0; i -= 3)
+        digits.insert(i, QLatin1Char(','));
+    return negative ? QLatin1Char('-') + digits : digits;
+}
+
+QString RunTally::count(qint64 n, const QString& one, const QString& many) {
+    return number(n) + QLatin1Char(' ') + (n == 1 ? one : many);
+}
+
+QString RunTally::seconds(qint64 ms) {
+    const qint64 tenths = (qMax<qint64>(ms, 0) + 50) / 100;
+    return number(tenths / 10) + QLatin1Char('.') + QString::number(tenths % 10);
+}
+
+QString RunTally::shortAddress(const QString& address) {
+    if (address.size() <= AddressCharacters)
+        return address;
+    qsizetype cut = AddressCharacters;
+    // Never half a character: a surrogate pair stays whole or goes.
+    if (address.at(cut - 1).isHighSurrogate())
+        --cut;
+    return address.left(cut) + Ellipsis;
+}
