@@ -1,10 +1,11 @@
 #!/usr/bin/env bash
 # The manual pages as man shows them: orvelle-harvest(1) has every option of the
 # program's --help and the exit statuses; both pages render without a warning.
-# Usage: manpages.sh MAN-FOLDER ORVELLE-HARVEST
+# Usage: manpages.sh MAN-FOLDER ORVELLE-HARVEST PAGE... (orvelle-harvest, orvelle)
 set -uo pipefail
 man_dir=$1
 program=$2
+shift 2
 if ! command -v man >/dev/null; then
     echo "SKIP: man is not installed (scripts/install-deps --packaging)"
     exit 77
@@ -25,7 +26,7 @@ render() {
 scratch=$(mktemp -d)
 trap 'rm -rf "$scratch"' EXIT
 
-for page in orvelle-harvest orvelle; do
+for page in "$@"; do
     file=$man_dir/$page.1.gz
     if [ ! -f "$file" ]; then
         fail "$file was not built"
