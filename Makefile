@@ -1,30 +1,38 @@
-# Orvelle: `make run` opens the window, `make test` runs every test.
+# Orvelle: `make run` opens the window, `make test` runs every test, `make deb`
+# builds the Debian package.
 BUILD      ?= build
 BUILD_TYPE ?= RelWithDebInfo
 JOBS       ?= $(shell nproc)
 CTEST_ENV  := QT_QPA_PLATFORM=offscreen
 
-.PHONY: all deps configure build run test test-heavy test-nogui test-sanitize check-toolkit-free \
-	fuzz bench screenshot format clean
+.PHONY: all deps deps-packaging configure build run test test-heavy test-nogui test-sanitize \
+	check-toolkit-free fuzz bench screenshot format clean deb
 
 all: build
 
 deps:
 	@scripts/install-deps
 
+# The base group and the packaging tools (help2man, lintian, GNU parallel, ...).
+deps-packaging:
+	@scripts/install-deps --packaging
+
 $(BUILD)/CMakeCache.txt: | deps
 	cmake -S . -B $(BUILD) -DCMAKE_BUILD_TYPE=$(BUILD_TYPE)
 
 configure: $(BUILD)/CMakeCache.txt
 
-build: deps configure
+build: deps-packaging configure
 	cmake --build $(BUILD) -j $(JOBS)
 
-run: build
+# Only what the window needs (or, without a display, orvelle-harvest): the tests,
+# benchmarks and manual pages wait for `make test`.
+run: deps configure
 	@if [ -z "$$DISPLAY" ] && [ -z "$$WAYLAND_DISPLAY" ]; then \
+	  cmake --build $(BUILD) -j $(JOBS) --target orvelle-harvest && \
 	  echo "No display here (DISPLAY and WAYLAND_DISPLAY are unset): harvest on the command line instead, e.g. $(BUILD)/orvelle-harvest www.example.com"; \
 	else \
-	  $(BUILD)/orvelle; \
+	  cmake --build $(BUILD) -j $(JOBS) --target orvelle && $(BUILD)/orvelle; \
 	fi
 
 test: build
@@ -49,7 +57,7 @@ check-toolkit-free: deps
 # The suite without the heavy cases, under AddressSanitizer and UndefinedBehaviorSanitizer.
 SANITIZE_BUILD ?= build-sanitize
 
-test-sanitize: deps
+test-sanitize: deps-packaging
 	cmake -S . -B $(SANITIZE_BUILD) -DCMAKE_BUILD_TYPE=Debug -DORVELLE_SANITIZE=ON -DORVELLE_BUILD_BENCH=OFF
 	cmake --build $(SANITIZE_BUILD) -j $(JOBS)
 	cd $(SANITIZE_BUILD) && $(CTEST_ENV) ASAN_OPTIONS=detect_leaks=1 UBSAN_OPTIONS=print_stacktrace=1 \
@@ -92,6 +100,12 @@ screenshot: build
 	QT_QPA_PLATFORM=xcb xvfb-run --auto-servernum --server-args="-screen 0 1024x768x24 -dpi 96" \
 	  $(BUILD)/orvelle-screenshot docs/screenshot.png
 	@echo "wrote docs/screenshot.png"
+
+# orvelle_<version>_<arch>.deb, here: `apt install ./orvelle_*.deb` installs it.
+deb: build
+	rm -f $(BUILD)/orvelle_*.deb
+	cd $(BUILD) && cpack -G DEB
+	cp $(BUILD)/orvelle_*.deb .
 
 format:
 	clang-format -i $$(git ls-files '*.cpp' '*.h')

@@ -9,9 +9,13 @@
 // The window takes no arguments: every start begins with both lists empty.
 int main(int argc, char** argv) {
     QApplication app(argc, argv);
-    QApplication::setApplicationName(QStringLiteral("orvelle"));
+    // The AppStream id names the desktop entry (org.orvelle.Orvelle.desktop), the
+    // Wayland app id and, through the application name, the class of the X11
+    // WM_CLASS that the entry's StartupWMClass names.
+    const QString applicationId = QStringLiteral("org.orvelle.Orvelle");
+    QApplication::setApplicationName(applicationId);
     QApplication::setApplicationVersion(QStringLiteral(ORVELLE_VERSION));
-    QGuiApplication::setDesktopFileName(QStringLiteral("orvelle"));
+    QGuiApplication::setDesktopFileName(applicationId);
     QApplication::setWindowIcon(ApplicationIcon());
 
     QtShell shell;
