@@ -59,7 +59,7 @@ void ReportRate(benchmark::State& state, const QByteArray& page, qint64 found) {
 class CountingSink : public LinkSink {
 public:
     qint64 count = 0;
-    bool matched(qsizetype, bool) override {
+    bool matched(const LinkMatch&) override {
         ++count;
         return true;
     }
@@ -96,7 +96,9 @@ void BM_LinkScanner(benchmark::State& state, LinkScanner::Method method) {
         state.SkipWithError("not supported on this processor");
         return;
     }
-    const LinkScanner scanner(method);
+    // range(1): 0 the default rules, 1 any quotes, 2 srcset, 3 both.
+    const ScanRules rules{(state.range(1) & 1) != 0, (state.range(1) & 2) != 0};
+    const LinkScanner scanner(method, rules);
     qint64 matches = 0;
     for (auto _ : state) {
         CountingSink sink;
@@ -111,6 +113,7 @@ void BM_LinkScanner(benchmark::State& state, LinkScanner::Method method) {
 // "Retrieve file links" instead of "Retrieve HTML links". range(2) 0 takes the
 // corpus as one page; 1 takes each document in it as a page of its own address,
 // one after the other as a long run visits them (SeenLinks kept throughout).
+// range(3), when given, widens the rules as BM_LinkScanner's range(1) does.
 void BM_WholePage(benchmark::State& state) {
     const QByteArray* corpus = PageFor(state);
     if (corpus == nullptr)
@@ -139,6 +142,8 @@ void BM_WholePage(benchmark::State& state) {
     form.setOption2(state.range(1) != 0);
     form.setPushButton7Caption(Form1::StopCaption);
     ExtractLinks& links = form.extractLinks();
+    if (state.range(3) != 0)
+        links.Scan = {(state.range(3) & 1) != 0, (state.range(3) & 2) != 0};
     qint64 listed = 0;
     for (auto _ : state) {
         state.PauseTiming();
@@ -162,22 +167,20 @@ void BM_WholePage(benchmark::State& state) {
 BENCHMARK(BM_Memchr)->Arg(RealHtml)->Arg(DenseCase)->Unit(benchmark::kMillisecond);
 BENCHMARK(BM_LiteralScanner)->Arg(RealHtml)->Arg(DenseCase)->Unit(benchmark::kMillisecond);
 BENCHMARK_CAPTURE(BM_LinkScanner, memchr, LinkScanner::Method::Memchr)
-    ->Arg(RealHtml)
-    ->Arg(DenseCase)
+    ->ArgsProduct({{RealHtml, DenseCase}, {0, 1, 2, 3}})
     ->Unit(benchmark::kMillisecond);
 BENCHMARK_CAPTURE(BM_LinkScanner, sse2, LinkScanner::Method::Sse2)
-    ->Arg(RealHtml)
-    ->Arg(DenseCase)
+    ->ArgsProduct({{RealHtml, DenseCase}, {0, 1, 2, 3}})
     ->Unit(benchmark::kMillisecond);
 BENCHMARK_CAPTURE(BM_LinkScanner, avx2, LinkScanner::Method::Avx2)
-    ->Arg(RealHtml)
-    ->Arg(DenseCase)
+    ->ArgsProduct({{RealHtml, DenseCase}, {0, 1, 2, 3}})
     ->Unit(benchmark::kMillisecond);
 BENCHMARK(BM_WholePage)
-    ->Args({RealHtml, 0, 0})
-    ->Args({RealHtml, 0, 1})
-    ->Args({RealHtml, 1, 0})
-    ->Args({RealHtml, 1, 1})
+    ->Args({RealHtml, 0, 0, 0})
+    ->Args({RealHtml, 0, 1, 0})
+    ->Args({RealHtml, 1, 0, 0})
+    ->Args({RealHtml, 1, 1, 0})
+    ->Args({RealHtml, 1, 0, 3})
     ->Unit(benchmark::kMillisecond);
 
 int main(int argc, char** argv) {

@@ -104,6 +104,7 @@ void applySettings(Form1& form, const HarvestOptions& options) {
     download.stallSeconds = options.stallTimeoutSeconds;
     download.parallel = options.parallel;
     download.perHost = options.perHost;
+    form.extractLinks().Scan = {options.anyQuotes, options.srcset};
 }
 
 // The exit status once the run has ended and its results were written, from the

@@ -76,6 +76,16 @@ QString readFormat(const QString&, const QString& value, HarvestOptions& o) {
     return {};
 }
 
+QString readQuotes(const QString&, const QString& value, HarvestOptions& o) {
+    if (value == QStringLiteral("double"))
+        o.anyQuotes = false;
+    else if (value == QStringLiteral("any"))
+        o.anyQuotes = true;
+    else
+        return QStringLiteral("--quotes needs double or any, not '") + value + QStringLiteral("'.");
+    return {};
+}
+
 // The options, in the order --help lists them and their values are read.
 const OptionRow Options[] = {
     {"i", "input", "FILE",
@@ -90,6 +100,12 @@ const OptionRow Options[] = {
      turnOn<&HarvestOptions::files>},
     {"F", "forever", "", "Extract forever: follow every HTML link found, newest first.",
      turnOn<&HarvestOptions::extractForever>},
+    {"", "quotes", "WHICH",
+     "double: values in double quotes only (href=\"...\"), the default. any: also in single "
+     "quotes and unquoted, with blanks allowed around the equals sign.",
+     readQuotes},
+    {"", "srcset", "", "With --files, list the image candidates of srcset and imagesrcset too.",
+     turnOn<&HarvestOptions::srcset>},
     {"n", "max-pages", "N", "Stop after N page visits in all (default: no limit).",
      [](const QString& option, const QString& value, HarvestOptions& o) {
          return readWhole(option, value, NoLimit, "", &o.maxPages);
@@ -200,5 +216,9 @@ ParsedCommandLine ParseCommandLine(const QStringList& arguments) {
     const QString problem = readOptions(parser, result.options);
     if (!problem.isEmpty())
         return answer(ParsedCommandLine::Action::UsageError, problem);
+    // Image candidates are file links: without --files they would leave no trace.
+    if (result.options.srcset && !result.options.files)
+        return answer(ParsedCommandLine::Action::UsageError,
+                      QStringLiteral("--srcset lists file links: give --files too."));
     return result;
 }

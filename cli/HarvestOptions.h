@@ -16,6 +16,8 @@ struct HarvestOptions {
     QStringList inputFiles;      // URL list files, in order; "-" is standard input
     bool files = false;          // "Retrieve file links" instead of HTML links
     bool extractForever = false; // "Extract forever"
+    bool anyQuotes = false;      // values in single quotes or none too, blanks around '='
+    bool srcset = false;         // the candidates of srcset and imagesrcset, as file links
     qint64 maxPages = 0;         // page visits in all; 0 is no limit
     int stallTimeoutSeconds = 60;
     int connectTimeoutSeconds = 30;

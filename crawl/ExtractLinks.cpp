@@ -3,8 +3,10 @@
 #include "app/Pacer.h"
 #include "app/Statements.h"
 #include "crawl/CrawlHost.h"
+#include "crawl/DocumentBase.h"
 #include "crawl/LinkScanner.h"
 #include "crawl/LinkValue.h"
+#include "crawl/Srcset.h"
 #include "lists/ListView.h"
 
 #include <QUrl>
@@ -47,12 +49,14 @@ public:
     RecordingSink(ExtractLinks& links, CrawlHost& host, ListView& list)
         : m_links(links), m_host(host), m_list(list), m_pacer(host.shell(), YieldPlace::Scan) {}
 
-    bool matched(qsizetype valueStart, bool isFile) override {
+    bool matched(const LinkMatch& match) override {
         m_pacer.step();
         if (!m_host.RunFlag())
             return false;
-        m_links.LinkIsFile = isFile;
-        m_links.RecordLink(valueStart, m_list);
+        m_links.LinkIsFile = match.isFile();
+        m_links.LinkIsSrcset = match.kind == LinkKind::Srcset;
+        m_links.LinkQuote = match.quote;
+        m_links.RecordLink(match.valueStart, m_list);
         return true;
     }
 
@@ -104,14 +108,22 @@ void ExtractLinks::ScanPageForLinks(ListView& list) {
             return;
         // A shared copy: the bytes stay valid whatever happens in a yield.
         const QByteArray page = PageBytes;
+        const qsizetype length = UsableLength(page, PageLength);
         RecordingSink sink(*this, m_host, list);
+        m_deliveryAddress = BaseAddress;
+        BaseAddress =
+            DocumentBase(page.constData(), length, BaseAddress, Scan, sink, &m_baseHrefStart);
+        if (!m_host.RunFlag())
+            return;
         m_valuePacer.emplace(m_host.shell(), YieldPlace::Value);
-        LinkScanner().scan(page.constData(), UsableLength(page, PageLength), sink);
+        LinkScanner(LinkScanner::Method::Best, Scan).scan(page.constData(), length, sink);
     });
     m_valuePacer.reset();
+    m_baseHrefStart = -1;
 }
 
-qsizetype ExtractLinks::findValueEnd(const QByteArray& page, qsizetype length, qsizetype p) {
+qsizetype ExtractLinks::findValueEnd(const QByteArray& page, qsizetype length, qsizetype p,
+                                     ValueQuote quote) {
     if (p < 0 || p >= length)
         return -1;
     // The search yields before each stretch it looks at, so that even a value
@@ -122,10 +134,10 @@ qsizetype ExtractLinks::findValueEnd(const QByteArray& page, qsizetype length, q
     const char* const d = page.constData();
     for (qsizetype from = p; from < length; from += LinkScanner::ChunkSize) {
         pacer.step();
-        const qsizetype stretch = std::min(LinkScanner::ChunkSize, length - from);
-        const void* quote = std::memchr(d + from, '"', static_cast<size_t>(stretch));
-        if (quote != nullptr)
-            return static_cast<const char*>(quote) - d;
+        const qsizetype to = from + std::min(LinkScanner::ChunkSize, length - from);
+        const qsizetype end = FindValueEnd(d, from, to, quote);
+        if (end >= 0)
+            return end;
     }
     return -1;
 }
@@ -134,7 +146,8 @@ QString ExtractLinks::ReadQuotedValue(qsizetype p) {
     QString value;
     Silently([&] {
         const QByteArray page = PageBytes;
-        const qsizetype end = findValueEnd(page, UsableLength(page, PageLength), p);
+        const qsizetype end =
+            findValueEnd(page, UsableLength(page, PageLength), p, ValueQuote::Double);
         if (end >= 0)
             value = DecodeValueBytes(page.constData() + p, end - p);
     });
@@ -148,7 +161,7 @@ void ExtractLinks::RecordLink(qsizetype p, ListView& list) {
 void ExtractLinks::recordLink(qsizetype p, ListView& list) {
     const bool isFile = LinkIsFile;
     const QByteArray page = PageBytes;
-    const qsizetype end = findValueEnd(page, UsableLength(page, PageLength), p);
+    const qsizetype end = findValueEnd(page, UsableLength(page, PageLength), p, LinkQuote);
     // A value that no quote closes before the end of the page is dropped.
     if (end < 0)
         return;
@@ -157,12 +170,16 @@ void ExtractLinks::recordLink(qsizetype p, ListView& list) {
     // no trace, so it is not even resolved.
     if (isFile && !m_host.Option2())
         return;
-    m_resolver.setBase(BaseAddress);
+    // The base element's own href is read as the page's other links were before it.
+    m_resolver.setBase(p == m_baseHrefStart ? m_deliveryAddress : BaseAddress);
+    if (isFile && LinkIsSrcset) {
+        for (const QString& url : SrcsetUrls(DecodeAttributeValue(page.constData() + p, end - p)))
+            recordFileLink(url, list);
+        return;
+    }
     const QString value = CleanLinkValue(page.constData() + p, end - p);
     if (isFile) {
-        // File links are listed every time they are found, fragment and all.
-        list.EnsureVisible(list.Add(m_resolver.resolve(value, true).link));
-        Tally.resultListed();
+        recordFileLink(value, list);
         return;
     }
     // A fragment names a place in a page, not another page: page.html#a and
@@ -177,4 +194,10 @@ void ExtractLinks::recordLink(qsizetype p, ListView& list) {
         list.EnsureVisible(list.Add(resolved.link));
         Tally.resultListed();
     }
+}
+
+void ExtractLinks::recordFileLink(const QString& value, ListView& list) {
+    // File links are listed every time they are found, fragment and all.
+    list.EnsureVisible(list.Add(m_resolver.resolve(value, true).link));
+    Tally.resultListed();
 }

@@ -3,6 +3,7 @@
 #include "app/Pacer.h"
 #include "crawl/FetchAhead.h"
 #include "crawl/LinkResolver.h"
+#include "crawl/LinkScanner.h"
 #include "crawl/RunTally.h"
 #include "crawl/URLMon.h"
 
@@ -40,8 +41,12 @@ public:
     qsizetype PageLength = 0;
 
     // The kind of the link being handed to RecordLink: false for an HTML link
-    // (href), true for a file link (src).
+    // (href), true for a file link (src, or srcset where the scan rules look for
+    // it). LinkIsSrcset and LinkQuote say more of a file link and of how the value
+    // is delimited; RecordLink reads all three.
     bool LinkIsFile = false;
+    bool LinkIsSrcset = false;
+    ValueQuote LinkQuote = ValueQuote::Double;
 
     // Per listed address: the HTML links recorded, and those still to visit.
     QSet<QString> SeenLinks;
@@ -52,7 +57,7 @@ public:
     void SetPageAddress(const QString& address);
     // Scans PageBytes for href and src values and records each, while the run
     // flag holds; yields now and then (YieldPlace::Scan) and stops at once when
-    // the flag drops.
+    // the flag drops. A <base href> of the page becomes BaseAddress first.
     void ScanPageForLinks(ListView& list);
     // The attribute value starting at position p (0-based) of PageBytes, up to
     // the next double quote, as text. Empty when no quote closes it.
@@ -69,10 +74,12 @@ public:
 
     // How pages are fetched (time-outs); the command line and the tests change them.
     DownloadSettings Download;
+    // Which attribute forms a page is scanned for; the command line widens them.
+    ScanRules Scan;
     // The download service; its connections are kept from one page to the next.
     URLMon Transfers;
     // The pages of the run fetched ahead of its visits.
-    FetchAhead Ahead{m_host, Transfers, Download};
+    FetchAhead Ahead{m_host, Transfers, Download, Scan};
     // What the current (or last) run has done: its visits, results and failures.
     RunTally Tally;
     // How many runs of the start button are in progress (a stopped run winds down
@@ -80,12 +87,18 @@ public:
     int RunDepth = 0;
 
 private:
-    // The position of the double quote that closes the value starting at p, or
-    // -1 when the page ends first. Yields as it searches (YieldPlace::Value).
-    qsizetype findValueEnd(const QByteArray& page, qsizetype length, qsizetype p);
+    // The position of the quote (or, unquoted, the blank or '>') that ends the
+    // value starting at p, or -1 when the page ends first. Yields as it searches
+    // (YieldPlace::Value).
+    qsizetype findValueEnd(const QByteArray& page, qsizetype length, qsizetype p, ValueQuote quote);
     void recordLink(qsizetype p, ListView& list);
+    void recordFileLink(const QString& value, ListView& list);
 
     LinkResolver m_resolver;
+    // Where the value of the page's base element starts (-1: none), and the
+    // address the page came from, which that value resolves against.
+    qsizetype m_baseHrefStart = -1;
+    QString m_deliveryAddress;
     // Paces the value reader's yields over a whole scan.
     std::optional<Pacer> m_valuePacer;
 };

@@ -1,12 +1,12 @@
 #include "crawl/FetchAhead.h"
 
 #include "crawl/CrawlHost.h"
+#include "crawl/DocumentBase.h"
 #include "crawl/ExtractLinks.h"
 #include "crawl/LinkScanner.h"
 #include "crawl/LinkValue.h"
 
 #include <algorithm>
-#include <cstring>
 
 namespace {
 
@@ -23,25 +23,24 @@ constexpr int MaxPlanSteps = 4096;
 // resolve them.
 class LinkCollector : public LinkSink {
 public:
-    LinkCollector(const QByteArray& page, const std::function<void(const QString&)>& found)
+    LinkCollector(const QByteArray& page,
+                  const std::function<void(const QString&, qsizetype)>& found)
         : m_page(page), m_found(found) {}
 
-    bool matched(qsizetype valueStart, bool isFile) override {
-        if (isFile || valueStart >= m_page.size())
+    bool matched(const LinkMatch& match) override {
+        if (match.isFile())
             return true;
         const char* d = m_page.constData();
-        const void* quote =
-            std::memchr(d + valueStart, '"', static_cast<size_t>(m_page.size() - valueStart));
-        // A value that no quote closes before the end of the page is dropped.
-        if (quote)
-            m_found(
-                CleanLinkValue(d + valueStart, static_cast<const char*>(quote) - d - valueStart));
+        const qsizetype end = FindValueEnd(d, match.valueStart, m_page.size(), match.quote);
+        // A value that does not end before the end of the page is dropped.
+        if (end >= 0)
+            m_found(CleanLinkValue(d + match.valueStart, end - match.valueStart), match.valueStart);
         return true;
     }
 
 private:
     const QByteArray& m_page;
-    const std::function<void(const QString&)>& m_found;
+    const std::function<void(const QString&, qsizetype)>& m_found;
 };
 
 DownloadResult stoppedResult() {
@@ -53,8 +52,9 @@ DownloadResult stoppedResult() {
 
 } // namespace
 
-FetchAhead::FetchAhead(CrawlHost& host, URLMon& transfers, const DownloadSettings& settings)
-    : m_host(host), m_transfers(transfers), m_settings(settings) {}
+FetchAhead::FetchAhead(CrawlHost& host, URLMon& transfers, const DownloadSettings& settings,
+                       const ScanRules& rules)
+    : m_host(host), m_transfers(transfers), m_settings(settings), m_rules(rules) {}
 
 bool FetchAhead::fetchesAhead() const {
     return m_settings.parallel > 1;
@@ -213,14 +213,23 @@ void FetchAhead::scan(Job& job, const DownloadResult& result) {
         // The visit meets the same failure and reports it.
         return;
     }
-    m_resolver.setBase(result.redirected ? result.effectiveAddress : job.address);
-    const std::function<void(const QString&)> found = [&](const QString& value) {
-        const LinkResolver::Result link = m_resolver.resolve(value, false);
+    // As the visit will read them: against the base element's href, but that
+    // value itself against the address the page came from.
+    const QString delivery = result.redirected ? result.effectiveAddress : job.address;
+    qsizetype baseHrefStart = -1;
+    LinkResolver deliveryResolver;
+    deliveryResolver.setBase(delivery);
+    const std::function<void(const QString&, qsizetype)> found = [&](const QString& value,
+                                                                     qsizetype start) {
+        const LinkResolver::Result link =
+            (start == baseHrefStart ? deliveryResolver : m_resolver).resolve(value, false);
         job.links.push_back(
             {qHash(link.link), link.visitable ? PageAddressOf(link.link) : QString()});
     };
     LinkCollector collector(page, found);
-    LinkScanner().scan(page.constData(), page.size(), collector);
+    m_resolver.setBase(
+        DocumentBase(page.constData(), page.size(), delivery, m_rules, collector, &baseHrefStart));
+    LinkScanner(LinkScanner::Method::Best, m_rules).scan(page.constData(), page.size(), collector);
 }
 
 bool FetchAhead::started(const QString& address) const {

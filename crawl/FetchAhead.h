@@ -1,6 +1,7 @@
 #pragma once
 
 #include "crawl/LinkResolver.h"
+#include "crawl/LinkScanner.h"
 #include "crawl/URLMon.h"
 
 #include <QHash>
@@ -35,7 +36,8 @@ class CrawlHost;
 // download service, and move whenever the run waits for a page.
 class FetchAhead {
 public:
-    FetchAhead(CrawlHost& host, URLMon& transfers, const DownloadSettings& settings);
+    FetchAhead(CrawlHost& host, URLMon& transfers, const DownloadSettings& settings,
+               const ScanRules& rules);
 
     // A run starts with these addresses, in the form they are fetched (empty for a
     // blank one, which is never fetched).
@@ -88,6 +90,7 @@ private:
     CrawlHost& m_host;
     URLMon& m_transfers;
     const DownloadSettings& m_settings;
+    const ScanRules& m_rules;
 
     QStringList m_listed;
     qsizetype m_nextListed = 0;

@@ -151,3 +151,8 @@ QString CleanLinkValue(const char* data, qsizetype size) {
     }
     return out;
 }
+
+QString DecodeAttributeValue(const char* data, qsizetype size) {
+    QString text = DecodeValueBytes(data, size);
+    return text.contains(u'&') ? DecodeCharacterReferences(text) : text;
+}

@@ -13,3 +13,7 @@ QString DecodeValueBytes(const char* data, qsizetype size);
 // their characters, leading and trailing ASCII whitespace stripped, and tabs and
 // line breaks inside removed.
 QString CleanLinkValue(const char* data, qsizetype size);
+
+// The bytes as text (as DecodeValueBytes) with the character references above
+// replaced, and nothing else changed: the whitespace of a srcset list stays.
+QString DecodeAttributeValue(const char* data, qsizetype size);

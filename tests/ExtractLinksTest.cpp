@@ -138,6 +138,78 @@ INSTANTIATE_TEST_SUITE_P(
         ResolveCase{"http://exa mple/", false, "http://exa mple/", false},
         ResolveCase{"//", false, "//", false}));
 
+// --- The base element, quotes and srcset --------------------------------------
+
+struct PageCase {
+    const char* page;
+    std::vector<const char*> results;
+    ScanRules rules = {};
+    bool files = false;
+};
+
+void PrintTo(const PageCase& c, std::ostream* os) {
+    *os << QuotedRow(c.page);
+}
+
+class PageTable : public ::testing::TestWithParam<PageCase> {};
+
+// Every link of a page found on http://host/dir/page.html.
+TEST_P(PageTable, ListsTheLinksOfThePage) {
+    ScriptedShell shell;
+    Form1 form(shell);
+    form.setOption2(GetParam().files);
+    form.extractLinks().Scan = GetParam().rules;
+    ScanAsPage(form, Page, GetParam().page);
+    QStringList expected;
+    for (const char* r : GetParam().results)
+        expected.append(QString::fromUtf8(r));
+    EXPECT_EQ(form.ListView2.Texts(), expected);
+}
+
+constexpr ScanRules AnyQuotes{true, false};
+constexpr ScanRules SrcsetToo{false, true};
+
+INSTANTIATE_TEST_SUITE_P(
+    Rows, PageTable,
+    ::testing::Values(
+        // RFC 3986 5.1.1: the first <base href> is the base of every relative link.
+        PageCase{R"(<head><base href="http://b.example/x/"></head><a href="a.html">)",
+                 {"http://b.example/x/", "http://b.example/x/a.html"}},
+        PageCase{R"(<a href="a.html"><base href="/other/">)",
+                 {"http://host/other/a.html", "http://host/other/"}},
+        PageCase{R"(<base href="one/"><base href="two/"><a href="a">)",
+                 {"http://host/dir/one/", "http://host/dir/one/two/", "http://host/dir/one/a"}},
+        PageCase{R"(<base target="_top"><BASE  HREF="/b/"><a href="a">)",
+                 {"http://host/b/", "http://host/b/a"}},
+        PageCase{R"x(<base href="javascript:x()"><a href="a">)x",
+                 {"javascript:x()", "http://host/dir/a"}},
+        PageCase{R"(<basement href="/b/"><a href="a">)", {"http://host/b/", "http://host/dir/a"}},
+        PageCase{R"(<base href='/b/'><a href="a">)", {"http://host/dir/a"}},
+        PageCase{
+            R"(<base href='/b/'><a href="a">)", {"http://host/b/", "http://host/b/a"}, AnyQuotes},
+        // Any quotes.
+        PageCase{R"(<a href='a b'><a href=c>x</a><a HREF = "d"><a href=>)",
+                 {"http://host/dir/a%20b", "http://host/dir/c", "http://host/dir/d",
+                  "http://host/dir/page.html"},
+                 AnyQuotes},
+        PageCase{"<a href=\"a\" src='b.png'>", {"http://host/dir/b.png"}, AnyQuotes, true},
+        // srcset: candidates with commas in URLs, data: URLs and invalid descriptors.
+        PageCase{R"(<img srcset="a.png 1x, b,c.png 2x,d.png">)",
+                 {"http://host/dir/a.png", "http://host/dir/b,c.png", "http://host/dir/d.png"},
+                 SrcsetToo,
+                 true},
+        PageCase{"<img srcset=\"data:image/png;base64,AAA= 1x,\n e.png 100w 50h, f.png 2x 3x, "
+                 "g.png 0w, h.png 10h, i.png (a, b) 1x\" imagesrcset=\"j.png\">",
+                 {"data:image/png;base64,AAA=", "http://host/dir/e.png", "http://host/dir/j.png"},
+                 SrcsetToo,
+                 true},
+        PageCase{R"(<img srcset="a.png 1x">)", {}, SrcsetToo, false},
+        PageCase{R"(<img srcset="a.png 1x">)", {}, {}, true},
+        PageCase{"<img srcset = 'k&amp;l.png 1.5x, m.png -1x'>",
+                 {"http://host/dir/k&l.png"},
+                 {true, true},
+                 true}));
+
 // --- Recording -------------------------------------------------------------
 
 TEST_F(ExtractLinksTest, ListsAndQueuesEachHtmlLinkOncePerListedAddress) {

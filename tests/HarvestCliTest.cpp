@@ -145,6 +145,7 @@ protected:
         s_server->page("/a.html", R"(<a href="c.html">C</a> <img src="pic.png">)");
         s_server->page("/b.html", R"(<a href="a.html">A</a>)");
         s_server->page("/c.html", "no links here");
+        s_server->page("/forms.html", R"(<a href='a.html'><img srcset="s.png 1x, t.png 2x">)");
         s_server->server().Get(
             R"(/g/(\d+))", [](const httplib::Request& req, httplib::Response& res) {
                 const long long n = std::stoll(req.matches[1]);
@@ -302,7 +303,35 @@ INSTANTIATE_TEST_SUITE_P(
                 Format::Lines,
                 {},
                 "failed: {}/slow: "},
+        CliCase{"QuotesAny",
+                {"--quotes", "any", "{}/forms.html"},
+                "",
+                0,
+                Format::Lines,
+                {"{}/a.html"},
+                ""},
+        CliCase{"Srcset",
+                {"-f", "--srcset", "{}/forms.html"},
+                "",
+                0,
+                Format::Lines,
+                {"{}/s.png", "{}/t.png"},
+                ""},
         // Usage errors: nothing written, status 2.
+        CliCase{"QuotesUnknown",
+                {"--quotes=single", "{}/"},
+                "",
+                2,
+                Format::Lines,
+                {},
+                "--quotes needs double or any, not 'single'."},
+        CliCase{"SrcsetWithoutFiles",
+                {"--srcset", "{}/"},
+                "",
+                2,
+                Format::Lines,
+                {},
+                "--srcset lists file links: give --files too."},
         CliCase{"NoAddresses", {}, "", 2, Format::Lines, {}, "no addresses given"},
         CliCase{"OnlyBlankAddresses",
                 {"-i", "-", "  "},

@@ -141,7 +141,8 @@ TEST(LinkResolver, GivesWhatQUrlGivesForRealLinks) {
     public:
         explicit ValueSink(const QByteArray& page) : m_page(page) {}
         QStringList values;
-        bool matched(qsizetype start, bool) override {
+        bool matched(const LinkMatch& match) override {
+            const qsizetype start = match.valueStart;
             const qsizetype end = m_page.indexOf('"', start);
             if (end >= 0)
                 values.append(CleanLinkValue(m_page.constData() + start, end - start));

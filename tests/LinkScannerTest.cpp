@@ -12,15 +12,18 @@
 
 namespace {
 
-std::vector<Match> Literal(const QByteArray& page) {
-    return LiteralMatches(page.constData(), page.size());
+std::vector<Match> Literal(const QByteArray& page, ScanRules rules = {}) {
+    return LiteralMatches(page.constData(), page.size(), rules);
 }
 
-std::vector<Match> Fast(const QByteArray& page, LinkScanner::Method method) {
+std::vector<Match> Fast(const QByteArray& page, LinkScanner::Method method, ScanRules rules = {}) {
     CollectingSink sink;
-    EXPECT_TRUE(LinkScanner(method).scan(page.constData(), page.size(), sink));
+    EXPECT_TRUE(LinkScanner(method, rules).scan(page.constData(), page.size(), sink));
     return sink.matches;
 }
+
+// The default rules and every widening of them.
+const ScanRules AllRules[] = {{false, false}, {true, false}, {false, true}, {true, true}};
 
 std::vector<LinkScanner::Method> SupportedMethods() {
     std::vector<LinkScanner::Method> methods;
@@ -45,20 +48,37 @@ const char* Name(LinkScanner::Method m) {
     }
 }
 
-// Every method finds exactly what the literal scanner finds.
+// Every method finds exactly what the literal scanner finds, under every rule.
 void ExpectSameAsLiteral(const QByteArray& page, const std::string& what) {
-    const std::vector<Match> expected = Literal(page);
-    for (auto m : SupportedMethods())
-        ASSERT_EQ(Fast(page, m), expected) << what << " with " << Name(m);
+    for (const ScanRules rules : AllRules) {
+        const std::vector<Match> expected = Literal(page, rules);
+        for (auto m : SupportedMethods())
+            ASSERT_EQ(Fast(page, m, rules), expected)
+                << what << " with " << Name(m) << ", any quotes " << rules.anyQuotes << ", srcset "
+                << rules.srcset;
+    }
 }
 
 // Pages made of fragments that come near the patterns, in random order and case.
 QByteArray GeneratedPage(std::mt19937& rng, int pieces) {
     static const char* const fragments[] = {
-        "<a href=\"", "HREF=\"", "src=\"",   "SrC=\"",    "data-src=\"", "lowsrc=\"", "xhref=\"",
-        "href = \"",  "href='",  "src=",     "href",      "=\"",         "\"",        "hre",
-        "f=\"",       "sr",      "c=\"",     "page.html", " ",           ">",         "<img ",
-        "\n",         "=",       "class=\"", "async=\"",  "\xc3\xa9",    "\xd3\xd2",  "srcc=\"",
+        "<a href=\"",  "HREF=\"",
+        "src=\"",      "SrC=\"",
+        "data-src=\"", "lowsrc=\"",
+        "xhref=\"",    "href = \"",
+        "href='",      "src=",
+        "href",        "=\"",
+        "\"",          "hre",
+        "f=\"",        "sr",
+        "c=\"",        "page.html",
+        " ",           ">",
+        "<img ",       "\n",
+        "=",           "class=\"",
+        "async=\"",    "\xc3\xa9",
+        "\xd3\xd2",    "srcc=\"",
+        "srcset=\"",   "\t=\t",
+        "SRCSET",      "'",
+        "= '",         "imagesrcset = ",
     };
     std::uniform_int_distribution<size_t> pick(0, std::size(fragments) - 1);
     QByteArray page;
@@ -79,7 +99,7 @@ TEST(LinkScanner, FindsWhatTheLiteralScannerFindsOnGeneratedPages) {
 // page's ends meet in every arrangement, at every offset of a vector.
 TEST(LinkScanner, FindsWhatTheLiteralScannerFindsOnRandomBytes) {
     std::mt19937 rng(7);
-    const char alphabet[] = "hrefscHREFSC=\"= \"x\x83\xe3\xc3";
+    const char alphabet[] = "hrefscHREFSCtT=\"= \"x\x83\xe3\xc3'\t";
     std::uniform_int_distribution<size_t> letter(0, sizeof alphabet - 2);
     std::uniform_int_distribution<int> anyByte(0, 255);
     for (int round = 0; round < 3000; ++round) {
@@ -105,7 +125,7 @@ TEST(LinkScanner, FindsMatchesAcrossStretchBoundaries) {
     CollectingSink sink;
     LinkScanner().scan(page.constData(), page.size(), sink);
     EXPECT_EQ(sink.progressCalls, 3);
-    EXPECT_EQ(sink.matches.back(), (Match{page.size(), true}));
+    EXPECT_EQ(sink.matches.back(), Src(page.size()));
 }
 
 TEST(LinkScanner, FindsWhatTheLiteralScannerFindsOnRealHtml) {
@@ -145,16 +165,18 @@ TEST(LinkScanner, EndsBetweenStretchesWhenProgressSaysSo) {
     page.replace(10, 7, "src=\"a\"");
     page.replace(LinkScanner::ChunkSize + 10, 7, "src=\"b\"");
     EXPECT_FALSE(LinkScanner().scan(page.constData(), page.size(), sink));
-    EXPECT_EQ(sink.matches, (std::vector<Match>{{15, true}}));
+    EXPECT_EQ(sink.matches, std::vector<Match>{Src(15)});
 }
 
 struct PatternCase {
     const char* page;
     std::vector<Match> matches;
+    ScanRules rules = {};
 };
 
 void PrintTo(const PatternCase& c, std::ostream* os) {
-    *os << QuotedRow(c.page);
+    *os << QuotedRow(c.page) << (c.rules.anyQuotes ? " any quotes" : "")
+        << (c.rules.srcset ? " srcset" : "");
 }
 
 class LinkScannerPatterns : public ::testing::TestWithParam<PatternCase> {};
@@ -162,21 +184,36 @@ class LinkScannerPatterns : public ::testing::TestWithParam<PatternCase> {};
 // What the patterns accept and what they do not.
 TEST_P(LinkScannerPatterns, MatchesExactlyThePatterns) {
     const QByteArray page(GetParam().page);
-    ASSERT_EQ(Literal(page), GetParam().matches) << "the oracle itself";
+    const ScanRules rules = GetParam().rules;
+    ASSERT_EQ(Literal(page, rules), GetParam().matches) << "the oracle itself";
     for (auto m : SupportedMethods())
-        EXPECT_EQ(Fast(page, m), GetParam().matches) << Name(m);
+        EXPECT_EQ(Fast(page, m, rules), GetParam().matches) << Name(m);
 }
 
-INSTANTIATE_TEST_SUITE_P(Cases, LinkScannerPatterns,
-                         ::testing::Values(PatternCase{"", {}}, PatternCase{"src=", {}},
-                                           PatternCase{"<A HREF=\"x.html\">", {{9, false}}},
-                                           PatternCase{"<img src=\"a.png\">", {{10, true}}},
-                                           PatternCase{"<img data-src=\"a.png\" lowsrc=\"b.png\">",
-                                                       {{15, true}, {30, true}}},
-                                           PatternCase{"<a xhref=\"x\">", {{10, false}}},
-                                           PatternCase{
-                                               "<a href =\"x\" href= \"y\" href='z' href=w>", {}},
-                                           PatternCase{"href=\"src=\"", {{6, false}, {11, true}}},
-                                           PatternCase{"href=\"", {{6, false}}}));
+constexpr ScanRules AnyQuotes{true, false};
+constexpr ScanRules WithSrcset{false, true};
+constexpr ValueQuote Single = ValueQuote::Single;
+constexpr ValueQuote Unquoted = ValueQuote::None;
+
+INSTANTIATE_TEST_SUITE_P(
+    Cases, LinkScannerPatterns,
+    ::testing::Values(
+        PatternCase{"", {}}, PatternCase{"src=", {}}, PatternCase{"<A HREF=\"x.html\">", {Href(9)}},
+        PatternCase{"<img src=\"a.png\">", {Src(10)}},
+        PatternCase{"<img data-src=\"a.png\" lowsrc=\"b.png\">", {Src(15), Src(30)}},
+        PatternCase{"<a xhref=\"x\">", {Href(10)}},
+        PatternCase{"<a href =\"x\" href= \"y\" href='z' href=w>", {}},
+        PatternCase{"href=\"src=\"", {Href(6), Src(11)}}, PatternCase{"href=\"", {Href(6)}},
+        // Without the srcset rule, srcset is no pattern; with it, imagesrcset is one too.
+        PatternCase{"<img srcset=\"a.png 2x\">", {}},
+        PatternCase{
+            "<img srcset=\"a 2x\"><link imagesrcset=\"b\">", {Srcset(13), Srcset(38)}, WithSrcset},
+        // Any quotes: as the HTML tokenizer reads attribute values.
+        PatternCase{"<a href =\"x\" href= \"y\" href='z' href=w>",
+                    {Href(10), Href(20), Href(29, Single), Href(37, Unquoted)},
+                    AnyQuotes},
+        PatternCase{"<a HREF\t=\n'x'><img src=>", {Href(11, Single), Src(23, Unquoted)}, AnyQuotes},
+        PatternCase{"src = ", {}, AnyQuotes}, PatternCase{"a = b", {}, AnyQuotes},
+        PatternCase{"<img srcset = 'a 1x'>", {Srcset(15, Single)}, ScanRules{true, true}}));
 
 } // namespace

@@ -94,20 +94,19 @@ expect "" ww
 expect "" --input urls.txt www.ex
 
 # Options added to the program later come with its --help: a stand-in that
-# prints today's help with three more options.
+# prints today's help with two more options.
 cat >"$scratch/orvelle-harvest" <<STANDIN
 #!/bin/sh
 "$program" "\$@"
 [ "\$1" = --help ] && printf '%s\\n' \\
-    '  -P, --parallel <N>     Up to N transfers at once.' \\
-    '  --quotes <MODE>        Which quotes delimit a value.' \\
-    '  --same-host            Follow links to the same host only.'
+    '  -P, --later-value <N>  An option that takes a value.' \\
+    '  --later-switch         An option without one.'
 exit 0
 STANDIN
 chmod +x "$scratch/orvelle-harvest"
 program=$scratch/orvelle-harvest
-expect "--parallel" --par
-expect "--same-host" --same
+expect "--later-value" --later-v
+expect "--later-switch" --later-s
 expect "any double" --quotes ""
 expect "double" --quotes = d
 expect "" -P ""
