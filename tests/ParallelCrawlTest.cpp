@@ -18,12 +18,19 @@ namespace {
 // A tree (page N leads to 3N+1..3N+3) and a chain (page N leads to N+1..N+3 and to
 // page 0), whose pages also hold a file link, a link with a fragment, a link to a
 // missing page and one to a port where nothing listens; every page depends on its path alone.
+// A page of the third shape is a tree page whose links are read against its <base>.
 std::string sitePage(char shape, int n, int pages) {
     std::string body = "<html><body><img src=\"img/" + std::to_string(n) + ".png\">";
+    std::string prefix;
+    if (shape == 'b') {
+        shape = 't';
+        prefix = "b/";
+        body += "<base href=\"/\">";
+    }
     auto link = [&](const std::string& target) { body += "<a href=\"" + target + "\">x</a>"; };
     const int first = shape == 't' ? 3 * n + 1 : n + 1;
     for (int c = first; c < first + 3 && c < pages; ++c)
-        link(std::to_string(c));
+        link(prefix + std::to_string(c));
     if (shape == 'c')
         link("0#top");
     link("/gone/" + std::to_string(n % 3));
@@ -40,7 +47,7 @@ protected:
         qputenv("TEMP", temp.path().toLocal8Bit());
         RemovePageFolder();
         server.server().Get(
-            R"(/([tc])/(\d+))", [this](const httplib::Request& req, httplib::Response& res) {
+            R"(/([tcb])/(\d+))", [this](const httplib::Request& req, httplib::Response& res) {
                 wait();
                 const int n = std::stoi(req.matches[2]);
                 if (n >= Pages) {
@@ -140,6 +147,7 @@ const Case Cases[] = {
     {"ListFileLinks", List, true, false, 0, 0},
     {"TreeForever", {"/t/0"}, false, true, 0, 0},
     {"ChainForever", {"/c/0"}, false, true, 0, 0},
+    {"BaseElementForever", {"/b/1"}, false, true, 0, 0},
     {"ChainForeverFileLinks", {"/c/0"}, true, true, 0, 0},
     {"ForeverOverAList", {"/c/30", "/t/5", "/c/30"}, false, true, 0, 0},
     {"SwitchToFileLinks", {"/t/0", "/c/0"}, false, true, 0, 9},
