@@ -37,6 +37,15 @@ public:
         return false;
     }
 
+    // Runs a statement that tests a condition: the condition's value, or ifFailed
+    // when the statement failed (and was reported). Each caller says which way a
+    // failed test goes.
+    template <class C> bool test(int number, C&& condition, bool ifFailed) {
+        bool value = ifFailed;
+        run(number, [&] { value = condition(); });
+        return value;
+    }
+
 private:
     void report(const QString& description);
 

@@ -23,13 +23,16 @@ private:
 // queue is empty. False when the run flag dropped, and the run is to end.
 bool followQueuedLinks(Form1& form, Statements& s) {
     ExtractLinks& crawl = form.extractLinks();
-    bool more = false;
-    s.run(124, [&] {
-        more = !crawl.LinkQueue.isEmpty() && form.RunFlag();
-        // Every page this crawl reaches will be visited now: fetch them ahead.
-        if (more)
-            crawl.Ahead.followFrom(crawl.SeenLinks, crawl.LinkQueue);
-    });
+    bool more = s.test(
+        124,
+        [&] {
+            const bool follow = !crawl.LinkQueue.isEmpty() && form.RunFlag();
+            // Every page this crawl reaches will be visited now: fetch them ahead.
+            if (follow)
+                crawl.Ahead.followFrom(crawl.SeenLinks, crawl.LinkQueue);
+            return follow;
+        },
+        /*ifFailed=*/false);
     while (more) {
         s.run(124, [&] { form.setMousePointer(Form1::PointerHourglass); });
         qsizetype visited = -1;
@@ -44,11 +47,13 @@ bool followQueuedLinks(Form1& form, Statements& s) {
             if (visited >= 0 && visited < crawl.LinkQueue.size())
                 crawl.LinkQueue.removeAt(visited);
         });
-        bool stopped = true;
-        s.run(130, [&] { stopped = !form.RunFlag(); });
-        if (stopped)
+        // A run flag that cannot be read ends the run; a queue that cannot be
+        // read is followed on.
+        if (s.test(
+                130, [&] { return !form.RunFlag(); }, /*ifFailed=*/true))
             return false;
-        s.run(134, [&] { more = !crawl.LinkQueue.isEmpty(); });
+        more = s.test(
+            134, [&] { return !crawl.LinkQueue.isEmpty(); }, /*ifFailed=*/true);
     }
     return true;
 }
@@ -59,9 +64,8 @@ void Form1::PushButton7_Click() {
     Statements s(m_shell, QualifiedName("Form1", "PushButton7_Click"));
     ExtractLinks& crawl = m_extractLinks;
 
-    bool stopRequest = false;
-    s.run(100, [&] { stopRequest = RunFlag(); });
-    if (stopRequest) {
+    if (s.test(
+            100, [&] { return RunFlag(); }, /*ifFailed=*/false)) {
         // Handled inside one of the run's yields: the run underneath sees the
         // caption change and winds down.
         s.run(150, [&] { m_shell.yield(YieldPlace::Run); });
@@ -76,9 +80,9 @@ void Form1::PushButton7_Click() {
 
     s.run(102, [&] { SavedStartCaption = PushButton7Caption(); });
     s.run(104, [&] { setPushButton7Caption(StopCaption); });
-    bool anyAddress = true;
-    s.run(106, [&] { anyAddress = ListView1.Count() >= 1; });
-    if (!anyAddress) {
+    // A list that cannot be counted is run all the same.
+    if (!s.test(
+            106, [&] { return ListView1.Count() >= 1; }, /*ifFailed=*/true)) {
         // Nothing was run: the status line has nothing to say.
         crawl.Tally.clear();
         s.run(148, [&] { MsgBox(m_shell, MessageId::NoUrlsAdded); });
@@ -103,11 +107,13 @@ void Form1::PushButton7_Click() {
     });
     for (qsizetype i = 0; i < addresses.size(); ++i) {
         // Stop ends the run here: no further listed address is visited.
-        bool running = false;
-        s.run(112, [&] {
-            setMousePointer(PointerHourglass);
-            running = RunFlag();
-        });
+        const bool running = s.test(
+            112,
+            [&] {
+                setMousePointer(PointerHourglass);
+                return RunFlag();
+            },
+            /*ifFailed=*/false);
         if (!running)
             break;
         QString address;
@@ -118,8 +124,8 @@ void Form1::PushButton7_Click() {
         s.run(116, [&] { crawl.SeenLinks = {}; });
         s.run(118, [&] { crawl.LinkQueue = {}; });
         s.run(120, [&] { crawl.CrawlPage(ListView2, address, 1); });
-        bool extractForever = false;
-        s.run(122, [&] { extractForever = Check2() == 1; });
+        const bool extractForever = s.test(
+            122, [&] { return Check2() == 1; }, /*ifFailed=*/false);
         if (extractForever && !followQueuedLinks(*this, s))
             s.run(132, [&] { i = addresses.size(); });
         crawl.Ahead.endFollowing();

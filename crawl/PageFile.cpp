@@ -16,6 +16,8 @@ namespace {
 
 // The private folder of this program; removed at the end of the program by the
 // destructor (a program that ends through _Exit calls RemovePageFolder first).
+// Written with plain system calls rather than QTemporaryDir: the command line
+// removes it from a signal handler too, where only async-signal-safe calls may run.
 struct PrivateFolder {
     std::string path;
     ~PrivateFolder() { remove(); }

@@ -2,6 +2,7 @@
 
 #include "app/Failure.h"
 #include "app/Shell.h"
+#include "app/SystemIo.h"
 #include "crawl/PageFile.h"
 
 #include <QFile>
@@ -33,21 +34,6 @@ qint64 nowNs() {
 
 QString pageFileFailure(const char* what, const QString& path, int error) {
     return QLatin1String(what) + path + QStringLiteral(": ") + SystemErrorText(error);
-}
-
-// Writes all of data, going on after an interrupted write. 0, or the error.
-int writeFully(int fd, const char* data, size_t size) {
-    size_t done = 0;
-    while (done < size) {
-        const ssize_t n = ::write(fd, data + done, size - done);
-        if (n < 0) {
-            if (errno == EINTR)
-                continue;
-            return errno;
-        }
-        done += static_cast<size_t>(n);
-    }
-    return 0;
 }
 
 // "host:port" of an address: the unit of the per-host limit.
@@ -89,19 +75,11 @@ QByteArray PageBody::read(qint64 maxBytes) const {
     if (st.st_size > maxBytes)
         throw Failure(pageFileFailure("Cannot read the page file ", m_path, EFBIG));
     QByteArray bytes(static_cast<qsizetype>(st.st_size), Qt::Uninitialized);
-    qsizetype done = 0;
-    while (done < bytes.size()) {
-        const ssize_t n =
-            ::pread(m_fd, bytes.data() + done, static_cast<size_t>(bytes.size() - done), done);
-        if (n < 0) {
-            if (errno == EINTR)
-                continue;
-            throw Failure(pageFileFailure("Cannot read the page file ", m_path, errno));
-        }
-        if (n == 0)
-            break;
-        done += n;
-    }
+    const qsizetype done = ::lseek(m_fd, 0, SEEK_SET) == 0
+                               ? ReadFully(m_fd, bytes.data(), bytes.size())
+                               : -1;
+    if (done < 0)
+        throw Failure(pageFileFailure("Cannot read the page file ", m_path, errno));
     bytes.resize(done);
     return bytes;
 }
@@ -149,7 +127,7 @@ struct Transfer {
     }
 
     bool write(const char* data, size_t size) noexcept {
-        if (const int error = writeFully(body.m_fd, data, size)) {
+        if (const int error = WriteAll(body.m_fd, data, static_cast<qsizetype>(size))) {
             pageFileError = pageFileFailure("Cannot write the page file ", body.m_path, error);
             return false;
         }
