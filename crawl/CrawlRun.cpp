@@ -58,6 +58,50 @@ bool followQueuedLinks(Form1& form, Statements& s) {
     return true;
 }
 
+// Statements 112 to 140: every listed address, and with "Extract forever" every
+// page it leads to, until the list ends or the run flag drops.
+void visitListedAddresses(Form1& form, Statements& s) {
+    ExtractLinks& crawl = form.extractLinks();
+    // The run visits the list as it stands now: addresses added or removed during
+    // the run change nothing in it.
+    QStringList addresses;
+    s.run(112, [&] {
+        addresses = form.ListView1.Texts();
+        QStringList pages;
+        pages.reserve(addresses.size());
+        for (const QString& address : addresses)
+            pages.append(PageAddressOf(address));
+        crawl.Ahead.beginRun(pages);
+    });
+    for (qsizetype i = 0; i < addresses.size(); ++i) {
+        // Stop ends the run here: no further listed address is visited.
+        const bool running = s.test(
+            112,
+            [&] {
+                form.setMousePointer(Form1::PointerHourglass);
+                return form.RunFlag();
+            },
+            /*ifFailed=*/false);
+        if (!running)
+            break;
+        QString address;
+        s.run(114, [&] {
+            address = addresses.at(i);
+            crawl.Ahead.atListed(i);
+        });
+        s.run(116, [&] { crawl.SeenLinks = {}; });
+        s.run(118, [&] { crawl.LinkQueue = {}; });
+        s.run(120, [&] { crawl.CrawlPage(form.ListView2, address, 1); });
+        const bool extractForever = s.test(
+            122, [&] { return form.Check2() == 1; }, /*ifFailed=*/false);
+        if (extractForever && !followQueuedLinks(form, s))
+            s.run(132, [&] { i = addresses.size(); });
+        crawl.Ahead.endFollowing();
+        s.run(136, [&] { crawl.SeenLinks = {}; });
+        s.run(138, [&] { crawl.LinkQueue = {}; });
+    } // 140
+}
+
 } // namespace
 
 void Form1::PushButton7_Click() {
@@ -94,44 +138,7 @@ void Form1::PushButton7_Click() {
     s.run(108, [&] { setMousePointer(PointerHourglass); });
     s.run(110, [&] { m_shell.yield(YieldPlace::Run); });
 
-    // The run visits the list as it stands now: addresses added or removed during
-    // the run change nothing in it.
-    QStringList addresses;
-    s.run(112, [&] {
-        addresses = ListView1.Texts();
-        QStringList pages;
-        pages.reserve(addresses.size());
-        for (const QString& address : addresses)
-            pages.append(PageAddressOf(address));
-        crawl.Ahead.beginRun(pages);
-    });
-    for (qsizetype i = 0; i < addresses.size(); ++i) {
-        // Stop ends the run here: no further listed address is visited.
-        const bool running = s.test(
-            112,
-            [&] {
-                setMousePointer(PointerHourglass);
-                return RunFlag();
-            },
-            /*ifFailed=*/false);
-        if (!running)
-            break;
-        QString address;
-        s.run(114, [&] {
-            address = addresses.at(i);
-            crawl.Ahead.atListed(i);
-        });
-        s.run(116, [&] { crawl.SeenLinks = {}; });
-        s.run(118, [&] { crawl.LinkQueue = {}; });
-        s.run(120, [&] { crawl.CrawlPage(ListView2, address, 1); });
-        const bool extractForever = s.test(
-            122, [&] { return Check2() == 1; }, /*ifFailed=*/false);
-        if (extractForever && !followQueuedLinks(*this, s))
-            s.run(132, [&] { i = addresses.size(); });
-        crawl.Ahead.endFollowing();
-        s.run(136, [&] { crawl.SeenLinks = {}; });
-        s.run(138, [&] { crawl.LinkQueue = {}; });
-    } // 140
+    visitListedAddresses(*this, s);
 
     // Nothing fetched ahead outlives the run, nor do its connections.
     crawl.Ahead.endRun();
