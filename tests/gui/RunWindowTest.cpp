@@ -11,8 +11,10 @@
 #include <QTest>
 #include <algorithm>
 #include <arpa/inet.h>
+#include <chrono>
 #include <netinet/in.h>
 #include <sys/socket.h>
+#include <thread>
 #include <unistd.h>
 
 namespace {
@@ -218,7 +220,11 @@ TEST_F(RunWindowTest, ClosingDuringARunAsksTheShellToEndTheProgram) {
 // refused port. Clear Results during the run leaves the run's count alone.
 TEST_F(RunWindowTest, TheStatusLineCountsPagesResultsAndFailures) {
     server.page("/good.html", links({"/one", "/two", "/three"}));
-    server.status("/missing.html", 404);
+    // Slow enough for the window to be seen while it is fetched.
+    server.server().Get("/missing.html", [](const httplib::Request&, httplib::Response& res) {
+        std::this_thread::sleep_for(std::chrono::milliseconds(300));
+        res.status = 404;
+    });
     server.start();
     RefusingPort refusing;
     ASSERT_NE(refusing.port(), 0);
