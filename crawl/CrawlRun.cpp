@@ -28,7 +28,7 @@ bool followQueuedLinks(Form1& form, Statements& s) {
         more = !crawl.LinkQueue.isEmpty() && form.RunFlag();
         // Every page this crawl reaches will be visited now: fetch them ahead.
         if (more)
-            crawl.Ahead.followFrom(crawl.SeenLinks, crawl.LinkQueue);
+            crawl.Ahead.followFrom(crawl.SeenLinks, crawl.LinkQueue, crawl.LinkQueueDepths);
     });
     while (more) {
         s.run(124, [&] { form.setMousePointer(Form1::PointerHourglass); });
@@ -37,12 +37,15 @@ bool followQueuedLinks(Form1& form, Statements& s) {
             visited = crawl.LinkQueue.size() - 1;
             // A copy: the visit appends to the queue.
             const QString address = crawl.LinkQueue.at(visited);
+            crawl.PageDepth = crawl.LinkQueueDepths.value(visited, crawl.PageDepth + 1);
             crawl.CrawlPage(form.ListView2, address, 1);
         });
         // The links the visit appended stay behind the visited one: last in, first out.
         s.run(128, [&] {
             if (visited >= 0 && visited < crawl.LinkQueue.size())
                 crawl.LinkQueue.removeAt(visited);
+            if (visited >= 0 && visited < crawl.LinkQueueDepths.size())
+                crawl.LinkQueueDepths.removeAt(visited);
         });
         bool stopped = true;
         s.run(130, [&] { stopped = !form.RunFlag(); });
@@ -113,10 +116,15 @@ void Form1::PushButton7_Click() {
         QString address;
         s.run(114, [&] {
             address = addresses.at(i);
+            crawl.ListedAddress = address;
+            crawl.PageDepth = 0;
             crawl.Ahead.atListed(i);
         });
         s.run(116, [&] { crawl.SeenLinks = {}; });
-        s.run(118, [&] { crawl.LinkQueue = {}; });
+        s.run(118, [&] {
+            crawl.LinkQueue = {};
+            crawl.LinkQueueDepths = {};
+        });
         s.run(120, [&] { crawl.CrawlPage(ListView2, address, 1); });
         bool extractForever = false;
         s.run(122, [&] { extractForever = Check2() == 1; });
@@ -124,7 +132,10 @@ void Form1::PushButton7_Click() {
             s.run(132, [&] { i = addresses.size(); });
         crawl.Ahead.endFollowing();
         s.run(136, [&] { crawl.SeenLinks = {}; });
-        s.run(138, [&] { crawl.LinkQueue = {}; });
+        s.run(138, [&] {
+            crawl.LinkQueue = {};
+            crawl.LinkQueueDepths = {};
+        });
     } // 140
 
     // Nothing fetched ahead outlives the run, nor do its connections.

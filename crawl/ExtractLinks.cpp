@@ -161,8 +161,7 @@ void ExtractLinks::recordLink(qsizetype p, ListView& list) {
     const QString value = CleanLinkValue(page.constData() + p, end - p);
     if (isFile) {
         // File links are listed every time they are found, fragment and all.
-        list.EnsureVisible(list.Add(m_resolver.resolve(value, true).link));
-        Tally.resultListed();
+        listResult(list, m_resolver.resolve(value, true).link, LinkKind::Src);
         return;
     }
     // A fragment names a place in a page, not another page: page.html#a and
@@ -171,10 +170,20 @@ void ExtractLinks::recordLink(qsizetype p, ListView& list) {
     if (SeenLinks.contains(resolved.link))
         return;
     SeenLinks.insert(resolved.link);
-    if (resolved.visitable)
+    // Its depth is fixed now, when it is first found.
+    if (resolved.visitable && Scope.follows(resolved.link, PageDepth + 1)) {
         LinkQueue.append(resolved.link);
-    if (m_host.Option1()) {
-        list.EnsureVisible(list.Add(resolved.link));
-        Tally.resultListed();
+        LinkQueueDepths.append(PageDepth + 1);
     }
+    if (m_host.Option1())
+        listResult(list, resolved.link, LinkKind::Href);
+}
+
+void ExtractLinks::listResult(ListView& list, const QString& link, LinkKind kind) {
+    if (!Scope.lists(link))
+        return;
+    list.EnsureVisible(list.Add(link));
+    Tally.resultListed();
+    if (onResultListed)
+        onResultListed(ListedResult{link, kind, PageFinalAddress, ListedAddress, PageDepth});
 }
