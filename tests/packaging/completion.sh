@@ -99,15 +99,16 @@ cat >"$scratch/orvelle-harvest" <<STANDIN
 #!/bin/sh
 "$program" "\$@"
 [ "\$1" = --help ] && printf '%s\\n' \\
-    '  -P, --parallel <N>     Up to N transfers at once.' \\
+    '  -P, --pace <N>         N requests a minute at most.' \\
     '  --quotes <MODE>        Which quotes delimit a value.' \\
-    '  --same-host            Follow links to the same host only.'
+    '  --later-option         An option of a later version.'
 exit 0
 STANDIN
 chmod +x "$scratch/orvelle-harvest"
 program=$scratch/orvelle-harvest
-expect "--parallel" --par
-expect "--same-host" --same
+expect "--pace" --pac
+expect "--later-option" --lat
+expect "--same-host --same-site" --same
 expect "any double" --quotes ""
 expect "double" --quotes = d
 expect "" -P ""
