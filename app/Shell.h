@@ -68,4 +68,11 @@ public:
     // Progress of a run, for front ends that report it; the window shows nothing.
     virtual void visitStarted(const QString& address) { (void)address; }
     virtual void visitEnded(const VisitEnd& visit) { (void)visit; }
+    // A server answered address with status (429 or 503) and asked to be left alone
+    // for seconds: the download service waits that long, then asks once more.
+    virtual void serverAskedToWait(const QString& address, int status, int seconds) {
+        (void)address;
+        (void)status;
+        (void)seconds;
+    }
 };

@@ -94,6 +94,16 @@ void CliShell::visitEnded(const VisitEnd& visit) {
     showProgress(false);
 }
 
+void CliShell::serverAskedToWait(const QString& address, int status, int seconds) {
+    if (m_settings.visitMessages)
+        m_status.message(
+            QStringLiteral("waiting %1 s: %2 answered HTTP %3 with Retry-After; asking "
+                           "once more")
+                .arg(seconds)
+                .arg(address)
+                .arg(status));
+}
+
 void CliShell::showProgress(bool force) {
     if (!m_status.showsProgress())
         return;

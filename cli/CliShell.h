@@ -57,6 +57,7 @@ public:
     void endProgram() override;
     void visitStarted(const QString& address) override;
     void visitEnded(const VisitEnd& visit) override;
+    void serverAskedToWait(const QString& address, int status, int seconds) override;
 
 private:
     void showProgress(bool force);

@@ -9,8 +9,10 @@
 #include "cli/Interrupt.h"
 #include "cli/ResultOutput.h"
 #include "crawl/PageFile.h"
+#include "export/ResultRecord.h"
 
 #include <QFile>
+#include <QRegularExpression>
 #include <cerrno>
 #include <climits>
 #include <cstring>
@@ -74,13 +76,13 @@ Written standardOutputFailed(CliShell& shell, int error, const QString& reason) 
 // Writes the results when the run has ended: what the stream still holds, or the
 // whole list in the chosen format. The reason of a failure is printed.
 Written writeResults(CliShell& shell, const HarvestOptions& options, const ListView& results,
-                     ResultStream* stream) {
+                     ResultStream* stream, const QByteArray* records) {
     if (stream) {
         if (stream->flush())
             return Written::Yes;
         return standardOutputFailed(shell, stream->error(), stream->failure());
     }
-    const QByteArray bytes = RenderResults(options.format, results);
+    const QByteArray bytes = records ? *records : RenderResults(options.format, results);
     if (options.toStandardOutput()) {
         const int error = WriteAll(STDOUT_FILENO, bytes);
         if (error == 0)
@@ -105,6 +107,22 @@ void applySettings(Form1& form, const HarvestOptions& options) {
     download.parallel = options.parallel;
     download.perHost = options.perHost;
     form.extractLinks().Scan = {options.anyQuotes, options.srcset};
+    download.waitMs = options.waitMs;
+    CrawlScope& scope = form.extractLinks().Scope;
+    scope.hosts = options.sameHost   ? CrawlScope::Hosts::SameHost
+                  : options.sameSite ? CrawlScope::Hosts::SameSite
+                                     : CrawlScope::Hosts::Any;
+    for (const QString& pattern : options.include)
+        scope.include.append(QRegularExpression(pattern));
+    for (const QString& pattern : options.exclude)
+        scope.exclude.append(QRegularExpression(pattern));
+    scope.match = QRegularExpression(options.match);
+    scope.maxDepth = options.depth;
+    scope.robots = options.robots;
+}
+
+bool isRecordFormat(OutputFormat format) {
+    return format == OutputFormat::Jsonl || format == OutputFormat::Csv;
 }
 
 // The exit status once the run has ended and its results were written, from the
@@ -154,18 +172,35 @@ int harvest(const HarvestOptions& options) {
 
     // Lines to standard output go out as they are found: a harvest that is killed
     // keeps what it had found up to its last page.
+    // So do records of where each result was found, made as it is listed.
+    const bool records = isRecordFormat(options.format);
     std::unique_ptr<ResultStream> stream;
-    if (options.format == OutputFormat::Lines && options.toStandardOutput()) {
+    if ((options.format == OutputFormat::Lines || records) && options.toStandardOutput()) {
         const bool sameTerminal = isatty(STDOUT_FILENO) != 0;
-        stream =
-            std::make_unique<ResultStream>(form.ListView2, STDOUT_FILENO, [&shell, sameTerminal] {
-                if (sameTerminal)
-                    shell.finish();
-            });
+        stream = std::make_unique<ResultStream>(records ? nullptr : &form.ListView2, STDOUT_FILENO,
+                                                [&shell, sameTerminal] {
+                                                    if (sameTerminal)
+                                                        shell.finish();
+                                                });
         shell.onYield = [&] {
             // Output nobody can receive is no reason to go on harvesting.
             if (!stream->flushIfDue())
                 shell.pressStop();
+        };
+    }
+    QByteArray recordBytes; // for a file, written when the run ends
+    if (records) {
+        const bool csv = options.format == OutputFormat::Csv;
+        if (csv && stream)
+            stream->add(CsvHeader());
+        else if (csv)
+            recordBytes = CsvHeader();
+        form.extractLinks().onResultListed = [&, csv](const ListedResult& result) {
+            const QByteArray record = csv ? CsvRecord(result) : JsonRecord(result);
+            if (stream)
+                stream->add(record);
+            else
+                recordBytes += record;
         };
     }
     shell.onVisitEnded = [&] {
@@ -178,10 +213,12 @@ int harvest(const HarvestOptions& options) {
     form.PushButton7_Click();
     shell.onVisitEnded = nullptr;
     shell.onYield = nullptr;
+    form.extractLinks().onResultListed = nullptr;
     shell.finish();
 
     const int errorsBefore = shell.applicationErrors();
-    const Written written = writeResults(shell, options, form.ListView2, stream.get());
+    const Written written = writeResults(shell, options, form.ListView2, stream.get(),
+                                         records && !stream ? &recordBytes : nullptr);
     return exitStatus(written, errorsBefore, shell.applicationErrors());
 }
 

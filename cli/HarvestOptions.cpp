@@ -1,6 +1,8 @@
 #include "cli/HarvestOptions.h"
 
 #include <QCommandLineParser>
+#include <QRegularExpression>
+#include <cmath>
 #include <limits>
 
 namespace {
@@ -48,6 +50,51 @@ QString readSeconds(const QString& option, const QString& text, int* seconds) {
     return readWhole(option, text, MaxSeconds, "seconds", seconds);
 }
 
+// A regular expression, with Qt's word for what is wrong with it.
+QString readPattern(const QString& option, const QString& value, QString* pattern) {
+    const QRegularExpression expression(value);
+    if (!expression.isValid())
+        return option + QStringLiteral(": '") + value +
+               QStringLiteral("' is not a valid expression: ") + expression.errorString() +
+               QStringLiteral(" at offset ") + QString::number(expression.patternErrorOffset()) +
+               QStringLiteral(".");
+    *pattern = value;
+    return {};
+}
+
+template <QStringList HarvestOptions::*Patterns>
+QString addPattern(const QString& option, const QString& value, HarvestOptions& o) {
+    QString pattern;
+    const QString problem = readPattern(option, value, &pattern);
+    if (problem.isEmpty())
+        (o.*Patterns).append(pattern);
+    return problem;
+}
+
+QString readDepth(const QString& option, const QString& value, HarvestOptions& o) {
+    bool ok = false;
+    const qint64 depth = value.trimmed().toLongLong(&ok);
+    if (ok && depth >= 0 && depth <= HarvestOptions::MaxDepth) {
+        o.depth = static_cast<int>(depth);
+        return {};
+    }
+    return option + QStringLiteral(" needs a whole number from 0 to ") +
+           QString::number(HarvestOptions::MaxDepth) + QStringLiteral(", not '") + value +
+           QStringLiteral("'.");
+}
+
+// Seconds with a fraction, from 0 to a day, into milliseconds.
+QString readWait(const QString& option, const QString& value, HarvestOptions& o) {
+    bool ok = false;
+    const double seconds = value.trimmed().toDouble(&ok);
+    if (ok && std::isfinite(seconds) && seconds >= 0 && seconds <= MaxSeconds) {
+        o.waitMs = std::llround(seconds * 1000);
+        return {};
+    }
+    return option + QStringLiteral(" needs a number of seconds from 0 to ") +
+           QString::number(MaxSeconds) + QStringLiteral(", not '") + value + QStringLiteral("'.");
+}
+
 // A switch.
 template <bool HarvestOptions::*Switch>
 QString turnOn(const QString&, const QString&, HarvestOptions& o) {
@@ -70,9 +117,13 @@ QString readFormat(const QString&, const QString& value, HarvestOptions& o) {
         o.format = OutputFormat::Spaced;
     else if (value == QStringLiteral("comma"))
         o.format = OutputFormat::Comma;
+    else if (value == QStringLiteral("jsonl"))
+        o.format = OutputFormat::Jsonl;
+    else if (value == QStringLiteral("csv"))
+        o.format = OutputFormat::Csv;
     else
         return QStringLiteral("unknown format '") + value +
-               QStringLiteral("' (lines, spaced or comma).");
+               QStringLiteral("' (lines, spaced, comma, jsonl or csv).");
     return {};
 }
 
@@ -110,6 +161,38 @@ const OptionRow Options[] = {
      [](const QString& option, const QString& value, HarvestOptions& o) {
          return readWhole(option, value, NoLimit, "", &o.maxPages);
      }},
+    {"", "same-host", "",
+     "Follow only links to the host the listed address was delivered from (any scheme and "
+     "port).",
+     turnOn<&HarvestOptions::sameHost>},
+    {"", "same-site", "",
+     "Follow only links within the registrable domain of that host (by the public suffix list; "
+     "an IP address or a single-label host is its own site).",
+     turnOn<&HarvestOptions::sameSite>},
+    {"", "include", "REGEX",
+     "Follow only links that match REGEX (unanchored, case-sensitive); may be given several "
+     "times: a link is followed when it matches any.",
+     addPattern<&HarvestOptions::include>, true},
+    {"", "exclude", "REGEX", "Follow no link that matches REGEX; may be given several times.",
+     addPattern<&HarvestOptions::exclude>, true},
+    {"", "match", "REGEX",
+     "List only the results that match REGEX (the others are still followed).",
+     [](const QString& option, const QString& value, HarvestOptions& o) {
+         return readPattern(option, value, &o.match);
+     }},
+    {"", "depth", "N",
+     "With --forever, follow links at most N steps from the listed address (0: the listed page "
+     "only).",
+     readDepth},
+    {"", "robots", "",
+     "With --forever, visit only the links robots.txt allows the user-agent Orvelle (listed "
+     "addresses are always visited).",
+     turnOn<&HarvestOptions::robots>},
+    {"", "wait", "S",
+     "Wait at least S seconds (a decimal) between two requests to the same host, one at a time; "
+     "a 429 or 503 answer with Retry-After is then waited out (at most 60 s) and asked once "
+     "more.",
+     readWait},
     {"", "timeout", "S",
      "Abandon a transfer that stalls (under 100 bytes/s) for S seconds (default 60).",
      [](const QString& option, const QString& value, HarvestOptions& o) {
@@ -134,8 +217,9 @@ const OptionRow Options[] = {
      "once the new one is complete.",
      readOutput},
     {"", "format", "FORMAT",
-     "lines (one result per line), spaced (as \"Save Results As Text File\") or comma (as "
-     "\"Save As Comma Delimited\"). Default: lines.",
+     "lines (one result per line), spaced (as \"Save Results As Text File\"), comma (as "
+     "\"Save As Comma Delimited\"), jsonl (JSON Lines: url, kind, page, listed, depth) or csv "
+     "(the same as RFC 4180 CSV). Default: lines.",
      readFormat},
     {"q", "quiet", "", "No progress and no per-address messages on standard error.",
      turnOn<&HarvestOptions::quiet>},
@@ -220,5 +304,12 @@ ParsedCommandLine ParseCommandLine(const QStringList& arguments) {
     if (result.options.srcset && !result.options.files)
         return answer(ParsedCommandLine::Action::UsageError,
                       QStringLiteral("--srcset lists file links: give --files too."));
+    const HarvestOptions& o = result.options;
+    if (o.depth >= 0 && !o.extractForever)
+        return answer(ParsedCommandLine::Action::UsageError,
+                      QStringLiteral("--depth needs --forever."));
+    if (o.sameHost && o.sameSite)
+        return answer(ParsedCommandLine::Action::UsageError,
+                      QStringLiteral("--same-host and --same-site exclude each other."));
     return result;
 }

@@ -8,6 +8,8 @@ enum class OutputFormat {
     Lines,  // one result per line, LF
     Spaced, // the "Save Results As Text File" format
     Comma,  // the "Save As Comma Delimited" format
+    Jsonl,  // JSON Lines: each result with where it was found
+    Csv,    // RFC 4180 CSV of the same
 };
 
 // What a person asked for on the command line.
@@ -25,7 +27,16 @@ struct HarvestOptions {
     // name and port. Checked here; the parallel engine is to read them.
     int parallel = 16;
     int perHost = 6;
-    QString output; // empty for standard output
+    // What "Extract forever" follows, and which results are listed.
+    bool sameHost = false;
+    bool sameSite = false;
+    QStringList include;
+    QStringList exclude;
+    QString match;
+    int depth = -1; // -1: no limit
+    bool robots = false;
+    qint64 waitMs = -1; // -1: no --wait
+    QString output;     // empty for standard output
     OutputFormat format = OutputFormat::Lines;
     bool quiet = false;
 
@@ -33,6 +44,7 @@ struct HarvestOptions {
 
     static constexpr int MaxParallel = 64;
     static constexpr int MaxPerHost = 16;
+    static constexpr int MaxDepth = 1000000;
 };
 
 struct ParsedCommandLine {

@@ -30,6 +30,11 @@ QByteArray RenderResults(OutputFormat format, const ListView& list) {
         return CommaDelimitedFileBytes(ListSnapshot::Of(list));
     case OutputFormat::Lines:
         break;
+    case OutputFormat::Jsonl:
+    case OutputFormat::Csv:
+        // Records of where each result was found: made as they are found
+        // (export/ResultRecord), not from the list.
+        return {};
     }
     return renderLines(list);
 }
@@ -62,10 +67,12 @@ bool WriteResultsFile(const QString& path, const QByteArray& bytes, QString* err
     return false;
 }
 
-ResultStream::ResultStream(ListView& list, int fd, std::function<void()> beforeWrite)
+ResultStream::ResultStream(ListView* list, int fd, std::function<void()> beforeWrite)
     : m_list(list), m_fd(fd), m_beforeWrite(std::move(beforeWrite)) {
     m_sinceFlush.start();
-    m_connection = QObject::connect(&list, &QAbstractItemModel::rowsInserted, &list,
+    if (!list)
+        return;
+    m_connection = QObject::connect(list, &QAbstractItemModel::rowsInserted, list,
                                     [this](const QModelIndex&, int first, int last) {
                                         // Nothing may escape a slot.
                                         try {
@@ -95,7 +102,17 @@ void ResultStream::append(int firstRow, int lastRow) {
     if (failed())
         return;
     for (int row = firstRow; row <= lastRow; ++row)
-        m_pending += m_list.Text(row + 1).toLocal8Bit() + '\n';
+        m_pending += m_list->Text(row + 1).toLocal8Bit() + '\n';
+}
+
+void ResultStream::add(const QByteArray& bytes) {
+    if (failed())
+        return;
+    try {
+        m_pending += bytes;
+    } catch (...) {
+        lineFailed();
+    }
 }
 
 bool ResultStream::flush() {

@@ -30,11 +30,14 @@ bool WriteResultsFile(const QString& path, const QByteArray& bytes, QString* err
 class ResultStream {
 public:
     // beforeWrite runs before each write (to take the progress line off a terminal).
-    ResultStream(ListView& list, int fd, std::function<void()> beforeWrite);
+    // Without a list, only what add() is given is written.
+    ResultStream(ListView* list, int fd, std::function<void()> beforeWrite);
     ~ResultStream();
     ResultStream(const ResultStream&) = delete;
     ResultStream& operator=(const ResultStream&) = delete;
 
+    // Appends bytes made elsewhere (a record of a result), to go with the next flush.
+    void add(const QByteArray& bytes);
     // Writes what was found since the last flush. False once a write, or the
     // making of a line, has failed; nothing more is written then.
     bool flush();
@@ -53,7 +56,7 @@ private:
     void lineFailed() noexcept;
     bool failed() const { return m_failed; }
 
-    ListView& m_list;
+    ListView* m_list;
     int m_fd;
     std::function<void()> m_beforeWrite;
     QByteArray m_pending;

@@ -53,8 +53,11 @@ bool ExtractLinks::CrawlPage(ListView& list, const QString& address, int fileNum
     // A blank address leaves nothing to fetch.
     if (PageAddress.isEmpty())
         return false;
-
     Shell& shell = m_host.shell();
+    // A followed page that robots.txt keeps out was listed, and is not visited.
+    if (PageDepth > 0 && !Ahead.allows(PageAddress, shell, [this] { return m_host.RunFlag(); }))
+        return false;
+
     VisitReport report(shell, Tally, PageAddress);
     report.end().outcome = VisitEnd::Outcome::Downloaded;
     try {
@@ -70,6 +73,10 @@ bool ExtractLinks::CrawlPage(ListView& list, const QString& address, int fileNum
         // Relative links resolve against where the page came from.
         if (download.redirected)
             BaseAddress = download.effectiveAddress;
+        PageFinalAddress = download.redirected ? download.effectiveAddress : PageAddress;
+        // The crawl keeps to the host the listed address was delivered from.
+        if (PageDepth == 0)
+            Scope.startAt(PageFinalAddress);
         PageBytes = download.body.read(Download.maxPageBytes);
         PageLength = PageBytes.size();
         report.end().bytes = PageLength;

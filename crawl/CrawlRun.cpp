@@ -29,7 +29,7 @@ bool followQueuedLinks(Form1& form, Statements& s) {
             const bool follow = !crawl.LinkQueue.isEmpty() && form.RunFlag();
             // Every page this crawl reaches will be visited now: fetch them ahead.
             if (follow)
-                crawl.Ahead.followFrom(crawl.SeenLinks, crawl.LinkQueue);
+                crawl.Ahead.followFrom(crawl.SeenLinks, crawl.LinkQueue, crawl.LinkQueueDepths);
             return follow;
         },
         /*ifFailed=*/false);
@@ -40,12 +40,15 @@ bool followQueuedLinks(Form1& form, Statements& s) {
             visited = crawl.LinkQueue.size() - 1;
             // A copy: the visit appends to the queue.
             const QString address = crawl.LinkQueue.at(visited);
+            crawl.PageDepth = crawl.LinkQueueDepths.value(visited, crawl.PageDepth + 1);
             crawl.CrawlPage(form.ListView2, address, 1);
         });
         // The links the visit appended stay behind the visited one: last in, first out.
         s.run(128, [&] {
             if (visited >= 0 && visited < crawl.LinkQueue.size())
                 crawl.LinkQueue.removeAt(visited);
+            if (visited >= 0 && visited < crawl.LinkQueueDepths.size())
+                crawl.LinkQueueDepths.removeAt(visited);
         });
         // A run flag that cannot be read ends the run; a queue that cannot be
         // read is followed on.
@@ -87,10 +90,15 @@ void visitListedAddresses(Form1& form, Statements& s) {
         QString address;
         s.run(114, [&] {
             address = addresses.at(i);
+            crawl.ListedAddress = address;
+            crawl.PageDepth = 0;
             crawl.Ahead.atListed(i);
         });
         s.run(116, [&] { crawl.SeenLinks = {}; });
-        s.run(118, [&] { crawl.LinkQueue = {}; });
+        s.run(118, [&] {
+            crawl.LinkQueue = {};
+            crawl.LinkQueueDepths = {};
+        });
         s.run(120, [&] { crawl.CrawlPage(form.ListView2, address, 1); });
         const bool extractForever = s.test(
             122, [&] { return form.Check2() == 1; }, /*ifFailed=*/false);
@@ -98,7 +106,10 @@ void visitListedAddresses(Form1& form, Statements& s) {
             s.run(132, [&] { i = addresses.size(); });
         crawl.Ahead.endFollowing();
         s.run(136, [&] { crawl.SeenLinks = {}; });
-        s.run(138, [&] { crawl.LinkQueue = {}; });
+        s.run(138, [&] {
+            crawl.LinkQueue = {};
+            crawl.LinkQueueDepths = {};
+        });
     } // 140
 }
 

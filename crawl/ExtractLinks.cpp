@@ -174,12 +174,13 @@ void ExtractLinks::recordLink(qsizetype p, ListView& list) {
     m_resolver.setBase(p == m_baseHrefStart ? m_deliveryAddress : BaseAddress);
     if (isFile && LinkIsSrcset) {
         for (const QString& url : SrcsetUrls(DecodeAttributeValue(page.constData() + p, end - p)))
-            recordFileLink(url, list);
+            listResult(list, m_resolver.resolve(url, true).link, LinkKind::Srcset);
         return;
     }
     const QString value = CleanLinkValue(page.constData() + p, end - p);
+    // File links are listed every time they are found, fragment and all.
     if (isFile) {
-        recordFileLink(value, list);
+        listResult(list, m_resolver.resolve(value, true).link, LinkKind::Src);
         return;
     }
     // A fragment names a place in a page, not another page: page.html#a and
@@ -188,16 +189,20 @@ void ExtractLinks::recordLink(qsizetype p, ListView& list) {
     if (SeenLinks.contains(resolved.link))
         return;
     SeenLinks.insert(resolved.link);
-    if (resolved.visitable)
+    // Its depth is fixed now, when it is first found.
+    if (resolved.visitable && Scope.follows(resolved.link, PageDepth + 1)) {
         LinkQueue.append(resolved.link);
-    if (m_host.Option1()) {
-        list.EnsureVisible(list.Add(resolved.link));
-        Tally.resultListed();
+        LinkQueueDepths.append(PageDepth + 1);
     }
+    if (m_host.Option1())
+        listResult(list, resolved.link, LinkKind::Href);
 }
 
-void ExtractLinks::recordFileLink(const QString& value, ListView& list) {
-    // File links are listed every time they are found, fragment and all.
-    list.EnsureVisible(list.Add(m_resolver.resolve(value, true).link));
+void ExtractLinks::listResult(ListView& list, const QString& link, LinkKind kind) {
+    if (!Scope.lists(link))
+        return;
+    list.EnsureVisible(list.Add(link));
     Tally.resultListed();
+    if (onResultListed)
+        onResultListed(ListedResult{link, kind, PageFinalAddress, ListedAddress, PageDepth});
 }

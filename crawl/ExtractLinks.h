@@ -1,9 +1,11 @@
 #pragma once
 
 #include "app/Pacer.h"
+#include "crawl/CrawlScope.h"
 #include "crawl/FetchAhead.h"
 #include "crawl/LinkResolver.h"
 #include "crawl/LinkScanner.h"
+#include "crawl/ListedResult.h"
 #include "crawl/RunTally.h"
 #include "crawl/URLMon.h"
 
@@ -11,6 +13,7 @@
 #include <QList>
 #include <QSet>
 #include <QString>
+#include <functional>
 #include <optional>
 
 class CrawlHost;
@@ -48,9 +51,22 @@ public:
     bool LinkIsSrcset = false;
     ValueQuote LinkQuote = ValueQuote::Double;
 
-    // Per listed address: the HTML links recorded, and those still to visit.
+    // Per listed address: the HTML links recorded, and those still to visit with
+    // their depths (steps from the listed address), in step with LinkQueue.
     QSet<QString> SeenLinks;
     QList<QString> LinkQueue;
+    QList<int> LinkQueueDepths;
+
+    // The listed address being crawled, as it stands in the list; the depth of the
+    // page being visited (0 for the listed page); and the address that page was
+    // finally delivered from.
+    QString ListedAddress;
+    int PageDepth = 0;
+    QString PageFinalAddress;
+    // What the crawl follows and which results it lists.
+    CrawlScope Scope;
+    // Told of every result listed, with where it was found.
+    std::function<void(const ListedResult&)> onResultListed;
 
     // Brings an address into the form in which it is fetched (PageAddressOf).
     // BaseAddress becomes the same.
@@ -79,7 +95,7 @@ public:
     // The download service; its connections are kept from one page to the next.
     URLMon Transfers;
     // The pages of the run fetched ahead of its visits.
-    FetchAhead Ahead{m_host, Transfers, Download, Scan};
+    FetchAhead Ahead{m_host, Transfers, Download, Scan, Scope};
     // What the current (or last) run has done: its visits, results and failures.
     RunTally Tally;
     // How many runs of the start button are in progress (a stopped run winds down
@@ -92,7 +108,7 @@ private:
     // (YieldPlace::Value).
     qsizetype findValueEnd(const QByteArray& page, qsizetype length, qsizetype p, ValueQuote quote);
     void recordLink(qsizetype p, ListView& list);
-    void recordFileLink(const QString& value, ListView& list);
+    void listResult(ListView& list, const QString& link, LinkKind kind);
 
     LinkResolver m_resolver;
     // Where the value of the page's base element starts (-1: none), and the

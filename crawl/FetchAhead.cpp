@@ -43,6 +43,25 @@ private:
     const std::function<void(const QString&, qsizetype)>& m_found;
 };
 
+// The user-agent token robots.txt names us by (RFC 9309, section 2.2.1).
+const QString RobotsAgent = QStringLiteral("Orvelle");
+
+// What robots.txt says, from how its download ended (section 2.3.1): its rules;
+// all allowed when it is unavailable (4xx); nothing when the server could not say.
+RobotsTxt RulesOf(const DownloadResult& result, qint64 maxBytes) {
+    if (result.ok() && result.pageFileError.isEmpty()) {
+        try {
+            return RobotsTxt::parse(result.body.read(maxBytes), RobotsAgent);
+        } catch (...) {
+            return RobotsTxt::disallowingAll();
+        }
+    }
+    if (result.outcome == DownloadOutcome::HttpError && result.httpStatus >= 400 &&
+        result.httpStatus < 500)
+        return RobotsTxt();
+    return RobotsTxt::disallowingAll();
+}
+
 DownloadResult stoppedResult() {
     DownloadResult stopped;
     stopped.outcome = DownloadOutcome::Stopped;
@@ -53,8 +72,8 @@ DownloadResult stoppedResult() {
 } // namespace
 
 FetchAhead::FetchAhead(CrawlHost& host, URLMon& transfers, const DownloadSettings& settings,
-                       const ScanRules& rules)
-    : m_host(host), m_transfers(transfers), m_settings(settings), m_rules(rules) {}
+                       const ScanRules& rules, const CrawlScope& scope)
+    : m_host(host), m_transfers(transfers), m_settings(settings), m_rules(rules), m_scope(scope) {}
 
 bool FetchAhead::fetchesAhead() const {
     return m_settings.parallel > 1;
@@ -69,7 +88,8 @@ void FetchAhead::atListed(qsizetype index) {
     m_nextListed = std::max(m_nextListed, index + 1);
 }
 
-void FetchAhead::followFrom(const QSet<QString>& seen, const QList<QString>& queue) {
+void FetchAhead::followFrom(const QSet<QString>& seen, const QList<QString>& queue,
+                            const QList<int>& depths) {
     endFollowing();
     m_following = true;
     if (!fetchesAhead())
@@ -78,8 +98,8 @@ void FetchAhead::followFrom(const QSet<QString>& seen, const QList<QString>& que
     for (const QString& link : seen)
         m_walkSeen.insert(qHash(link));
     m_walkQueue.reserve(static_cast<size_t>(queue.size()));
-    for (const QString& link : queue)
-        m_walkQueue.push_back(PageAddressOf(link));
+    for (qsizetype i = 0; i < queue.size(); ++i)
+        m_walkQueue.push_back({PageAddressOf(queue.at(i)), depths.value(i, 1)});
     walk();
     m_planDirty = true;
 }
@@ -94,6 +114,10 @@ void FetchAhead::endFollowing() {
 void FetchAhead::endRun() noexcept {
     for (const auto& [id, job] : m_jobs)
         m_transfers.cancel(id);
+    for (const Robots& robots : std::as_const(m_robots))
+        if (robots.pending != 0)
+            m_transfers.cancel(robots.pending);
+    m_robots.clear();
     m_jobs.clear();
     m_byAddress.clear();
     m_unscanned.clear();
@@ -140,8 +164,8 @@ DownloadResult FetchAhead::visit(const QString& address, Shell& shell,
             if (!job->second.scanned)
                 scan(job->second, *m_transfers.peek(id));
             // Taken out of the fetches ahead already: the walk cannot find it there.
-            if (!m_walkQueue.empty() && m_walkQueue.back() == address)
-                walkThrough(job->second);
+            if (!m_walkQueue.empty() && m_walkQueue.back().page == address)
+                walkThrough(job->second, m_walkQueue.back().depth);
             walk();
         }
         m_jobs.erase(job);
@@ -179,8 +203,67 @@ URLMon::Id FetchAhead::takeJobFor(const QString& address) {
     return id;
 }
 
+bool FetchAhead::allows(const QString& address, Shell& shell,
+                        const std::function<bool()>& keepGoing) {
+    if (!m_scope.robots)
+        return true;
+    if (!fetchesAhead()) {
+        const QString robots = RobotsTxt::addressFor(address);
+        auto known = m_robots.find(robots);
+        if (known == m_robots.end()) {
+            const DownloadResult result =
+                m_transfers.download(robots, m_settings, shell, keepGoing);
+            if (result.outcome == DownloadOutcome::Stopped)
+                return false;
+            known =
+                m_robots.insert(robots, Robots{0, true, RulesOf(result, m_settings.maxPageBytes)});
+        }
+        return known->rules.allows(address);
+    }
+    Verdict verdict;
+    while ((verdict = robotsVerdict(address)) == Verdict::Unknown) {
+        refill();
+        m_transfers.wait(shell);
+        if (!keepGoing()) {
+            endRun();
+            return false;
+        }
+        m_transfers.pump();
+        scanArrivals();
+    }
+    return verdict == Verdict::Allowed;
+}
+
+FetchAhead::Verdict FetchAhead::robotsVerdict(const QString& page) {
+    if (!m_scope.robots)
+        return Verdict::Allowed;
+    const QString address = RobotsTxt::addressFor(page);
+    auto robots = m_robots.find(address);
+    // Asked for once a run for each host and port, before any of its pages, and
+    // ahead of everything else.
+    if (robots == m_robots.end())
+        robots = m_robots.insert(address,
+                                 Robots{m_transfers.start(address, m_settings, true), false, {}});
+    if (!robots->known)
+        return Verdict::Unknown;
+    return robots->rules.allows(page) ? Verdict::Allowed : Verdict::Disallowed;
+}
+
+bool FetchAhead::concludeRobots() {
+    bool concluded = false;
+    for (Robots& robots : m_robots) {
+        if (robots.known || !m_transfers.finished(robots.pending))
+            continue;
+        robots.rules = RulesOf(m_transfers.take(robots.pending), m_settings.maxPageBytes);
+        robots.known = true;
+        robots.pending = 0;
+        concluded = true;
+    }
+    return concluded;
+}
+
 void FetchAhead::scanArrivals() {
-    bool arrived = false;
+    bool arrived = concludeRobots();
     for (size_t i = 0; i < m_unscanned.size();) {
         const URLMon::Id id = m_unscanned[i];
         const auto job = m_jobs.find(id);
@@ -223,8 +306,8 @@ void FetchAhead::scan(Job& job, const DownloadResult& result) {
                                                                      qsizetype start) {
         const LinkResolver::Result link =
             (start == baseHrefStart ? deliveryResolver : m_resolver).resolve(value, false);
-        job.links.push_back(
-            {qHash(link.link), link.visitable ? PageAddressOf(link.link) : QString()});
+        const bool followed = link.visitable && m_scope.inScope(link.link);
+        job.links.push_back({qHash(link.link), followed ? PageAddressOf(link.link) : QString()});
     };
     LinkCollector collector(page, found);
     m_resolver.setBase(
@@ -250,23 +333,33 @@ FetchAhead::Job* FetchAhead::arrivedJob(const QString& address) {
 
 void FetchAhead::walk() {
     // Takes the newest queued page while it has arrived, as the visits will.
+    // A page robots.txt keeps out is passed over, as the visits will.
     while (m_following && !m_walkQueue.empty()) {
-        const Job* job = arrivedJob(m_walkQueue.back());
+        const Step& next = m_walkQueue.back();
+        const Verdict verdict = robotsVerdict(next.page);
+        if (verdict == Verdict::Unknown)
+            return;
+        if (verdict == Verdict::Disallowed) {
+            m_walkQueue.pop_back();
+            m_walkTurned = true;
+            continue;
+        }
+        const Job* job = arrivedJob(next.page);
         if (!job)
             return;
-        walkThrough(*job);
+        walkThrough(*job, next.depth);
     }
 }
 
-void FetchAhead::walkThrough(const Job& job) {
+void FetchAhead::walkThrough(const Job& job, int depth) {
     m_walkQueue.pop_back();
     m_walkTurned = true;
     for (const Link& link : job.links) {
         if (m_walkSeen.contains(link.key))
             continue;
         m_walkSeen.insert(link.key);
-        if (!link.page.isEmpty()) {
-            m_walkQueue.push_back(link.page);
+        if (!link.page.isEmpty() && m_scope.withinDepth(depth + 1)) {
+            m_walkQueue.push_back({link.page, depth + 1});
             m_walkTurned = false;
         }
     }
@@ -304,14 +397,18 @@ void FetchAhead::planAhead() {
         return;
     // The page the walk waits for is the next the visits need once they catch up:
     // it goes first, whatever the bounds.
-    if (!started(m_walkQueue.back()))
-        startAhead(m_walkQueue.back(), false, true);
+    const QString& next = m_walkQueue.back().page;
+    if (!started(next) && robotsVerdict(next) == Verdict::Allowed)
+        startAhead(next, false, true);
     // Then the walk goes on as if every page still in flight led nowhere new: the
     // pages it reaches so come next, in that order, unless one in flight proves to
     // lead elsewhere first. One connection to each host stays free for the page
     // the visits will wait for.
     QSet<size_t> seen;
-    std::vector<QString> pushed;
+    std::vector<Step> pushed;
+    // With a depth limit a link's depth depends on which page finds it first, so
+    // what the pages in flight lead to is known only once they have arrived.
+    const bool guessBeyond = m_scope.maxDepth < 0;
     size_t below = m_walkQueue.size();
     // Past a page in flight the order is a guess, the more so the further it goes:
     // the guess stops a few visits ahead, so that the room is left to what the
@@ -319,16 +416,19 @@ void FetchAhead::planAhead() {
     int position = 0;
     const int reach = GuessReachPerTransfer * m_settings.parallel;
     for (int step = 0; step < MaxPlanSteps && position < reach && roomForMore(); ++step) {
-        QString address;
+        Step entry;
         if (!pushed.empty()) {
-            address = std::move(pushed.back());
+            entry = std::move(pushed.back());
             pushed.pop_back();
         } else if (below > 0) {
-            address = m_walkQueue[--below];
+            entry = m_walkQueue[--below];
         } else {
             return;
         }
+        const QString& address = entry.page;
         ++position;
+        if (robotsVerdict(address) != Verdict::Allowed)
+            continue;
         if (!started(address)) {
             // The last places are kept for the pages the visits will need next once
             // the walk turns back: when the page it took last led nowhere new.
@@ -340,7 +440,7 @@ void FetchAhead::planAhead() {
             startAhead(address, false, false);
             continue;
         }
-        const Job* job = arrivedJob(address);
+        const Job* job = guessBeyond ? arrivedJob(address) : nullptr;
         if (!job)
             continue;
         for (const Link& link : job->links) {
@@ -348,7 +448,7 @@ void FetchAhead::planAhead() {
                 continue;
             seen.insert(link.key);
             if (!link.page.isEmpty())
-                pushed.push_back(link.page);
+                pushed.push_back({link.page, entry.depth + 1});
         }
     }
 }

@@ -1,7 +1,9 @@
 #pragma once
 
+#include "crawl/CrawlScope.h"
 #include "crawl/LinkResolver.h"
 #include "crawl/LinkScanner.h"
+#include "crawl/RobotsTxt.h"
 #include "crawl/URLMon.h"
 
 #include <QHash>
@@ -27,7 +29,10 @@ class CrawlHost;
 // function of the pages' contents (the newest queued link next), so it is worked
 // out ahead over the pages that have arrived: each is scanned on arrival, and the
 // walk takes its links as the visit will. The pages the walk reaches are fetched
-// in its order, the first one it waits for before all others. The visits record
+// in its order, the first one it waits for before all others. A page the crawl's
+// scope leaves out, past its depth or kept out by robots.txt is never fetched:
+// the walk asks the same CrawlScope as the visits, and waits for robots.txt
+// before a host's first page as the visits do. The visits record
 // the links later, with the options as they read then. Nothing is cached: every
 // visit takes a transfer of its own, so a run that ends by itself sends the same
 // requests as one that fetches one page at a time.
@@ -37,7 +42,7 @@ class CrawlHost;
 class FetchAhead {
 public:
     FetchAhead(CrawlHost& host, URLMon& transfers, const DownloadSettings& settings,
-               const ScanRules& rules);
+               const ScanRules& rules, const CrawlScope& scope);
 
     // A run starts with these addresses, in the form they are fetched (empty for a
     // blank one, which is never fetched).
@@ -45,8 +50,9 @@ public:
     // The run visits listed address index next: the ones before it are behind it.
     void atListed(qsizetype index);
     // The crawl of the current listed address follows its links: seen are the
-    // links recorded so far, queue those still to visit.
-    void followFrom(const QSet<QString>& seen, const QList<QString>& queue);
+    // links recorded so far, queue those still to visit and depths theirs.
+    void followFrom(const QSet<QString>& seen, const QList<QString>& queue,
+                    const QList<int>& depths);
     // The crawl of the current listed address has ended.
     void endFollowing();
     // Abandons every transfer and forgets every page fetched ahead.
@@ -57,10 +63,14 @@ public:
     // everything as soon as keepGoing() answers false.
     DownloadResult visit(const QString& address, Shell& shell,
                          const std::function<bool()>& keepGoing);
+    // True when robots.txt lets the crawl visit address (always, unless the scope
+    // honours it). Its host's robots.txt is fetched first, once a run, waiting
+    // through the shell as visit() does; false once keepGoing() answers false.
+    bool allows(const QString& address, Shell& shell, const std::function<bool()>& keepGoing);
 
 private:
     // An HTML link of a page fetched ahead: its key in the seen set, and the
-    // address it is fetched at (empty when it cannot be visited).
+    // address it is fetched at (empty when it cannot be visited or is out of scope).
     struct Link {
         size_t key;
         QString page;
@@ -70,6 +80,18 @@ private:
         bool listed = false; // one of the listed addresses, else a page of the crawl
         bool scanned = false;
         std::vector<Link> links;
+    };
+    // A page the crawl's queue holds, with its depth.
+    struct Step {
+        QString page;
+        int depth = 0;
+    };
+    // What robots.txt says of a page: Unknown while it is being fetched.
+    enum class Verdict { Allowed, Disallowed, Unknown };
+    struct Robots {
+        URLMon::Id pending = 0; // while being fetched
+        bool known = false;
+        RobotsTxt rules;
     };
 
     bool fetchesAhead() const;
@@ -82,7 +104,9 @@ private:
     void scanArrivals();
     void scan(Job& job, const DownloadResult& result);
     void walk();
-    void walkThrough(const Job& job);
+    void walkThrough(const Job& job, int depth);
+    Verdict robotsVerdict(const QString& page);
+    bool concludeRobots();
     Job* arrivedJob(const QString& address);
     bool started(const QString& address) const;
     URLMon::Id takeJobFor(const QString& address);
@@ -91,6 +115,7 @@ private:
     URLMon& m_transfers;
     const DownloadSettings& m_settings;
     const ScanRules& m_rules;
+    const CrawlScope& m_scope;
 
     QStringList m_listed;
     qsizetype m_nextListed = 0;
@@ -100,7 +125,7 @@ private:
     // caught up with the pages that arrived.
     bool m_following = false;
     QSet<size_t> m_walkSeen;
-    std::vector<QString> m_walkQueue; // newest last
+    std::vector<Step> m_walkQueue; // newest last
     bool m_planDirty = false;
     bool m_walkTurned = false; // the page the walk took last led nowhere new
     LinkResolver m_resolver;
@@ -109,4 +134,6 @@ private:
     QHash<QString, std::deque<URLMon::Id>> m_byAddress;
     std::vector<URLMon::Id> m_unscanned;
     QString m_visiting; // the address whose page a visit waits for
+    // robots.txt of each host and port of the run, by its address.
+    QHash<QString, Robots> m_robots;
 };

@@ -75,9 +75,8 @@ QByteArray PageBody::read(qint64 maxBytes) const {
     if (st.st_size > maxBytes)
         throw Failure(pageFileFailure("Cannot read the page file ", m_path, EFBIG));
     QByteArray bytes(static_cast<qsizetype>(st.st_size), Qt::Uninitialized);
-    const qsizetype done = ::lseek(m_fd, 0, SEEK_SET) == 0
-                               ? ReadFully(m_fd, bytes.data(), bytes.size())
-                               : -1;
+    const qsizetype done =
+        ::lseek(m_fd, 0, SEEK_SET) == 0 ? ReadFully(m_fd, bytes.data(), bytes.size()) : -1;
     if (done < 0)
         throw Failure(pageFileFailure("Cannot read the page file ", m_path, errno));
     bytes.resize(done);
@@ -96,6 +95,7 @@ struct Transfer {
     State state = State::Queued;
     CURL* easy = nullptr;
     int slot = 0; // 1-based while running: the number of its page file
+    bool retried = false;
     qint64 startNs = 0;
 
     // What libcurl's write callback has received.
@@ -195,6 +195,30 @@ struct Transfer {
                          static_cast<curl_off_t>(settings.maxPageBytes));
     }
 
+    long httpStatus() const {
+        long status = 0;
+        curl_easy_getinfo(easy, CURLINFO_RESPONSE_CODE, &status);
+        return status;
+    }
+
+    // The seconds a 429 or 503 answer asks to wait before the page is asked for
+    // once more (RFC 9110, section 10.2.3: seconds, or an HTTP date, which libcurl
+    // reads), with politeness on and the first time only; -1 for no second try.
+    int retryAfterSeconds(CURLcode code) const {
+        if (settings.waitMs < 0 || retried || code != CURLE_HTTP_RETURNED_ERROR ||
+            !pageFileError.isEmpty())
+            return -1;
+        const long status = httpStatus();
+        curl_header* header = nullptr;
+        if ((status != 429 && status != 503) ||
+            curl_easy_header(easy, "Retry-After", 0, CURLH_HEADER, -1, &header) != CURLHE_OK)
+            return -1;
+        curl_off_t seconds = 0;
+        curl_easy_getinfo(easy, CURLINFO_RETRY_AFTER, &seconds);
+        return static_cast<int>(
+            std::clamp<curl_off_t>(seconds, 0, DownloadSettings::MaxRetryAfterSeconds));
+    }
+
     // Turns libcurl's verdict into the result.
     void conclude(CURLcode code) {
         result.downloadNs = nowNs() - startNs;
@@ -209,8 +233,8 @@ struct Transfer {
             fail(DownloadOutcome::TooLarge,
                  QStringLiteral("page larger than %1 bytes").arg(settings.maxPageBytes));
         } else if (code == CURLE_HTTP_RETURNED_ERROR) {
-            long status = 0;
-            curl_easy_getinfo(easy, CURLINFO_RESPONSE_CODE, &status);
+            const long status = httpStatus();
+            result.httpStatus = static_cast<int>(status);
             fail(DownloadOutcome::HttpError, QStringLiteral("HTTP %1").arg(status));
         } else if (code != CURLE_OK) {
             fail(DownloadOutcome::NetworkError,
@@ -223,6 +247,7 @@ struct Transfer {
             long redirects = 0;
             curl_easy_getinfo(easy, CURLINFO_REDIRECT_COUNT, &redirects);
             result.redirected = redirects > 0;
+            result.httpStatus = static_cast<int>(httpStatus());
             result.outcome = DownloadOutcome::Downloaded;
             result.body = std::move(body);
         }
@@ -236,6 +261,14 @@ struct URLMon::Engine {
         int running = 0;
         // Seen answering over HTTP/2: its transfers share connections.
         bool multiplexed = false;
+        // With politeness on, no request starts before this.
+        qint64 readyAtNs = 0;
+    };
+    // A server that asked to be left alone for a while, for the shell to tell.
+    struct WaitNotice {
+        QString address;
+        int status;
+        int seconds;
     };
 
     CURLM* multi = nullptr;
@@ -248,6 +281,7 @@ struct URLMon::Engine {
     qint64 deadlineNs = -1;  // when libcurl wants its time-out action, or none
     Id nextId = 1;
     int runningCount = 0;
+    std::vector<WaitNotice> notices;
 
     Engine() {
         static const CURLcode initialised = curl_global_init(CURL_GLOBAL_DEFAULT);
@@ -290,12 +324,31 @@ struct URLMon::Engine {
     }
 
     int hostLimit(const Transfer& t) const {
+        if (t.settings.waitMs >= 0)
+            return 1;
         const auto host = hosts.constFind(t.host);
         const bool shared = host != hosts.cend() && host->multiplexed;
         return shared ? std::max(t.settings.parallel, t.settings.perHost) : t.settings.perHost;
     }
 
-    bool hostHasRoom(const Transfer& t) const { return hosts.value(t.host).running < hostLimit(t); }
+    bool hostHasRoom(const Transfer& t) const {
+        const Host host = hosts.value(t.host);
+        return host.running < hostLimit(t) && (t.settings.waitMs < 0 || nowNs() >= host.readyAtNs);
+    }
+
+    // The soonest a queued transfer waits for its host's pause to end, in
+    // nanoseconds from now; -1 when none waits so.
+    qint64 nextReadyInNs() const {
+        qint64 soonest = -1;
+        const qint64 now = nowNs();
+        for (const Id id : queue) {
+            const Transfer& t = *transfers.at(id);
+            const qint64 readyAt = hosts.value(t.host).readyAtNs;
+            if (t.settings.waitMs >= 0 && readyAt > now && (soonest < 0 || readyAt - now < soonest))
+                soonest = readyAt - now;
+        }
+        return soonest;
+    }
 
     int freeSlot() {
         const auto free = std::find(slotBusy.begin(), slotBusy.end(), false);
@@ -366,9 +419,31 @@ struct URLMon::Engine {
             if (version >= CURL_HTTP_VERSION_2_0)
                 hosts[t->host].multiplexed = true;
             const CURLcode code = message->data.result;
+            const qint64 pauseNs = t->settings.waitMs * 1'000'000;
+            if (const int seconds = t->retryAfterSeconds(code); seconds >= 0) {
+                retryLater(*t, seconds);
+                continue;
+            }
             t->conclude(code);
             detach(*t);
+            if (t->settings.waitMs >= 0)
+                hosts[t->host].readyAtNs = nowNs() + pauseNs;
         }
+    }
+
+    // Puts a transfer back at the head of the queue, its host paused for seconds.
+    void retryLater(Transfer& t, int seconds) {
+        detach(t);
+        notices.push_back({QString::fromUtf8(t.url), static_cast<int>(t.httpStatus()), seconds});
+        t.retried = true;
+        t.body = PageBody();
+        t.tooLarge = false;
+        t.state = Transfer::State::Queued;
+        Host& host = hosts[t.host];
+        host.readyAtNs =
+            std::max(host.readyAtNs, nowNs() + std::max<qint64>(seconds * 1'000'000'000LL,
+                                                                t.settings.waitMs * 1'000'000));
+        queue.push_front(t.id);
     }
 
     void act(curl_socket_t fd, int mask) {
@@ -449,8 +524,10 @@ bool URLMon::canStartNow(const QString& address, const DownloadSettings& setting
     Transfer probe;
     probe.host = hostKey(address);
     probe.settings = settings;
+    const Engine::Host host = m_engine->hosts.value(probe.host);
     return m_engine->runningCount < settings.parallel &&
-           m_engine->hosts.value(probe.host).running + spare < m_engine->hostLimit(probe);
+           host.running + spare < m_engine->hostLimit(probe) &&
+           (settings.waitMs < 0 || nowNs() >= host.readyAtNs);
 }
 
 bool URLMon::finished(Id id) const {
@@ -522,8 +599,15 @@ void URLMon::wait(Shell& shell) {
     if (e.deadlineNs >= 0)
         timeoutMs = static_cast<int>(
             std::clamp<qint64>((e.deadlineNs - nowNs() + 999'999) / 1'000'000, 0, LongestWaitMs));
+    // A paused host's queue moves on when its pause ends.
+    const qint64 readyInNs = e.nextReadyInNs();
     if (e.runningCount == 0)
-        timeoutMs = 0;
+        timeoutMs = readyInNs < 0 ? 0 : LongestWaitMs;
+    if (readyInNs >= 0)
+        timeoutMs = std::min(timeoutMs, static_cast<int>(std::min<qint64>(
+                                            (readyInNs + 999'999) / 1'000'000, LongestWaitMs)));
+    for (const Engine::WaitNotice& notice : std::exchange(e.notices, {}))
+        shell.serverAskedToWait(notice.address, notice.status, notice.seconds);
     shell.waitForSockets(sockets, timeoutMs, YieldPlace::Download);
     for (const WaitSocket& s : sockets) {
         const int mask = (s.readable ? CURL_CSELECT_IN : 0) | (s.writable ? CURL_CSELECT_OUT : 0);

@@ -26,6 +26,13 @@ struct DownloadSettings {
     // and connections to one host name and port.
     int parallel = 16;
     int perHost = 6;
+    // Politeness, when 0 or more: one request open to a host at a time, each
+    // starting at least waitMs after the one before it there ended; and a 429 or
+    // 503 answer with Retry-After makes the host wait as told (at most
+    // MaxRetryAfterSeconds) before the page is asked for once more. -1: none of it.
+    qint64 waitMs = -1;
+
+    static constexpr int MaxRetryAfterSeconds = 60;
 };
 
 // How a download ended.
@@ -74,6 +81,8 @@ struct DownloadResult {
     // The address the page was finally delivered from, after any redirects.
     QString effectiveAddress;
     bool redirected = false;
+    // The status of the last answer; 0 when there was none.
+    int httpStatus = 0;
     PageBody body;
     // From the request being handed to libcurl to the last byte, in nanoseconds.
     qint64 downloadNs = 0;

@@ -101,8 +101,8 @@ std::string replaceAll(std::string text, const std::string& from, const std::str
     return text;
 }
 
-// The three formats, written out from their definitions.
-enum class Format { Lines, Spaced, Comma };
+// The three formats, written out from their definitions; Raw: the results as given.
+enum class Format { Lines, Spaced, Comma, Raw };
 
 std::string render(Format format, const std::vector<std::string>& results) {
     std::string out;
@@ -127,6 +127,10 @@ std::string render(Format format, const std::vector<std::string>& results) {
         for (size_t i = 0; i < results.size(); ++i)
             out += results[i] + (i + 1 < results.size() ? "," : "") + "\r\n";
         break;
+    case Format::Raw:
+        for (const std::string& r : results)
+            out += r;
+        break;
     }
     return out;
 }
@@ -135,11 +139,45 @@ std::string render(Format format, const std::vector<std::string>& results) {
 // c.html (and shows pic.png); b.html links back to a.html; c.html has no links.
 // /g/N links to /g/2N and /g/2N+1 for ever; /slow answers after ten seconds;
 // /missing is a 404.
+// The scope site: /s/ links to a.html, to {o}/x.html on a second loopback host
+// and to skip/b.html; a.html leads to deep.html and on to deeper.html, b.html to
+// c.html, {o}/x.html to {o}/y.html. robots.txt keeps Orvelle out of /s/skip/.
+// /site/, asked for as x.site.localhost, links to y.site.localhost (the same
+// site) and to b.localhost (another). /retry answers 429 the first time.
 class HarvestCli : public ::testing::Test {
 protected:
     static void SetUpTestSuite() {
         s_stop = false;
+        s_other = new LoopbackServer;
+        s_other->page("/x.html", R"(<a href="/y.html">y</a>)");
+        s_other->page("/y.html", "");
+        s_other->start("127.0.0.2");
         s_server = new LoopbackServer;
+        s_server->page("/s/", R"(<a href="a.html"></a><a href=")" +
+                                  s_other->url("/x.html").toStdString() +
+                                  R"("></a><a href="/s/skip/b.html"></a><img src="s.png">)");
+        s_server->page("/s/a.html", R"(<a href="deep.html"></a>)");
+        s_server->page("/s/deep.html", R"(<a href="deeper.html"></a>)");
+        s_server->page("/s/skip/b.html", R"(<a href="c.html"></a>)");
+        for (const char* empty : {"/s/deeper.html", "/s/skip/c.html"})
+            s_server->page(empty, "");
+        s_server->page("/robots.txt", "# RFC 9309\nUser-agent: orvelle/1.0\nDisallow: /s/skip/\n\n"
+                                      "User-agent: *\nDisallow: /\n");
+        s_server->server().Get("/site/", [](const httplib::Request& req, httplib::Response& res) {
+            const std::string port = std::to_string(req.local_port);
+            res.set_content("<a href=\"http://y.site.localhost:" + port +
+                                "/a.html\"></a><a href=\"http://b.localhost:" + port +
+                                "/b.html\"></a>",
+                            "text/html");
+        });
+        s_server->server().Get("/retry", [](const httplib::Request&, httplib::Response& res) {
+            if (s_retried++ == 0) {
+                res.status = 429;
+                res.set_header("Retry-After", "1");
+                return;
+            }
+            res.set_content(R"(<a href="after.html"></a>)", "text/html");
+        });
         s_server->page("/", R"(<a href="a.html">A</a> <a HREF="/b.html">B</a>
 <img src="logo.png"> <a href="a.html">A again</a>)");
         s_server->page("/a.html", R"(<a href="c.html">C</a> <img src="pic.png">)");
@@ -169,10 +207,16 @@ protected:
         s_stop = true;
         delete s_server;
         s_server = nullptr;
+        delete s_other;
+        s_other = nullptr;
     }
 
     static std::string base() { return s_server->url("").toStdString(); }
-    static std::string expand(const std::string& text) { return replaceAll(text, "{}", base()); }
+    static std::string expand(const std::string& text) {
+        return replaceAll(
+            replaceAll(replaceAll(text, "{}", base()), "{o}", s_other->url("").toStdString()),
+            "{port}", std::to_string(s_server->port()));
+    }
     static std::vector<std::string> expand(std::vector<std::string> texts) {
         for (std::string& t : texts)
             t = expand(t);
@@ -180,11 +224,15 @@ protected:
     }
 
     static LoopbackServer* s_server;
+    static LoopbackServer* s_other;
     static std::atomic<bool> s_stop;
+    static std::atomic<int> s_retried;
 };
 
 LoopbackServer* HarvestCli::s_server = nullptr;
+LoopbackServer* HarvestCli::s_other = nullptr;
 std::atomic<bool> HarvestCli::s_stop{false};
+std::atomic<int> HarvestCli::s_retried{0};
 
 struct CliCase {
     const char* name;
@@ -215,6 +263,10 @@ TEST_P(HarvestCliCases, WritesTheResultsAndEndsWithItsStatus) {
 }
 
 const std::vector<std::string> SiteResults = {"{}/a.html", "{}/b.html"};
+// The scope site's results, in the order of a crawl without limits.
+const std::string A = "{}/s/a.html", X = "{o}/x.html", B = "{}/s/skip/b.html",
+                  C = "{}/s/skip/c.html", Y = "{o}/y.html", Deep = "{}/s/deep.html",
+                  Deeper = "{}/s/deeper.html";
 
 INSTANTIATE_TEST_SUITE_P(
     Table, HarvestCliCases,
@@ -347,20 +399,130 @@ INSTANTIATE_TEST_SUITE_P(
                 Format::Lines,
                 {},
                 "/nonexistent/urls.txt: file not found"},
+        CliCase{"ScopeUnlimited",
+                {"-F", "{}/s/"},
+                "",
+                0,
+                Format::Lines,
+                {A, X, B, C, Y, Deep, Deeper},
+                ""},
+        CliCase{"SameHost",
+                {"-F", "--same-host", "{}/s/"},
+                "",
+                0,
+                Format::Lines,
+                {A, X, B, C, Deep, Deeper},
+                ""},
+        CliCase{"SameSite",
+                {"-F", "--same-site", "http://x.site.localhost:{port}/site/"},
+                "",
+                0,
+                Format::Lines,
+                {"http://y.site.localhost:{port}/a.html", "http://b.localhost:{port}/b.html",
+                 "http://y.site.localhost:{port}/c.html"},
+                ""},
+        CliCase{"Include",
+                {"-F", "--include", "skip", "--include=deep", "{}/s/"},
+                "",
+                0,
+                Format::Lines,
+                {A, X, B, C},
+                ""},
+        CliCase{"Exclude",
+                {"-F", "--exclude", "skip/", "{}/s/"},
+                "",
+                0,
+                Format::Lines,
+                {A, X, B, Y, Deep, Deeper},
+                ""},
+        CliCase{"Match", {"-F", "--match", "skip/", "{}/s/"}, "", 0, Format::Lines, {B, C}, ""},
+        CliCase{"DepthZero", {"-F", "--depth", "0", "{}/s/"}, "", 0, Format::Lines, {A, X, B}, ""},
+        CliCase{"DepthOne",
+                {"-F", "--depth=1", "{}/s/"},
+                "",
+                0,
+                Format::Lines,
+                {A, X, B, C, Y, Deep},
+                ""},
+        CliCase{"Robots",
+                {"-F", "--robots", "{}/s/"},
+                "",
+                0,
+                Format::Lines,
+                {A, X, B, Y, Deep, Deeper},
+                ""},
+        CliCase{"WaitRetriesAfter429",
+                {"--wait", "0.05", "{}/retry"},
+                "",
+                0,
+                Format::Lines,
+                {"{}/after.html"},
+                "waiting 1 s: {}/retry answered HTTP 429"},
+        CliCase{"JsonLines",
+                {"-fF", "--depth", "0", "--format", "jsonl", "{}/s/"},
+                "",
+                0,
+                Format::Raw,
+                {R"({"url":"{}/s/s.png","kind":"src","page":"{}/s/","listed":"{}/s/","depth":0})"
+                 "\n"},
+                ""},
+        CliCase{"Csv",
+                {"--format=csv", "--match", "a.html|png", "-f", "{}/s/", "{}/s/a.html"},
+                "",
+                0,
+                Format::Raw,
+                {"url,kind,page,listed,depth\r\n", "{}/s/s.png,src,{}/s/,{}/s/,0\r\n"},
+                ""},
+        CliCase{"DepthWithoutForever",
+                {"--depth", "1", "{}/"},
+                "",
+                2,
+                Format::Lines,
+                {},
+                "--depth needs --forever"},
+        CliCase{"DepthNegative",
+                {"-F", "--depth=-1", "{}/"},
+                "",
+                2,
+                Format::Lines,
+                {},
+                "--depth needs a whole number from 0"},
+        CliCase{"WaitNotANumber",
+                {"--wait", "soon", "{}/"},
+                "",
+                2,
+                Format::Lines,
+                {},
+                "--wait needs a number of seconds"},
+        CliCase{"IncludeInvalid",
+                {"--include", "(a", "{}/"},
+                "",
+                2,
+                Format::Lines,
+                {},
+                "--include: '(a' is not a valid expression: missing closing parenthesis"},
+        CliCase{"MatchInvalid", {"--match", "*", "{}/"}, "", 2, Format::Lines, {}, "--match: "},
+        CliCase{"SameHostAndSameSite",
+                {"--same-host", "--same-site", "{}/"},
+                "",
+                2,
+                Format::Lines,
+                {},
+                "exclude each other"},
         CliCase{"UnknownOption",
-                {"--depth", "3", "{}/"},
+                {"--deep", "3", "{}/"},
                 "",
                 2,
                 Format::Lines,
                 {},
-                "Unknown option 'depth'"},
+                "Unknown option 'deep'"},
         CliCase{"UnknownFormat",
-                {"--format", "csv", "{}/"},
+                {"--format", "xml", "{}/"},
                 "",
                 2,
                 Format::Lines,
                 {},
-                "unknown format 'csv'"},
+                "unknown format 'xml'"},
         CliCase{
             "MaxPagesNotANumber", {"-n", "ten", "{}/"}, "", 2, Format::Lines, {}, "--max-pages"},
         CliCase{"TimeoutZero", {"--timeout", "0", "{}/"}, "", 2, Format::Lines, {}, "--timeout"},

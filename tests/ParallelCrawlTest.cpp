@@ -8,6 +8,7 @@
 #include "tests/support/ScriptedShell.h"
 
 #include <QDir>
+#include <QRegularExpression>
 #include <QTemporaryDir>
 #include <algorithm>
 #include <gtest/gtest.h>
@@ -17,9 +18,10 @@ namespace {
 
 // A tree (page N leads to 3N+1..3N+3) and a chain (page N leads to N+1..N+3 and to
 // page 0), whose pages also hold a file link, a link with a fragment, a link to a
-// missing page and one to a port where nothing listens; every page depends on its path alone.
+// missing page, one to a port where nothing listens and one to a page of the same shape
+// on a second loopback host; every page depends on its path alone.
 // A page of the third shape is a tree page whose links are read against its <base>.
-std::string sitePage(char shape, int n, int pages) {
+std::string sitePage(char shape, int n, int pages, const std::string& other) {
     std::string body = "<html><body><img src=\"img/" + std::to_string(n) + ".png\">";
     std::string prefix;
     if (shape == 'b') {
@@ -35,6 +37,7 @@ std::string sitePage(char shape, int n, int pages) {
         link("0#top");
     link("/gone/" + std::to_string(n % 3));
     link("http://127.0.0.1:1/" + std::to_string(n % 4)); // refused at once
+    link(other + "/" + shape + "/" + std::to_string((n + 5) % pages));
     return body + "</body></html>";
 }
 
@@ -46,25 +49,34 @@ protected:
         m_savedTemp = qgetenv("TEMP");
         qputenv("TEMP", temp.path().toLocal8Bit());
         RemovePageFolder();
-        server.server().Get(
-            R"(/([tcb])/(\d+))", [this](const httplib::Request& req, httplib::Response& res) {
-                wait();
-                const int n = std::stoi(req.matches[2]);
-                if (n >= Pages) {
-                    res.status = 404;
-                    return;
-                }
-                res.set_content(sitePage(req.matches[1].str()[0], n, Pages), "text/html");
-            });
-        server.server().Get(R"(/gone/\d+)",
-                            [this](const httplib::Request&, httplib::Response& res) {
-                                wait();
-                                res.status = 404;
-                            });
+        other.start("127.0.0.2");
+        for (LoopbackServer* host : {&server, &other}) {
+            host->server().Get(R"(/([tcb])/(\d+))",
+                               [this](const httplib::Request& req, httplib::Response& res) {
+                                   wait();
+                                   const int n = std::stoi(req.matches[2]);
+                                   if (n >= Pages) {
+                                       res.status = 404;
+                                       return;
+                                   }
+                                   res.set_content(sitePage(req.matches[1].str()[0], n, Pages,
+                                                            other.url("").toStdString()),
+                                                   "text/html");
+                               });
+            host->server().Get(R"(/gone/\d+)",
+                               [this](const httplib::Request&, httplib::Response& res) {
+                                   wait();
+                                   res.status = 404;
+                               });
+        }
+        // The second host cannot say what its robots.txt is: it is kept out.
+        server.page("/robots.txt", "User-agent: *\nDisallow: /t/1\nDisallow: /c/2$\n");
+        other.status("/robots.txt", 503);
         server.start();
     }
     void TearDown() override {
         server.stop();
+        other.stop();
         RemovePageFolder();
         qputenv("TEMP", m_savedTemp);
     }
@@ -90,10 +102,13 @@ protected:
 
     // One run of the start button over paths; action runs at the end of each visit.
     Run harvest(int parallel, const std::vector<std::string>& paths, bool files, bool followLinks,
-                const std::function<void(Form1&, int)>& action = {}) {
+                const std::function<void(Form1&, int)>& action = {},
+                void (*tune)(ExtractLinks&) = nullptr) {
         ScriptedShell shell;
         Form1 form(shell);
         form.Form_Load();
+        if (tune)
+            tune(form.extractLinks());
         form.extractLinks().Download.parallel = parallel;
         form.extractLinks().Download.connectTimeoutSeconds = 5;
         form.extractLinks().Download.stallSeconds = 5;
@@ -103,12 +118,15 @@ protected:
             form.ListView1.Add(path.empty() ? QString() : server.url(path));
         if (action)
             shell.onVisitEnded = [&](int visits) { action(form, visits); };
-        const size_t before = server.requests().size();
+        const size_t before = server.requests().size(), otherBefore = other.requests().size();
         form.PushButton7_Click();
         EXPECT_TRUE(PageFolder().isEmpty() || QDir(PageFolder()).isEmpty());
-        const std::vector<std::string> all = server.requests();
-        return {
-            form.ListView2.Texts(), {all.begin() + long(before), all.end()}, shell.messageTexts()};
+        std::vector<std::string> all = server.requests();
+        all.erase(all.begin(), all.begin() + long(before));
+        const std::vector<std::string> others = other.requests();
+        for (auto it = others.begin() + long(otherBefore); it != others.end(); ++it)
+            all.push_back("other" + *it);
+        return {form.ListView2.Texts(), all, shell.messageTexts()};
     }
 
     static std::vector<std::string> sorted(std::vector<std::string> v) {
@@ -118,6 +136,7 @@ protected:
 
     QTemporaryDir temp;
     LoopbackServer server;
+    LoopbackServer other;
     int maxOpen = 0;
 
 private:
@@ -134,6 +153,7 @@ struct Case {
     bool followLinks;
     int stopAfter;   // Stop pressed at the end of this visit; 0 for none
     int switchAfter; // "Retrieve file links" selected at the end of this visit; 0 for none
+    void (*tune)(ExtractLinks&) = nullptr; // scope and politeness
 };
 
 void PrintTo(const Case& c, std::ostream* os) {
@@ -154,6 +174,43 @@ const Case Cases[] = {
     {"StopAtTheFirstVisit", {"/t/0"}, false, true, 1, 0},
     {"StopInTheTree", {"/t/0"}, false, true, 12, 0},
     {"StopInTheList", List, false, false, 3, 0},
+    {"SameHost",
+     {"/c/0"},
+     false,
+     true,
+     0,
+     0,
+     [](ExtractLinks& l) { l.Scope.hosts = CrawlScope::Hosts::SameHost; }},
+    {"IncludeAndExclude",
+     {"/t/0", "/c/3"},
+     false,
+     true,
+     0,
+     0,
+     [](ExtractLinks& l) {
+         l.Scope.include = {QRegularExpression(QStringLiteral("/t/|/c/[1-3]")),
+                            QRegularExpression(QStringLiteral("gone"))};
+         l.Scope.exclude = {QRegularExpression(QStringLiteral("/t/2"))};
+     }},
+    {"DepthTwo",
+     {"/c/0", "/t/0"},
+     false,
+     true,
+     0,
+     0,
+     [](ExtractLinks& l) { l.Scope.maxDepth = 2; }},
+    {"Robots", {"/t/0", "/c/0"}, false, true, 0, 0, [](ExtractLinks& l) { l.Scope.robots = true; }},
+    {"RobotsAndDepthStopped",
+     {"/c/0"},
+     true,
+     true,
+     7,
+     0,
+     [](ExtractLinks& l) {
+         l.Scope.robots = true;
+         l.Scope.maxDepth = 3;
+     }},
+    {"Wait", {"/c/0"}, false, true, 0, 0, [](ExtractLinks& l) { l.Download.waitMs = 1; }},
 };
 
 class Differential : public ParallelCrawl, public ::testing::WithParamInterface<Case> {};
@@ -167,8 +224,8 @@ TEST_P(Differential, FetchingAheadChangesNothingButTheSpeed) {
         if (visits == c.stopAfter && form.RunFlag())
             form.PushButton7_Click();
     };
-    const Run one = harvest(1, c.paths, c.files, c.followLinks, action);
-    const Run many = harvest(16, c.paths, c.files, c.followLinks, action);
+    const Run one = harvest(1, c.paths, c.files, c.followLinks, action, c.tune);
+    const Run many = harvest(16, c.paths, c.files, c.followLinks, action, c.tune);
     ASSERT_FALSE(one.results.isEmpty());
     EXPECT_EQ(many.results, one.results);
     EXPECT_EQ(many.messages, one.messages);
@@ -185,7 +242,9 @@ INSTANTIATE_TEST_SUITE_P(Cases, Differential, ::testing::ValuesIn(Cases),
                          [](const auto& info) { return std::string(info.param.name); });
 
 TEST_F(ParallelCrawl, ManyRequestsAreOpenAtOnceButNoMoreThanThePerHostLimit) {
-    harvest(16, {"/t/0"}, false, true);
+    // One host: the second one's pages would be open beside them.
+    harvest(16, {"/t/0"}, false, true, {},
+            [](ExtractLinks& l) { l.Scope.hosts = CrawlScope::Hosts::SameHost; });
     EXPECT_GE(maxOpen, 4);
     EXPECT_LE(maxOpen, 6);
 }

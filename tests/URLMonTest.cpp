@@ -11,8 +11,11 @@
 #include <QFile>
 #include <QFileInfo>
 #include <QTemporaryDir>
+#include <algorithm>
 #include <gtest/gtest.h>
+#include <mutex>
 #include <sys/stat.h>
+#include <thread>
 #include <unistd.h>
 
 namespace {
@@ -178,6 +181,46 @@ TEST_F(Download, OneConnectionServesTheRunUntilReleased) {
     EXPECT_EQ(ports[1], ports[0]);
     EXPECT_EQ(ports[2], ports[0]);
     EXPECT_NE(ports[3], ports[0]);
+}
+
+// With politeness on, requests to one host go one at a time, a pause apart, however
+// many are asked for at once; without it a 503 is simply a failure.
+TEST_F(Download, PolitenessSpacesTheRequestsToAHostAndTriesOnceMoreAfterRetryAfter) {
+    std::mutex mutex;
+    std::vector<std::chrono::steady_clock::time_point> arrivals;
+    int open = 0, mostOpen = 0;
+    server.server().Get("/timed", [&](const httplib::Request&, httplib::Response& res) {
+        {
+            std::lock_guard<std::mutex> lock(mutex);
+            arrivals.push_back(std::chrono::steady_clock::now());
+            mostOpen = std::max(mostOpen, ++open);
+        }
+        std::this_thread::sleep_for(std::chrono::milliseconds(20));
+        std::lock_guard<std::mutex> lock(mutex);
+        --open;
+        res.set_content("ok", "text/plain");
+    });
+    server.server().Get("/busy", [](const httplib::Request&, httplib::Response& res) {
+        res.status = 503;
+        res.set_header("Retry-After", "Thu, 01 Jan 1970 00:00:00 GMT"); // long past: no wait
+    });
+    EXPECT_EQ(get(server.url("/busy")).failure, QStringLiteral("HTTP 503"));
+    EXPECT_EQ(server.requests().size(), 1u);
+
+    settings.waitMs = 150;
+    std::vector<URLMon::Id> ids;
+    for (int i = 0; i < 3; ++i)
+        ids.push_back(urlmon.start(server.url("/timed"), settings));
+    while (!std::all_of(ids.begin(), ids.end(), [&](URLMon::Id id) { return urlmon.finished(id); }))
+        urlmon.wait(shell);
+    EXPECT_EQ(mostOpen, 1);
+    ASSERT_EQ(arrivals.size(), 3u);
+    for (size_t i = 1; i < arrivals.size(); ++i)
+        EXPECT_GE(arrivals[i] - arrivals[i - 1], std::chrono::milliseconds(150 + 20));
+
+    const DownloadResult busy = get(server.url("/busy"));
+    EXPECT_EQ(busy.httpStatus, 503);
+    EXPECT_EQ(server.requests().size(), 1u + 3u + 2u) << "asked once more, and only once";
 }
 
 TEST_F(Download, PageFileThatCannotBeCreatedIsAFailureNotAFailedDownload) {

@@ -107,6 +107,7 @@ chmod +x "$scratch/orvelle-harvest"
 program=$scratch/orvelle-harvest
 expect "--later-value" --later-v
 expect "--later-switch" --later-s
+expect "--same-host --same-site" --same
 expect "any double" --quotes ""
 expect "double" --quotes = d
 expect "" -P ""

@@ -67,10 +67,11 @@ void LoopbackServer::drip(const std::string& path, const std::string& body,
     });
 }
 
-void LoopbackServer::start() {
-    m_port = m_server.bind_to_any_port("127.0.0.1");
+void LoopbackServer::start(const std::string& host) {
+    m_host = host;
+    m_port = m_server.bind_to_any_port(host);
     if (m_port <= 0)
-        throw std::runtime_error("cannot listen on 127.0.0.1");
+        throw std::runtime_error("cannot listen on " + host);
     m_thread = std::thread([this] { m_server.listen_after_bind(); });
     // The socket already listens; connections wait in its backlog until the
     // accept loop runs, but a test that checks is_running() should see it true.
@@ -87,7 +88,8 @@ void LoopbackServer::stop() {
 }
 
 QString LoopbackServer::url(const std::string& path) const {
-    return QStringLiteral("http://127.0.0.1:%1").arg(m_port) + QString::fromStdString(path);
+    return QStringLiteral("http://%1:%2").arg(QString::fromStdString(m_host)).arg(m_port) +
+           QString::fromStdString(path);
 }
 
 std::vector<std::string> LoopbackServer::requests() const {

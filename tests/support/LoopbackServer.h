@@ -34,12 +34,12 @@ public:
     // Bytes the drip handlers have sent so far.
     size_t dripped() const { return m_dripped; }
 
-    // Starts listening; call after the handlers are set.
-    void start();
+    // Starts listening on host (a loopback address); call after the handlers are set.
+    void start(const std::string& host = "127.0.0.1");
     void stop();
 
     int port() const { return m_port; }
-    // "http://127.0.0.1:<port>" followed by path.
+    // "http://<host>:<port>" followed by path.
     QString url(const std::string& path = "/") const;
 
     std::vector<std::string> requests() const;
@@ -50,6 +50,7 @@ private:
     httplib::Server m_server;
     std::thread m_thread;
     int m_port = 0;
+    std::string m_host = "127.0.0.1";
     mutable std::mutex m_mutex;
     std::vector<std::string> m_requests;
     std::vector<int> m_clientPorts;

@@ -1,0 +1,84 @@
+#include "export/ResultRecord.h"
+
+namespace {
+
+const char Hex[] = "0123456789abcdef";
+
+void AppendEscape(QByteArray& out, char16_t unit) {
+    out += "\\u";
+    for (int shift = 12; shift >= 0; shift -= 4)
+        out += Hex[(unit >> shift) & 0xF];
+}
+
+} // namespace
+
+QByteArray JsonString(const QString& text) {
+    QByteArray out;
+    out.reserve(text.size() + 2);
+    out += '"';
+    for (qsizetype i = 0; i < text.size(); ++i) {
+        const char16_t u = text[i].unicode();
+        switch (u) {
+        case '"':
+            out += "\\\"";
+            continue;
+        case '\\':
+            out += "\\\\";
+            continue;
+        case '\n':
+            out += "\\n";
+            continue;
+        case '\r':
+            out += "\\r";
+            continue;
+        case '\t':
+            out += "\\t";
+            continue;
+        default:
+            break;
+        }
+        if (u < 0x20 || u == 0x7F) {
+            AppendEscape(out, u);
+        } else if (u < 0x80) {
+            out += static_cast<char>(u);
+        } else if (QChar::isHighSurrogate(u) && i + 1 < text.size() &&
+                   QChar::isLowSurrogate(text[i + 1].unicode())) {
+            out += QStringView(text).mid(i, 2).toUtf8();
+            ++i;
+        } else if (QChar::isSurrogate(u)) {
+            // A lone surrogate has no UTF-8 form; the escape keeps it.
+            AppendEscape(out, u);
+        } else {
+            out += QStringView(text).mid(i, 1).toUtf8();
+        }
+    }
+    out += '"';
+    return out;
+}
+
+QByteArray JsonRecord(const ListedResult& result) {
+    return "{\"url\":" + JsonString(result.link) +
+           ",\"kind\":" + JsonString(LinkKindName(result.kind)) +
+           ",\"page\":" + JsonString(result.page) + ",\"listed\":" + JsonString(result.listed) +
+           ",\"depth\":" + QByteArray::number(result.depth) + "}\n";
+}
+
+QByteArray CsvField(const QString& text) {
+    QByteArray field = text.toUtf8();
+    if (field.contains(',') || field.contains('"') || field.contains('\r') ||
+        field.contains('\n')) {
+        field.replace("\"", "\"\"");
+        field = '"' + field + '"';
+    }
+    return field;
+}
+
+QByteArray CsvHeader() {
+    return "url,kind,page,listed,depth\r\n";
+}
+
+QByteArray CsvRecord(const ListedResult& result) {
+    return CsvField(result.link) + ',' + CsvField(LinkKindName(result.kind)) + ',' +
+           CsvField(result.page) + ',' + CsvField(result.listed) + ',' +
+           QByteArray::number(result.depth) + "\r\n";
+}

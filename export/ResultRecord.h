@@ -1,0 +1,20 @@
+#pragma once
+
+#include "crawl/ListedResult.h"
+
+#include <QByteArray>
+
+// A result with where it was found, as one line of JSON Lines (RFC 8259, UTF-8):
+// {"url":…,"kind":…,"page":…,"listed":…,"depth":…} and LF.
+QByteArray JsonRecord(const ListedResult& result);
+
+// The same as a record of CSV (RFC 4180: a field quoted when it holds a comma, a
+// double quote, CR or LF, a double quote doubled; CR LF; UTF-8, no byte-order
+// mark), under the header CsvHeader().
+QByteArray CsvHeader();
+QByteArray CsvRecord(const ListedResult& result);
+
+// A text as a JSON string, quotes included.
+QByteArray JsonString(const QString& text);
+// A text as a CSV field.
+QByteArray CsvField(const QString& text);
