@@ -116,6 +116,7 @@ void BM_RunListingResults(benchmark::State& state) {
 
 BENCHMARK(BM_RunListingResults)
     ->Arg(100'000)
+    ->Arg(2'000'000)
     ->Iterations(1)
     ->Repetitions(3)
     ->ComputeStatistics("max",
