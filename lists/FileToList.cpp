@@ -26,6 +26,7 @@ public:
                                                   QStringConverter::Flag::Stateless) {}
 
     void feed(const char* data, qsizetype size) {
+        m_fed = true;
         qsizetype i = 0;
         if (m_afterCr && size > 0) {
             m_afterCr = false;
@@ -51,6 +52,8 @@ public:
         }
     }
 
+    bool atStart() const { return !m_fed; }
+
     // The last line needs no line end; after a lone LF at the very end the
     // empty remainder is an item too.
     void finish() {
@@ -70,6 +73,7 @@ private:
     QByteArray m_pending;
     bool m_afterCr = false;
     bool m_endedWithLf = false;
+    bool m_fed = false;
 };
 
 class Descriptor {
@@ -91,9 +95,15 @@ void ReadUrlList(int fd, const UrlListItemSink& add) {
     qsizetype got = buffer.size();
     // A short count is the end of the file.
     while (got == buffer.size()) {
+        const bool first = splitter.atStart();
         got = ReadFully(fd, buffer.data(), buffer.size());
         if (got < 0)
             throw Failure(SystemErrorText(errno));
+        // Read as 8-bit text, UTF-16 would give an item per byte pair of garbage.
+        if (first && got >= 2 &&
+            (std::memcmp(buffer.constData(), "\xFF\xFE", 2) == 0 ||
+             std::memcmp(buffer.constData(), "\xFE\xFF", 2) == 0))
+            throw Failure(QStringLiteral("The file is UTF-16: save it as UTF-8."));
         splitter.feed(buffer.constData(), got);
     }
     splitter.finish();

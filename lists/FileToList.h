@@ -9,7 +9,8 @@ class Shell;
 // Module FileToList: URL list files, one address per line. A line ends at CR, LF
 // or CR LF; a CR or CR LF at the very end adds nothing, an LF at the very end
 // adds one empty item. Lines are taken exactly as read (8-bit text in the
-// locale's encoding; a byte-order mark stays part of the first item).
+// locale's encoding; a byte-order mark stays part of the first item). A file
+// that starts with the UTF-16 byte-order mark is refused before anything is added.
 
 // Appends every line of the file at path to list, or shows "File not found".
 // A path that is not a regular file, or a file that cannot be opened or read, is

@@ -248,7 +248,14 @@ INSTANTIATE_TEST_SUITE_P(
                         return ::chmod(QFile::encodeName(file).constData(), 0) == 0 ? file
                                                                                     : QString();
                     },
-                    "Permission denied"}),
+                    "Permission denied"},
+        OddPathCase{"Utf16",
+                    [](const QString& d) {
+                        const QString file = d + QStringLiteral("/utf16.txt");
+                        WriteBytes(file, QByteArray("\xFF\xFEo\0n\0e\0\r\0\n\0", 12));
+                        return file;
+                    },
+                    "The file is UTF-16: save it as UTF-8."}),
     [](const auto& info) { return std::string(info.param.name); });
 
 // A list of a million addresses (about 40 MB) loads whole, and the list then
