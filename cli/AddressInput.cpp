@@ -31,8 +31,8 @@ void readInput(const QString& input, ListView& lines) {
         ReadUrlList(STDIN_FILENO, add);
     else if (!FileExists(input))
         throw Failure(QStringLiteral("file not found"));
-    else
-        ReadUrlListFile(input, add);
+    else // the user named it: a FIFO such as <(cmd) or a device is read too
+        ReadUrlListFile(input, add, /*streams=*/true);
 }
 
 bool loadInput(const QString& input, ListView& urlList, QString* error) {

@@ -109,7 +109,7 @@ void ReadUrlList(int fd, const UrlListItemSink& add) {
     splitter.finish();
 }
 
-void ReadUrlListFile(const QString& path, const UrlListItemSink& add) {
+void ReadUrlListFile(const QString& path, const UrlListItemSink& add, bool streams) {
     const QByteArray native = QFile::encodeName(path);
     if (native.isEmpty() || native.contains('\0'))
         throw Failure(SystemErrorText(ENOENT));
@@ -124,8 +124,12 @@ void ReadUrlListFile(const QString& path, const UrlListItemSink& add) {
     struct stat st;
     if (::fstat(fd, &st) != 0)
         throw Failure(SystemErrorText(errno));
-    if (!S_ISREG(st.st_mode))
+    const bool stream = streams && (S_ISFIFO(st.st_mode) || S_ISCHR(st.st_mode));
+    if (!S_ISREG(st.st_mode) && !stream)
         throw Failure(QStringLiteral("not a regular file"));
+    // A stream is read with blocking reads, waiting for its writer.
+    if (stream && ::fcntl(fd, F_SETFL, ::fcntl(fd, F_GETFL) & ~O_NONBLOCK) != 0)
+        throw Failure(SystemErrorText(errno));
     ReadUrlList(fd, add);
 }
 

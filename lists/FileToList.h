@@ -20,8 +20,10 @@ void LoadFileToListview(Shell& shell, ListView& list, const QString& path);
 using UrlListItemSink = std::function<void(const QString& item)>;
 
 // Reads the URL list file at path, handing every item to add. Throws Failure
-// when the path is not a regular file or cannot be opened or read.
-void ReadUrlListFile(const QString& path, const UrlListItemSink& add);
+// when the path cannot be opened or read, or is not a regular file: with
+// streams, a FIFO or a character device (`<(cmd)`, /dev/stdin) is read to its
+// end too, for a caller that may wait on it.
+void ReadUrlListFile(const QString& path, const UrlListItemSink& add, bool streams = false);
 
 // Reads a URL list from an open descriptor (standard input, a pipe) to its end.
 void ReadUrlList(int fd, const UrlListItemSink& add);
