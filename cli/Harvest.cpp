@@ -9,6 +9,7 @@
 #include "cli/Interrupt.h"
 #include "cli/ResultOutput.h"
 #include "crawl/PageFile.h"
+#include "export/ResultFile.h"
 
 #include <QFile>
 #include <cerrno>
@@ -19,29 +20,24 @@
 
 namespace {
 
-// The private page folder, for a second Ctrl-C to remove on its way out. A signal
-// handler may not allocate, so the paths are laid down in advance.
-char g_pageFile[PATH_MAX];
-char g_pageFolder[PATH_MAX];
+// The temporary file of an unfinished results file, for a second signal to
+// remove on its way out with the page folder. A signal handler may not allocate,
+// so the path is laid down in advance.
+char g_unfinishedOutput[PATH_MAX];
 
-void removePageFolderNow() {
-    ::unlink(g_pageFile);
-    ::rmdir(g_pageFolder);
+void removeWhatIsLeftNow() {
+    RemovePageFolderFromSignalHandler();
+    if (g_unfinishedOutput[0] != '\0')
+        ::unlink(g_unfinishedOutput);
 }
 
-// Called after each visit: the folder is made by the first one.
-void rememberPageFolder() {
-    const QByteArray folder = QFile::encodeName(PageFolder());
-    if (folder.isEmpty() || folder == g_pageFolder)
+void rememberUnfinishedOutput(const ResultFile* file) {
+    g_unfinishedOutput[0] = '\0';
+    if (!file)
         return;
-    // The folder exists now, so asking for the page file's path makes nothing new.
-    const QByteArray file = QFile::encodeName(PageFilePath(1));
-    if (file.size() >= PATH_MAX)
-        return;
-    Interrupt::setLastWish(nullptr);
-    std::memcpy(g_pageFolder, folder.constData(), static_cast<size_t>(folder.size()) + 1);
-    std::memcpy(g_pageFile, file.constData(), static_cast<size_t>(file.size()) + 1);
-    Interrupt::setLastWish(removePageFolderNow);
+    const QByteArray path = QFile::encodeName(file->temporaryPath());
+    if (path.size() < PATH_MAX)
+        std::memcpy(g_unfinishedOutput, path.constData(), static_cast<size_t>(path.size()) + 1);
 }
 
 void printUsageError(const QString& text) {
@@ -74,7 +70,7 @@ Written standardOutputFailed(CliShell& shell, int error, const QString& reason) 
 // Writes the results when the run has ended: what the stream still holds, or the
 // whole list in the chosen format. The reason of a failure is printed.
 Written writeResults(CliShell& shell, const HarvestOptions& options, const ListView& results,
-                     ResultStream* stream) {
+                     ResultStream* stream, ResultFile* file) {
     if (stream) {
         if (stream->flush())
             return Written::Yes;
@@ -88,7 +84,7 @@ Written writeResults(CliShell& shell, const HarvestOptions& options, const ListV
         return standardOutputFailed(shell, error, SystemErrorText(error));
     }
     QString error;
-    if (WriteResultsFile(options.output, bytes, &error))
+    if (WriteResultsFile(*file, bytes, &error))
         return Written::Yes;
     shell.printError(QStringLiteral("cannot write ") + options.output + QStringLiteral(": ") +
                      error);
@@ -114,7 +110,7 @@ int exitStatus(Written written, int errorsBeforeWriting, int errors) {
     if (written == Written::Failed || errors > errorsBeforeWriting)
         return ExitStatus::OutputFailed;
     if (Interrupt::count() > 0)
-        return ExitStatus::Interrupted;
+        return Interrupt::exitStatus();
     // A failure the program reported (not a failed download) means results may be missing.
     if (errors > 0)
         return ExitStatus::OutputFailed;
@@ -140,9 +136,13 @@ int harvest(const HarvestOptions& options) {
         printUsageError(QStringLiteral("no addresses given"));
         return ExitStatus::UsageError;
     }
+    // The results file is made before the first page is fetched: a long harvest
+    // must not be lost to an output that cannot be written.
+    std::unique_ptr<ResultFile> file;
     if (!options.toStandardOutput()) {
-        const QString problem = OutputPathProblem(options.output);
-        if (!problem.isEmpty()) {
+        QString problem;
+        file = OpenResultsFile(options.output, &problem);
+        if (!file) {
             shell.printError(QStringLiteral("cannot write ") + options.output +
                              QStringLiteral(": ") + problem);
             return ExitStatus::OutputFailed;
@@ -168,11 +168,12 @@ int harvest(const HarvestOptions& options) {
         };
     }
     shell.onVisitEnded = [&] {
-        rememberPageFolder();
         if (stream && !stream->flush())
             shell.pressStop();
     };
 
+    rememberUnfinishedOutput(file.get());
+    Interrupt::setLastWish(removeWhatIsLeftNow);
     Interrupt::install();
     form.PushButton7_Click();
     shell.onVisitEnded = nullptr;
@@ -180,7 +181,9 @@ int harvest(const HarvestOptions& options) {
     shell.finish();
 
     const int errorsBefore = shell.applicationErrors();
-    const Written written = writeResults(shell, options, form.ListView2, stream.get());
+    const Written written = writeResults(shell, options, form.ListView2, stream.get(), file.get());
+    // In place now, or removed: nothing is left for a signal to remove.
+    rememberUnfinishedOutput(nullptr);
     return exitStatus(written, errorsBefore, shell.applicationErrors());
 }
 

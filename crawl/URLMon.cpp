@@ -132,11 +132,10 @@ struct Transfer {
     // unlinked at once: nothing stays on disk when the program ends.
     bool spill() noexcept {
         try {
-            const QString path = PageFilePath(slot);
-            const int fd = CreatePageFile(path);
-            ::unlink(QFile::encodeName(path).constData());
-            body.m_fd = fd;
-            body.m_path = path;
+            QString path = PageFilePath(slot);
+            // The body owns the descriptor from here, whatever fails next.
+            body.m_fd = CreatePageFile(path);
+            body.m_path = std::move(path);
         } catch (const Failure& f) {
             pageFileError = f.description();
             return false;

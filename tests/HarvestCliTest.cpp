@@ -5,6 +5,7 @@
 #include "export/SaveList.h"
 #include "lists/ListView.h"
 #include "tests/support/LoopbackServer.h"
+#include "tests/support/Permissions.h"
 #include "tests/support/ScriptedShell.h"
 
 #include <QDir>
@@ -134,7 +135,7 @@ std::string render(Format format, const std::vector<std::string>& results) {
 // The site: "/" links to a.html and b.html (and shows logo.png); a.html links to
 // c.html (and shows pic.png); b.html links back to a.html; c.html has no links.
 // /g/N links to /g/2N and /g/2N+1 for ever; /slow answers after ten seconds;
-// /missing is a 404.
+// /large sends 12 MiB and then nothing more; /missing is a 404.
 class HarvestCli : public ::testing::Test {
 protected:
     static void SetUpTestSuite() {
@@ -162,6 +163,7 @@ protected:
                 std::this_thread::sleep_for(std::chrono::milliseconds(50));
             res.set_content(R"(<a href="late.html">late</a>)", "text/html");
         });
+        s_server->hang("/large", 12 << 20);
         s_server->start();
     }
     static void TearDownTestSuite() {
@@ -455,8 +457,8 @@ TEST_F(HarvestCli, OutputThatCannotBeWrittenLeavesTheOldFile) {
 
 // Standard output that cannot take the results, streamed (lines) or written at
 // the end (spaced): a full device is a failure, said on standard error; a pipe
-// whose reader has gone (SIGPIPE ignored, so the write fails with EPIPE) ends the
-// run without a word.
+// whose reader has gone (`orvelle-harvest ... | head -1`) ends the run without a
+// word and with the status of SIGPIPE, and the page folder goes.
 TEST_F(HarvestCli, StandardOutputThatCannotBeWritten) {
     struct Row {
         const char* name;
@@ -476,8 +478,10 @@ TEST_F(HarvestCli, StandardOutputThatCannotBeWritten) {
                         p.setStandardOutputFile(QStringLiteral("/dev/full"));
                         return;
                     }
+                    // As a shell starts it: SIGPIPE at its default, which ends
+                    // the program unless it ignores the signal itself.
                     p.setChildProcessModifier([out = fds[1]] {
-                        signal(SIGPIPE, SIG_IGN);
+                        signal(SIGPIPE, SIG_DFL);
                         dup2(out, STDOUT_FILENO);
                     });
                 });
@@ -552,6 +556,65 @@ TEST_F(HarvestCli, CtrlCStillWritesTheOutputFile) {
     EXPECT_NE(written[written.size() - 3], ',') << written;
 }
 
+// The signals that ask a program to end, during a large download (the page file
+// open) with the results going to a file: one stops the run, which writes what
+// was found and ends with 128 + the signal's number; a second ends it at once,
+// the unfinished results file and the page folder removed. SIGKILL cannot be
+// caught: at most the empty private folder stays.
+TEST_F(HarvestCli, SignalsDuringALargeDownloadLeaveNothingInTemp) {
+    struct Row {
+        const char* name;
+        std::vector<int> sent;
+        bool written; // the results file was put in place
+    };
+    for (const Row& row :
+         {Row{"Sigterm", {SIGTERM}, true}, Row{"Sighup", {SIGHUP}, true},
+          Row{"Sigquit", {SIGQUIT}, true}, Row{"Sigint", {SIGINT}, true},
+          // Two of a kind sent at once would be one pending signal.
+          Row{"SighupThenSigterm", {SIGHUP, SIGTERM}, false}, Row{"Sigkill", {SIGKILL}, false}}) {
+        QTemporaryDir temp, out;
+        const QString path = out.filePath(QStringLiteral("results.txt"));
+        QProcess process;
+        useTemporaryFolder(process, temp);
+        process.start(HarvestPath, {QStringLiteral("-q"), QStringLiteral("-o"), path,
+                                    QString::fromStdString(expand("{}/")),
+                                    QString::fromStdString(expand("{}/large"))});
+        ASSERT_TRUE(process.waitForStarted());
+        const QDir tempDir(temp.path());
+        const auto entries = [](const QDir& dir) {
+            return dir.entryList(QDir::AllEntries | QDir::System | QDir::Hidden |
+                                 QDir::NoDotAndDotDot);
+        };
+        const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(30);
+        while (entries(tempDir).isEmpty() && std::chrono::steady_clock::now() < deadline)
+            std::this_thread::sleep_for(std::chrono::milliseconds(10));
+        ASSERT_FALSE(entries(tempDir).isEmpty()) << row.name << ": no page folder was made";
+        for (const int signal : row.sent)
+            ::kill(static_cast<pid_t>(process.processId()), signal);
+        const Outcome o = finish(process);
+        if (row.sent[0] == SIGKILL) {
+            EXPECT_EQ(o.status, QProcess::CrashExit);
+            const QStringList left = entries(tempDir);
+            ASSERT_LE(left.size(), 1);
+            if (!left.isEmpty()) {
+                EXPECT_TRUE(QDir(tempDir.filePath(left[0])).isEmpty()) << "a page file was left";
+            }
+            continue;
+        }
+        EXPECT_EQ(o.status, QProcess::NormalExit) << row.name;
+        EXPECT_EQ(o.exitCode, 128 + row.sent[0]) << row.name << o.err;
+        EXPECT_EQ(entries(tempDir), QStringList()) << row.name;
+        EXPECT_EQ(entries(QDir(out.path())),
+                  row.written ? QStringList{QStringLiteral("results.txt")} : QStringList())
+            << row.name;
+        if (row.written) {
+            QFile file(path);
+            ASSERT_TRUE(file.open(QIODevice::ReadOnly));
+            EXPECT_EQ(file.readAll().toStdString(), render(Format::Lines, expand(SiteResults)));
+        }
+    }
+}
+
 // Standard output is a pipe that nobody reads: once it is full the program waits
 // to write its results, and yields no more. The first Ctrl-C only asks for a stop
 // there; the second ends the program at once.
@@ -624,6 +687,28 @@ TEST_F(HarvestCli, ConnectTimeout) {
     for (int s : fillers)
         close(s);
     close(listener);
+}
+
+// A results file that cannot be made is found before the first page is fetched,
+// even for a run that would never end by itself.
+TEST_F(HarvestCli, OutputInAFolderThatCannotBeWrittenFailsAtOnce) {
+    QTemporaryDir dir;
+    const QString folder = dir.filePath(QStringLiteral("locked"));
+    ASSERT_TRUE(QDir().mkdir(folder));
+    ASSERT_TRUE(QFile::setPermissions(folder, QFile::ReadOwner | QFile::ExeOwner));
+    const std::string path = QString(folder + QStringLiteral("/results.txt")).toStdString();
+    const size_t before = s_server->requests().size();
+    const Outcome o =
+        harvest({"-F", "-n", "20", "-o", path, expand("{}/g/1")}, {}, [](QProcess& p) {
+            p.setChildProcessModifier([] {
+                if (!DropFileOverride())
+                    _exit(99);
+            });
+        });
+    EXPECT_EQ(o.exitCode, 1) << o.err;
+    EXPECT_NE(o.err.find("cannot write " + path + ": "), std::string::npos) << o.err;
+    EXPECT_EQ(s_server->requests().size(), before) << "pages were fetched first";
+    QFile::setPermissions(folder, QFile::ReadOwner | QFile::WriteOwner | QFile::ExeOwner);
 }
 
 // --- A site without end, and two programs at once --------------------------
