@@ -8,5 +8,8 @@ Statements::Statements(Shell& shell, QString qualifiedName)
 
 void Statements::report(const QString& description) {
     // A dialog that cannot be shown leaves nothing more to do for this failure.
-    Silently([&] { m_shell.applicationError({description, m_qualifiedName, m_current}); });
+    try {
+        m_shell.applicationError({description, m_qualifiedName, m_current});
+    } catch (...) {
+    }
 }

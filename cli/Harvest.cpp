@@ -16,6 +16,7 @@
 #include <climits>
 #include <cstring>
 #include <memory>
+#include <new>
 #include <unistd.h>
 
 namespace {
@@ -76,7 +77,16 @@ Written writeResults(CliShell& shell, const HarvestOptions& options, const ListV
             return Written::Yes;
         return standardOutputFailed(shell, stream->error(), stream->failure());
     }
-    const QByteArray bytes = RenderResults(options.format, results);
+    QByteArray bytes;
+    try {
+        bytes = RenderResults(options.format, results);
+    } catch (const std::bad_alloc&) {
+        shell.printError(
+            QStringLiteral("cannot write ") +
+            (options.toStandardOutput() ? QStringLiteral("to standard output") : options.output) +
+            QStringLiteral(": Out of memory"));
+        return Written::Failed;
+    }
     if (options.toStandardOutput()) {
         const int error = WriteAll(STDOUT_FILENO, bytes);
         if (error == 0)
@@ -91,6 +101,13 @@ Written writeResults(CliShell& shell, const HarvestOptions& options, const ListV
     return Written::Failed;
 }
 
+// The stream took each result as a line when it was listed: the list need not
+// keep it, and a run that lists millions holds only those since the last yield.
+void dropStreamed(ListView& results) {
+    if (results.Count() > 0)
+        results.Clear();
+}
+
 // The window's options and the download settings, as the command line gives them.
 void applySettings(Form1& form, const HarvestOptions& options) {
     form.setOption2(options.files);
@@ -98,6 +115,8 @@ void applySettings(Form1& form, const HarvestOptions& options) {
     DownloadSettings& download = form.extractLinks().Download;
     download.connectTimeoutSeconds = options.connectTimeoutSeconds;
     download.stallSeconds = options.stallTimeoutSeconds;
+    download.maxTimeMs = options.maxTimeMs;
+    download.maxPageBytes = options.maxPageBytes;
     download.parallel = options.parallel;
     download.perHost = options.perHost;
 }
@@ -165,11 +184,14 @@ int harvest(const HarvestOptions& options) {
             // Output nobody can receive is no reason to go on harvesting.
             if (!stream->flushIfDue())
                 shell.pressStop();
+            dropStreamed(form.ListView2);
         };
     }
     shell.onVisitEnded = [&] {
         if (stream && !stream->flush())
             shell.pressStop();
+        if (stream)
+            dropStreamed(form.ListView2);
     };
 
     rememberUnfinishedOutput(file.get());

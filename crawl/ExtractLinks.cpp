@@ -99,6 +99,11 @@ void ExtractLinks::SetPageAddress(const QString& address) {
 }
 
 void ExtractLinks::ScanPageForLinks(ListView& list) {
+    // The value reader's pacer lives for this scan, however it ends.
+    struct ScanPacer {
+        std::optional<Pacer>& pacer;
+        ~ScanPacer() { pacer.reset(); }
+    } scanPacer{m_valuePacer};
     Silently([&] {
         if (!m_host.RunFlag())
             return;
@@ -108,7 +113,6 @@ void ExtractLinks::ScanPageForLinks(ListView& list) {
         m_valuePacer.emplace(m_host.shell(), YieldPlace::Value);
         LinkScanner().scan(page.constData(), UsableLength(page, PageLength), sink);
     });
-    m_valuePacer.reset();
 }
 
 qsizetype ExtractLinks::findValueEnd(const QByteArray& page, qsizetype length, qsizetype p) {

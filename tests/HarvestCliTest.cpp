@@ -304,6 +304,20 @@ INSTANTIATE_TEST_SUITE_P(
                 Format::Lines,
                 {},
                 "failed: {}/slow: "},
+        CliCase{"MaxPageSize",
+                {"--max-page-size", "30", "{}/", "{}/b.html"},
+                "",
+                0,
+                Format::Lines,
+                {"{}/a.html"},
+                "failed: {}/: page larger than 30 bytes"},
+        CliCase{"MaxTime",
+                {"--max-time", "0.5", "{}/slow"},
+                "",
+                0,
+                Format::Lines,
+                {},
+                "failed: {}/slow: "},
         // Usage errors: nothing written, status 2.
         CliCase{"NoAddresses", {}, "", 2, Format::Lines, {}, "no addresses given"},
         CliCase{"OnlyBlankAddresses",
@@ -351,6 +365,20 @@ INSTANTIATE_TEST_SUITE_P(
                 Format::Lines,
                 {},
                 "--per-host needs a whole number from 1 to 16, not '0'."},
+        CliCase{"MaxPageSize2G",
+                {"--max-page-size", "2G", "{}/"},
+                "",
+                2,
+                Format::Lines,
+                {},
+                "--max-page-size needs a size from 1 byte to 2G - 1"},
+        CliCase{"MaxTimeZero",
+                {"--max-time", "0", "{}/"},
+                "",
+                2,
+                Format::Lines,
+                {},
+                "--max-time needs a number of seconds above 0"},
         CliCase{"ConnectTimeoutMissing",
                 {"{}/", "--connect-timeout"},
                 "",
@@ -372,7 +400,8 @@ TEST_F(HarvestCli, HelpAndVersionGoToStandardOutput) {
     EXPECT_EQ(help.exitCode, 0);
     EXPECT_EQ(help.out.rfind("Usage: orvelle-harvest [OPTIONS] [ADDRESS...]\n", 0), 0u);
     for (const char* option : {"--input", "--files", "--forever", "--max-pages", "--timeout",
-                               "--connect-timeout", "--output", "--format", "--quiet"})
+                               "--connect-timeout", "--max-time", "--max-page-size", "--output",
+                               "--format", "--quiet", "Exit status:", "143 SIGTERM"})
         EXPECT_NE(help.out.find(option), std::string::npos) << option;
     const Outcome version = harvest({"-V"});
     EXPECT_EQ(version.exitCode, 0);
@@ -761,6 +790,74 @@ TEST_F(HarvestCli, TrapSiteEndsAtMaxPagesWithMemoryGrowingByTheResultsOnly) {
 #ifndef __SANITIZE_ADDRESS__
     EXPECT_LT(perPage, 16 * 1024);
 #endif
+}
+
+// --- Heavy: pages of 50 MB and more ----------------------------------------
+
+using HeavyHarvestCli = HarvestCli;
+
+// A page of n file links; distinct ones, or n times the same empty value.
+std::string FileLinksPage(int n, bool distinct) {
+    std::string page;
+    page.reserve(static_cast<size_t>(n) * 16);
+    for (int i = 0; i < n; ++i)
+        page += distinct ? "<img src=\"" + std::to_string(i) + "\">" : std::string("src=\"\"");
+    return page;
+}
+
+// Results streamed to standard output are not kept: three million of them cost
+// little more than the page they came from.
+TEST_F(HeavyHarvestCli, MillionsOfResultsToStandardOutputAreNotKept) {
+    constexpr int Results = 3'000'000;
+    const std::string page = FileLinksPage(Results, true);
+    LoopbackServer server;
+    server.server().Get("/srcs", [&page](const httplib::Request&, httplib::Response& res) {
+        res.set_content(page, "application/octet-stream");
+    });
+    server.start();
+    const Outcome o = harvest({"-f", "-q", server.url("/srcs").toStdString()});
+    EXPECT_EQ(o.exitCode, 0) << o.err;
+    EXPECT_EQ(std::count(o.out.begin(), o.out.end(), '\n'), Results);
+    const qint64 peak = PeakChildBytes();
+    std::cout << "[ figure   ] peak for " << Results << " results: " << peak / (1 << 20) << " MiB"
+              << std::endl;
+#ifndef __SANITIZE_ADDRESS__
+    EXPECT_LT(peak, qint64(page.size()) + (128 << 20));
+#endif
+}
+
+// Twenty-five million results do not fit in 640 MiB of address space: the visit
+// ends "Out of memory", reported once under the run's statement, the run goes on
+// with the next address, and the program ends with status 1.
+TEST_F(HeavyHarvestCli, RunningOutOfMemoryEndsTheVisitAndIsReportedOnce) {
+#ifdef __SANITIZE_ADDRESS__
+    GTEST_SKIP() << "AddressSanitizer reserves far more address space than any limit";
+#endif
+    const std::string page = FileLinksPage(25'000'000, false);
+    LoopbackServer server;
+    server.server().Get("/bomb", [&page](const httplib::Request&, httplib::Response& res) {
+        res.set_content(page, "application/octet-stream");
+    });
+    server.start();
+    const Outcome o = harvest(
+        {"-f", "--format", "comma", server.url("/bomb").toStdString(), expand("{}/missing")}, {},
+        [](QProcess& p) {
+            p.setChildProcessModifier([] {
+                const rlim_t bytes = rlim_t(640) << 20;
+                struct rlimit limit {
+                    bytes, bytes
+                };
+                setrlimit(RLIMIT_AS, &limit);
+            });
+        });
+    EXPECT_EQ(o.status, QProcess::NormalExit);
+    EXPECT_EQ(o.exitCode, 1) << o.err;
+    const std::string reported = "Out of memory\nin ";
+    const size_t first = o.err.find(reported);
+    ASSERT_NE(first, std::string::npos) << o.err;
+    EXPECT_EQ(o.err.find(reported, first + 1), std::string::npos) << "reported twice: " << o.err;
+    EXPECT_NE(o.err.find("PushButton7_Click at line 120"), std::string::npos) << o.err;
+    EXPECT_NE(o.err.find(expand("failed: {}/missing: ")), std::string::npos) << o.err;
 }
 
 // Each program keeps its page file in a private folder of its own: two runs at

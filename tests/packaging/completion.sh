@@ -59,7 +59,8 @@ expect() {
 help=$("$program" --help) || { echo "FAIL: $program --help"; exit 1; }
 options=$(printf '%s\n' "$help" | grep -E '^  -' | sed -E 's/  +[^ -].*$//; s/<[^>]*>//g' |
     grep -oE -- '--?[[:alnum:]][[:alnum:]-]*' | LC_ALL=C sort | tr '\n' ' ' | sed 's/ $//')
-for o in --input --output --format --files --forever --max-pages --quiet --help --version; do
+for o in --input --output --format --files --forever --max-pages --max-time --max-page-size \
+    --quiet --help --version; do
     [[ " $options " == *" $o "* ]] || fail "--help does not list $o: '$options'"
 done
 expect "$options" -
@@ -89,6 +90,9 @@ expect "lists urls.txt" -o ""
 expect "urls.txt" www.example.com --output u
 expect "lists urls.txt" -qi ""
 expect "" --max-pages ""
+expect "" --max-page-size ""
+expect "" --max-time 1
+expect "--max-page-size --max-pages --max-time" --max-
 expect "" --timeout 1
 expect "" ww
 expect "" --input urls.txt www.ex
@@ -99,18 +103,18 @@ cat >"$scratch/orvelle-harvest" <<STANDIN
 #!/bin/sh
 "$program" "\$@"
 [ "\$1" = --help ] && printf '%s\\n' \\
-    '  -P, --parallel <N>     Up to N transfers at once.' \\
+    '  -Z, --zone-limit <N>   Up to N pages a zone.' \\
     '  --quotes <MODE>        Which quotes delimit a value.' \\
     '  --same-host            Follow links to the same host only.'
 exit 0
 STANDIN
 chmod +x "$scratch/orvelle-harvest"
 program=$scratch/orvelle-harvest
-expect "--parallel" --par
+expect "--zone-limit" --zone
 expect "--same-host" --same
 expect "any double" --quotes ""
 expect "double" --quotes = d
-expect "" -P ""
+expect "" -Z ""
 expect "comma csv" --format c
 
 if [ "$failures" -ne 0 ]; then
