@@ -318,6 +318,14 @@ INSTANTIATE_TEST_SUITE_P(
                 Format::Lines,
                 {},
                 "failed: {}/slow: "},
+        // An address of 100,000 characters is echoed as its first 200 characters.
+        CliCase{"LongAddressIsCut",
+                {"http://127.0.0.1:1/" + std::string(100000, 'a')},
+                "",
+                0,
+                Format::Lines,
+                {},
+                "failed: http://127.0.0.1:1/" + std::string(181, 'a') + "\u2026: "},
         // Usage errors: nothing written, status 2.
         CliCase{"NoAddresses", {}, "", 2, Format::Lines, {}, "no addresses given"},
         CliCase{"OnlyBlankAddresses",

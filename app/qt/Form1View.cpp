@@ -15,6 +15,7 @@
 #include <QPushButton>
 #include <QRadioButton>
 #include <QScreen>
+#include <QScrollBar>
 #include <QTimer>
 #include <QTreeView>
 
@@ -157,9 +158,12 @@ QTreeView* Form1View::makeList(ListBinding& binding, ListView& model, bool urls,
     // the area that shows the items, and at the header for the column's line.
     view->installEventFilter(this);
     view->viewport()->installEventFilter(this);
-    hoverTarget(view->viewport(), urls ? Form1::Control::ListView1 : Form1::Control::ListView2);
-    hoverTarget(view->header()->viewport(),
-                urls ? Form1::Control::ListView1 : Form1::Control::ListView2);
+    // The whole list is one target: its items, header, scroll bars and frame.
+    const Form1::Control control = urls ? Form1::Control::ListView1 : Form1::Control::ListView2;
+    for (QWidget* part : {static_cast<QWidget*>(view), view->viewport(), view->header()->viewport(),
+                          static_cast<QWidget*>(view->verticalScrollBar()),
+                          static_cast<QWidget*>(view->horizontalScrollBar())})
+        hoverTarget(part, control);
     view->setAttribute(Qt::WA_NoMousePropagation);
     view->header()->setAttribute(Qt::WA_NoMousePropagation);
     return view;

@@ -8,6 +8,7 @@
 #include <QHeaderView>
 #include <QLabel>
 #include <QRadioButton>
+#include <QScrollBar>
 #include <QTest>
 
 namespace {
@@ -283,6 +284,16 @@ TEST_F(HoverTest, HandOverCommandButtonsArrowOverListsFrameAndWindow) {
 
     moveMouseTo(button("PushButton9"));
     moveMouseTo(view->listView2()->header()->viewport());
+    EXPECT_EQ(form->MousePointer(), Form1::PointerDefault);
+    // The scroll bars and the frame are the list's too.
+    for (int i = 0; i < 100; ++i)
+        form->ListView1.Add(QStringLiteral("www.example.com"));
+    QTRY_VERIFY(view->listView1()->verticalScrollBar()->isVisible());
+    moveMouseTo(button("PushButton9"));
+    moveMouseTo(view->listView1()->verticalScrollBar());
+    EXPECT_EQ(form->MousePointer(), Form1::PointerDefault);
+    moveMouseTo(button("PushButton9"));
+    moveMouseTo(view->listView1(), QPoint(0, view->listView1()->height() / 2));
     EXPECT_EQ(form->MousePointer(), Form1::PointerDefault);
     moveMouseTo(button("PushButton9"));
     // The gap between two buttons is the window's background.
