@@ -95,11 +95,7 @@ void Form1::PushButton7_Click() {
     QStringList addresses;
     s.run(112, [&] {
         addresses = ListView1.Texts();
-        QStringList pages;
-        pages.reserve(addresses.size());
-        for (const QString& address : addresses)
-            pages.append(PageAddressOf(address));
-        crawl.Ahead.beginRun(pages);
+        crawl.Ahead.beginRun(addresses);
     });
     for (qsizetype i = 0; i < addresses.size(); ++i) {
         // Stop ends the run here: no further listed address is visited.

@@ -259,6 +259,14 @@ INSTANTIATE_TEST_SUITE_P(
                 Format::Lines,
                 {"{}/a.html", "{}/c.html"},
                 ""},
+        // A FIFO or a device named on the command line is read ("-i <(cmd)").
+        CliCase{"InputFromDevStdin",
+                {"-i", "/dev/stdin"},
+                "{}/b.html\n",
+                0,
+                Format::Lines,
+                {"{}/a.html"},
+                ""},
         CliCase{"ArgumentsBeforeFiles",
                 {"--input", "-", "{}/a.html"},
                 "{}/b.html\n",
@@ -335,6 +343,20 @@ INSTANTIATE_TEST_SUITE_P(
                 Format::Lines,
                 {},
                 "no addresses given"},
+        CliCase{"Utf16Input",
+                {"-i", "-"},
+                std::string("\xFF\xFE{\0}\0", 6),
+                2,
+                Format::Lines,
+                {},
+                "standard input: The file is UTF-16: save it as UTF-8."},
+        CliCase{"LineLongerThan1MiB",
+                {"-i", "-"},
+                "{}/b.html\n" + std::string((1 << 20) + 1, 'a'),
+                2,
+                Format::Lines,
+                {},
+                "standard input: Line 2 is longer than 1 MiB; nothing was added."},
         CliCase{"MissingInputFile",
                 {"-i", "/nonexistent/urls.txt", "{}/"},
                 "",
@@ -831,6 +853,31 @@ TEST_F(HeavyHarvestCli, MillionsOfResultsToStandardOutputAreNotKept) {
               << std::endl;
 #ifndef __SANITIZE_ADDRESS__
     EXPECT_LT(peak, qint64(page.size()) + (128 << 20));
+#endif
+}
+
+// A URL list of 64 MiB: at most twice its size as UTF-16 and 100 bytes a line.
+TEST_F(HeavyHarvestCli, LargeUrlListCostsLittleMoreThanItsText) {
+    QTemporaryDir dir;
+    const QString path = dir.filePath(QStringLiteral("urls.txt"));
+    qint64 lines = 0, size = 0;
+    {
+        std::string bytes;
+        // A port that refuses: the one visit fails at once.
+        while (bytes.size() < (64u << 20))
+            bytes += "127.0.0.1:1/page" + std::to_string(lines++) + "\n";
+        size = qint64(bytes.size());
+        QFile file(path);
+        ASSERT_TRUE(file.open(QIODevice::WriteOnly));
+        file.write(bytes.data(), size);
+    }
+    const Outcome o = harvest({"-q", "-n", "1", "-i", path.toStdString()});
+    EXPECT_EQ(o.exitCode, 0) << o.err;
+    const qint64 peak = PeakChildBytes();
+    std::cout << "[ figure   ] peak for a list of " << size / (1 << 20) << " MiB, " << lines
+              << " lines: " << peak / (1 << 20) << " MiB" << std::endl;
+#ifndef __SANITIZE_ADDRESS__
+    EXPECT_LT(peak, 2 * 2 * size + 100 * lines);
 #endif
 }
 
