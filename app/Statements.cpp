@@ -2,11 +2,17 @@
 
 #include "app/Messages.h"
 #include "app/Shell.h"
+#include "crawl/RunTally.h"
 
 Statements::Statements(Shell& shell, QString qualifiedName)
     : m_shell(shell), m_qualifiedName(std::move(qualifiedName)) {}
 
 void Statements::report(const QString& description) {
     // A dialog that cannot be shown leaves nothing more to do for this failure.
-    Silently([&] { m_shell.applicationError({description, m_qualifiedName, m_current}); });
+    try {
+        // A description that quotes a value (an address, a line) is cut: a dialog
+        // of a megabyte helps nobody.
+        m_shell.applicationError({RunTally::shortAddress(description), m_qualifiedName, m_current});
+    } catch (...) {
+    }
 }

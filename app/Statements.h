@@ -4,6 +4,7 @@
 
 #include <QString>
 #include <cstdio>
+#include <new>
 #include <utility>
 
 class Shell;
@@ -54,10 +55,15 @@ private:
     int m_current = 0;
 };
 
-// Silent mode: a failing step is skipped without a message.
-template <class F> void Silently(F&& step) noexcept {
+// Silent mode: a failing step is skipped without a message. Running out of
+// memory is no failure of the step: it goes on to the statement that called it,
+// which reports it, for a silent loop that met it at every step would go on for
+// ever without a word.
+template <class F> void Silently(F&& step) {
     try {
         step();
+    } catch (const std::bad_alloc&) {
+        throw;
     } catch (...) {
     }
 }

@@ -87,6 +87,8 @@ void BM_RunListingResults(benchmark::State& state) {
         probe.clock.start();
         timer.start();
         Pacer pacer(shell, YieldPlace::Scan);
+        // The value reader paces itself as well, at each link, as in a real run.
+        Pacer valuePacer(shell, YieldPlace::Value);
         unsigned checksum = 0;
         for (const QString& text : texts) {
             for (int i = 0; i < PageBytesPerLink; ++i) {
@@ -94,6 +96,7 @@ void BM_RunListingResults(benchmark::State& state) {
                 if (pacer.step() && !form.RunFlag())
                     break;
             }
+            valuePacer.step();
             form.ListView2.EnsureVisible(form.ListView2.Add(text));
             tally.resultListed();
         }
@@ -119,6 +122,18 @@ BENCHMARK(BM_RunListingResults)
     ->Arg(2'000'000)
     ->Iterations(1)
     ->Repetitions(3)
+    ->ComputeStatistics("max",
+                        [](const std::vector<double>& v) {
+                            return *std::max_element(v.begin(), v.end());
+                        })
+    ->Unit(benchmark::kMillisecond);
+
+// Revealing the newest result costs the same however long the list is: two
+// million results, once.
+BENCHMARK(BM_RunListingResults)
+    ->Arg(2'000'000)
+    ->Iterations(1)
+    ->Repetitions(1)
     ->ComputeStatistics("max",
                         [](const std::vector<double>& v) {
                             return *std::max_element(v.begin(), v.end());

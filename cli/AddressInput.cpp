@@ -23,30 +23,35 @@ void addUnlessBlank(ListView& list, const QString& address) {
         list.Add(address);
 }
 
-// Every line of the URL list file at input ("-" is standard input), through the
-// reader that fails with a Failure.
-void readInput(const QString& input, ListView& lines) {
-    const auto add = [&](const QString& item) { lines.Add(item); };
+// Every address of the URL list file at input ("-" is standard input), through
+// the reader that fails with a Failure. A FIFO or a device is read as well: the
+// person named it ("-i <(cmd)", "-i /dev/stdin").
+void readInput(const QString& input, QStringList& addresses) {
+    const auto add = [&](const QString& item) {
+        if (!isBlank(item))
+            addresses.append(item);
+    };
     if (input == QStringLiteral("-"))
         ReadUrlList(STDIN_FILENO, add);
     else if (!FileExists(input))
         throw Failure(QStringLiteral("file not found"));
-    else // the user named it: a FIFO such as <(cmd) or a device is read too
-        ReadUrlListFile(input, add, /*streams=*/true);
+    else
+        ReadUrlListFile(input, add, true);
 }
 
+// All or nothing: a file refused half-way adds none of its lines.
 bool loadInput(const QString& input, ListView& urlList, QString* error) {
-    ListView lines;
+    QStringList addresses;
     try {
-        readInput(input, lines);
+        readInput(input, addresses);
     } catch (...) {
         const QString name =
             input == QStringLiteral("-") ? QStringLiteral("standard input") : input;
         *error = name + QStringLiteral(": ") + DescribeCurrentException();
         return false;
     }
-    for (int i = 1; i <= lines.Count(); ++i)
-        addUnlessBlank(urlList, lines.Text(i));
+    for (const QString& address : std::as_const(addresses))
+        urlList.Add(address);
     return true;
 }
 

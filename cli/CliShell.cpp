@@ -5,6 +5,7 @@
 #include "app/Messages.h"
 #include "cli/Interrupt.h"
 #include "crawl/PageFile.h"
+#include "crawl/RunTally.h"
 
 #include <QCoreApplication>
 #include <cstdio>
@@ -85,8 +86,9 @@ void CliShell::visitEnded(const VisitEnd& visit) {
     ++m_visitsEnded;
     // A transfer that Stop abandoned is no failure of the site.
     if (!visit.failure.isEmpty() && m_settings.visitMessages && !m_stopPressed)
-        m_status.message(QStringLiteral("failed: ") + visit.address + QStringLiteral(": ") +
-                         visit.failure);
+        // A hostile address or reason can run to megabytes: both are cut.
+        m_status.message(QStringLiteral("failed: ") + RunTally::shortAddress(visit.address) +
+                         QStringLiteral(": ") + RunTally::shortAddress(visit.failure));
     if (onVisitEnded)
         onVisitEnded();
     if (m_settings.maxPages > 0 && m_visitsEnded >= m_settings.maxPages)

@@ -9,6 +9,7 @@
 #include "cli/Interrupt.h"
 #include "cli/ResultOutput.h"
 #include "crawl/PageFile.h"
+#include "export/ResultFile.h"
 #include "export/ResultRecord.h"
 
 #include <QFile>
@@ -17,33 +18,29 @@
 #include <climits>
 #include <cstring>
 #include <memory>
+#include <new>
 #include <unistd.h>
 
 namespace {
 
-// The private page folder, for a second Ctrl-C to remove on its way out. A signal
-// handler may not allocate, so the paths are laid down in advance.
-char g_pageFile[PATH_MAX];
-char g_pageFolder[PATH_MAX];
+// The temporary file of an unfinished results file, for a second signal to
+// remove on its way out with the page folder. A signal handler may not allocate,
+// so the path is laid down in advance.
+char g_unfinishedOutput[PATH_MAX];
 
-void removePageFolderNow() {
-    ::unlink(g_pageFile);
-    ::rmdir(g_pageFolder);
+void removeWhatIsLeftNow() {
+    RemovePageFolderFromSignalHandler();
+    if (g_unfinishedOutput[0] != '\0')
+        ::unlink(g_unfinishedOutput);
 }
 
-// Called after each visit: the folder is made by the first one.
-void rememberPageFolder() {
-    const QByteArray folder = QFile::encodeName(PageFolder());
-    if (folder.isEmpty() || folder == g_pageFolder)
+void rememberUnfinishedOutput(const ResultFile* file) {
+    g_unfinishedOutput[0] = '\0';
+    if (!file)
         return;
-    // The folder exists now, so asking for the page file's path makes nothing new.
-    const QByteArray file = QFile::encodeName(PageFilePath(1));
-    if (file.size() >= PATH_MAX)
-        return;
-    Interrupt::setLastWish(nullptr);
-    std::memcpy(g_pageFolder, folder.constData(), static_cast<size_t>(folder.size()) + 1);
-    std::memcpy(g_pageFile, file.constData(), static_cast<size_t>(file.size()) + 1);
-    Interrupt::setLastWish(removePageFolderNow);
+    const QByteArray path = QFile::encodeName(file->temporaryPath());
+    if (path.size() < PATH_MAX)
+        std::memcpy(g_unfinishedOutput, path.constData(), static_cast<size_t>(path.size()) + 1);
 }
 
 void printUsageError(const QString& text) {
@@ -76,13 +73,22 @@ Written standardOutputFailed(CliShell& shell, int error, const QString& reason) 
 // Writes the results when the run has ended: what the stream still holds, or the
 // whole list in the chosen format. The reason of a failure is printed.
 Written writeResults(CliShell& shell, const HarvestOptions& options, const ListView& results,
-                     ResultStream* stream, const QByteArray* records) {
+                     ResultStream* stream, ResultFile* file, const QByteArray* records) {
     if (stream) {
         if (stream->flush())
             return Written::Yes;
         return standardOutputFailed(shell, stream->error(), stream->failure());
     }
-    const QByteArray bytes = records ? *records : RenderResults(options.format, results);
+    QByteArray bytes;
+    try {
+        bytes = records ? *records : RenderResults(options.format, results);
+    } catch (const std::bad_alloc&) {
+        shell.printError(
+            QStringLiteral("cannot write ") +
+            (options.toStandardOutput() ? QStringLiteral("to standard output") : options.output) +
+            QStringLiteral(": Out of memory"));
+        return Written::Failed;
+    }
     if (options.toStandardOutput()) {
         const int error = WriteAll(STDOUT_FILENO, bytes);
         if (error == 0)
@@ -90,11 +96,18 @@ Written writeResults(CliShell& shell, const HarvestOptions& options, const ListV
         return standardOutputFailed(shell, error, SystemErrorText(error));
     }
     QString error;
-    if (WriteResultsFile(options.output, bytes, &error))
+    if (WriteResultsFile(*file, bytes, &error))
         return Written::Yes;
     shell.printError(QStringLiteral("cannot write ") + options.output + QStringLiteral(": ") +
                      error);
     return Written::Failed;
+}
+
+// The stream took each result as a line when it was listed: the list need not
+// keep it, and a run that lists millions holds only those since the last yield.
+void dropStreamed(ListView& results) {
+    if (results.Count() > 0)
+        results.Clear();
 }
 
 // The window's options and the download settings, as the command line gives them.
@@ -104,6 +117,8 @@ void applySettings(Form1& form, const HarvestOptions& options) {
     DownloadSettings& download = form.extractLinks().Download;
     download.connectTimeoutSeconds = options.connectTimeoutSeconds;
     download.stallSeconds = options.stallTimeoutSeconds;
+    download.maxTimeMs = options.maxTimeMs;
+    download.maxPageBytes = options.maxPageBytes;
     download.parallel = options.parallel;
     download.perHost = options.perHost;
     form.extractLinks().Scan = {options.anyQuotes, options.srcset};
@@ -133,7 +148,7 @@ int exitStatus(Written written, int errorsBeforeWriting, int errors) {
     if (written == Written::Failed || errors > errorsBeforeWriting)
         return ExitStatus::OutputFailed;
     if (Interrupt::count() > 0)
-        return ExitStatus::Interrupted;
+        return Interrupt::exitStatus();
     // A failure the program reported (not a failed download) means results may be missing.
     if (errors > 0)
         return ExitStatus::OutputFailed;
@@ -159,9 +174,13 @@ int harvest(const HarvestOptions& options) {
         printUsageError(QStringLiteral("no addresses given"));
         return ExitStatus::UsageError;
     }
+    // The results file is made before the first page is fetched: a long harvest
+    // must not be lost to an output that cannot be written.
+    std::unique_ptr<ResultFile> file;
     if (!options.toStandardOutput()) {
-        const QString problem = OutputPathProblem(options.output);
-        if (!problem.isEmpty()) {
+        QString problem;
+        file = OpenResultsFile(options.output, &problem);
+        if (!file) {
             shell.printError(QStringLiteral("cannot write ") + options.output +
                              QStringLiteral(": ") + problem);
             return ExitStatus::OutputFailed;
@@ -186,6 +205,7 @@ int harvest(const HarvestOptions& options) {
             // Output nobody can receive is no reason to go on harvesting.
             if (!stream->flushIfDue())
                 shell.pressStop();
+            dropStreamed(form.ListView2);
         };
     }
     QByteArray recordBytes; // for a file, written when the run ends
@@ -204,11 +224,14 @@ int harvest(const HarvestOptions& options) {
         };
     }
     shell.onVisitEnded = [&] {
-        rememberPageFolder();
         if (stream && !stream->flush())
             shell.pressStop();
+        if (stream)
+            dropStreamed(form.ListView2);
     };
 
+    rememberUnfinishedOutput(file.get());
+    Interrupt::setLastWish(removeWhatIsLeftNow);
     Interrupt::install();
     form.PushButton7_Click();
     shell.onVisitEnded = nullptr;
@@ -217,8 +240,10 @@ int harvest(const HarvestOptions& options) {
     shell.finish();
 
     const int errorsBefore = shell.applicationErrors();
-    const Written written = writeResults(shell, options, form.ListView2, stream.get(),
+    const Written written = writeResults(shell, options, form.ListView2, stream.get(), file.get(),
                                          records && !stream ? &recordBytes : nullptr);
+    // In place now, or removed: nothing is left for a signal to remove.
+    rememberUnfinishedOutput(nullptr);
     return exitStatus(written, errorsBefore, shell.applicationErrors());
 }
 

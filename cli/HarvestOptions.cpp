@@ -2,6 +2,7 @@
 
 #include <QCommandLineParser>
 #include <QRegularExpression>
+#include <algorithm>
 #include <cmath>
 #include <limits>
 
@@ -93,6 +94,40 @@ QString readWait(const QString& option, const QString& value, HarvestOptions& o)
     }
     return option + QStringLiteral(" needs a number of seconds from 0 to ") +
            QString::number(MaxSeconds) + QStringLiteral(", not '") + value + QStringLiteral("'.");
+}
+
+// A size in bytes, or in KiB, MiB or GiB with a K, M or G after the number.
+QString readSize(const QString& option, const QString& text, qint64* bytes) {
+    QString number = text.trimmed();
+    qint64 unit = 1;
+    if (!number.isEmpty()) {
+        const int power = QStringLiteral("KMG").indexOf(number.back().toUpper()) + 1;
+        if (power > 0) {
+            unit = qint64(1) << (10 * power);
+            number.chop(1);
+        }
+    }
+    bool ok = false;
+    const qint64 v = number.toLongLong(&ok);
+    if (ok && v >= 1 && v <= HarvestOptions::MaxPageBytes / unit) {
+        *bytes = v * unit;
+        return {};
+    }
+    return option +
+           QStringLiteral(" needs a size from 1 byte to 2G - 1 (bytes, or with K, M or G), not '") +
+           text + QStringLiteral("'.");
+}
+
+// Seconds with a fraction, as a count of milliseconds.
+QString readDecimalSeconds(const QString& option, const QString& text, qint64* ms) {
+    bool ok = false;
+    const double seconds = text.trimmed().toDouble(&ok);
+    if (ok && seconds > 0 && seconds <= MaxSeconds) {
+        *ms = std::max<qint64>(1, static_cast<qint64>(std::ceil(seconds * 1000)));
+        return {};
+    }
+    return option + QStringLiteral(" needs a number of seconds above 0 and up to ") +
+           QString::number(MaxSeconds) + QStringLiteral(", not '") + text + QStringLiteral("'.");
 }
 
 // A switch.
@@ -202,6 +237,19 @@ const OptionRow Options[] = {
      [](const QString& option, const QString& value, HarvestOptions& o) {
          return readSeconds(option, value, &o.connectTimeoutSeconds);
      }},
+    {"", "max-time", "S",
+     "Abandon a transfer that has not ended S seconds after it started; S may have a fraction "
+     "(default: no limit).",
+     [](const QString& option, const QString& value, HarvestOptions& o) {
+         return readDecimalSeconds(option, value, &o.maxTimeMs);
+     }},
+    {"", "max-page-size", "SIZE",
+     "Give up a page that decodes to more than SIZE bytes; K, M or G after the number count "
+     "KiB, MiB or GiB (default 2147483647, the largest). A compressed page that expands more "
+     "than a hundredfold past 64 MiB is given up whatever the size.",
+     [](const QString& option, const QString& value, HarvestOptions& o) {
+         return readSize(option, value, &o.maxPageBytes);
+     }},
     {"", "parallel", "N",
      "Fetch up to N pages at once, from 1 to 64 (default 16; 1 = one page at a time).",
      [](const QString& option, const QString& value, HarvestOptions& o) {
@@ -226,6 +274,15 @@ const OptionRow Options[] = {
     {"h", "help", "", "Show this help and exit.", nullptr},
     {"V", "version", "", "Show the version and exit.", nullptr},
 };
+
+const char* const ExitStatusHelp =
+    "\nExit status:\n"
+    "  0      the run completed (pages that could not be downloaded included)\n"
+    "  1      the results could not be written, or the program failed\n"
+    "  2      a bad command line, or a URL list that cannot be read\n"
+    "  128+N  stopped by signal N (130 Ctrl-C, 143 SIGTERM, 129 SIGHUP,\n"
+    "         131 SIGQUIT): the results found so far were written\n"
+    "  141    standard output's reader went away\n";
 
 QCommandLineOption optionOf(const OptionRow& row) {
     QStringList names;
@@ -289,7 +346,8 @@ ParsedCommandLine ParseCommandLine(const QStringList& arguments) {
         const QString help = parser.helpText();
         return answer(ParsedCommandLine::Action::Help,
                       QStringLiteral("Usage: orvelle-harvest [OPTIONS] [ADDRESS...]") +
-                          help.mid(help.indexOf(QLatin1Char('\n'))));
+                          help.mid(help.indexOf(QLatin1Char('\n'))) +
+                          QLatin1String(ExitStatusHelp));
     }
     if (parser.isSet(QStringLiteral("version")))
         return answer(ParsedCommandLine::Action::Version,

@@ -1,17 +1,25 @@
 #pragma once
 
-// Ctrl-C. The first SIGINT is a request to stop that the program polls at its
-// next yield, so the run ends as the window's Stop ends it and what was found is
-// written; a second SIGINT ends the program at once with status 130.
+// Ctrl-C, and the signals that ask a program to end (SIGTERM from kill, timeout
+// or a service manager, SIGHUP at the end of a session, SIGQUIT). The first is a
+// request to stop that the program polls at its next yield, so the run ends as
+// the window's Stop ends it and what was found is written; a second ends the
+// program at once. Either way the exit status is 128 + the first signal's number,
+// as shells report a program that a signal ended.
+//
+// SIGPIPE is ignored: a reader of standard output that has gone shows as EPIPE on
+// the next write, and the program ends in its own way.
 namespace Interrupt {
 
-constexpr int ExitStatus = 130; // 128 + SIGINT, as shells report it
-
-// Installs the handler. Until then SIGINT has its default effect.
+// Installs the handlers. Until then the signals have their default effect.
 void install();
-// SIGINTs received since install().
+// Signals received since install().
 int count();
-// Run by the handler, before it ends the program, on a second SIGINT; must be
+// The first of them (SIGINT, SIGTERM, ...), 0 while there was none.
+int signalNumber();
+// 128 + signalNumber().
+int exitStatus();
+// Run by the handler, before it ends the program, on a second signal; must be
 // async-signal-safe (unlink, rmdir, write, ...).
 void setLastWish(void (*wish)());
 

@@ -52,10 +52,24 @@ QString OutputPathProblem(const QString& path) {
     return {};
 }
 
-bool WriteResultsFile(const QString& path, const QByteArray& bytes, QString* error) {
+std::unique_ptr<ResultFile> OpenResultsFile(const QString& path, QString* error) {
+    *error = OutputPathProblem(path);
+    if (!error->isEmpty())
+        return nullptr;
     try {
-        ResultFile file;
-        file.create(path);
+        auto file = std::make_unique<ResultFile>();
+        file->create(path);
+        return file;
+    } catch (const Failure& f) {
+        *error = f.description();
+    } catch (...) {
+        *error = DescribeCurrentException();
+    }
+    return nullptr;
+}
+
+bool WriteResultsFile(ResultFile& file, const QByteArray& bytes, QString* error) {
+    try {
         file.write(bytes);
         file.commit();
         return true;

@@ -7,8 +7,10 @@
 #include <QMetaObject>
 #include <QString>
 #include <functional>
+#include <memory>
 
 class ListView;
+class ResultFile;
 
 // The whole results list in one output format, byte for byte what the window's
 // save commands write for the spaced and comma formats.
@@ -19,11 +21,17 @@ QByteArray RenderResults(OutputFormat format, const ListView& list);
 // against it.
 QString OutputPathProblem(const QString& path);
 
-// Writes bytes to path. A regular file (or a new one) is replaced all or nothing:
-// the bytes go to a temporary file beside it, which takes the file's place only
-// when complete, so a failure leaves an existing file as it was. A device or a
-// pipe is written directly. False, with the reason in *error, on failure.
-bool WriteResultsFile(const QString& path, const QByteArray& bytes, QString* error);
+// Opens the results file at path before the run, so that a harvest is not lost
+// to an output that cannot be written. A regular file (or a new one) is replaced
+// all or nothing: the bytes go to a temporary file beside it, made now, which
+// takes the file's place only when complete, so a failure leaves an existing
+// file as it was. A device or a pipe is opened to be written directly. Null,
+// with the reason in *error, on failure.
+std::unique_ptr<ResultFile> OpenResultsFile(const QString& path, QString* error);
+
+// Writes bytes to the file opened by OpenResultsFile and puts it in place. False,
+// with the reason in *error, on failure.
+bool WriteResultsFile(ResultFile& file, const QByteArray& bytes, QString* error);
 
 // Standard output, written as the results are found: each result appended to the
 // list becomes one line, handed to the file descriptor at every flush.

@@ -6,6 +6,7 @@
 
 #include <QElapsedTimer>
 #include <exception>
+#include <new>
 
 namespace {
 
@@ -21,14 +22,15 @@ public:
         m_shell.visitStarted(address);
     }
     ~VisitReport() {
-        Silently([&] {
+        try {
             if (std::uncaught_exceptions() > m_pending && m_end.failure.isEmpty())
                 m_end.failure = QStringLiteral("failed");
             if (!m_end.failure.isEmpty() && m_end.outcome == VisitEnd::Outcome::Downloaded)
                 m_end.outcome = VisitEnd::Outcome::Failed;
             m_tally.visitEnded(m_end);
             m_shell.visitEnded(m_end);
-        });
+        } catch (...) {
+        }
     }
     void fail(const QString& reason, bool stopped = false) {
         m_end.failure = reason;
@@ -90,6 +92,13 @@ bool ExtractLinks::CrawlPage(ListView& list, const QString& address, int fileNum
         shell.yield(YieldPlace::Delete);
     } catch (const Failure& f) {
         report.fail(f.description());
+        throw;
+    } catch (const std::bad_alloc&) {
+        // The page, or what was found in it, outgrew the memory: the visit ends
+        // here and the run's statement reports it.
+        PageBytes = QByteArray();
+        PageLength = 0;
+        report.fail(QStringLiteral("Out of memory"));
         throw;
     }
     return true;

@@ -70,11 +70,7 @@ void visitListedAddresses(Form1& form, Statements& s) {
     QStringList addresses;
     s.run(112, [&] {
         addresses = form.ListView1.Texts();
-        QStringList pages;
-        pages.reserve(addresses.size());
-        for (const QString& address : addresses)
-            pages.append(PageAddressOf(address));
-        crawl.Ahead.beginRun(pages);
+        crawl.Ahead.beginRun(addresses);
     });
     for (qsizetype i = 0; i < addresses.size(); ++i) {
         // Stop ends the run here: no further listed address is visited.

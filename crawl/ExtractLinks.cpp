@@ -103,6 +103,11 @@ void ExtractLinks::SetPageAddress(const QString& address) {
 }
 
 void ExtractLinks::ScanPageForLinks(ListView& list) {
+    // The value reader's pacer lives for this scan, however it ends.
+    struct ScanPacer {
+        std::optional<Pacer>& pacer;
+        ~ScanPacer() { pacer.reset(); }
+    } scanPacer{m_valuePacer};
     Silently([&] {
         if (!m_host.RunFlag())
             return;
@@ -118,7 +123,6 @@ void ExtractLinks::ScanPageForLinks(ListView& list) {
         m_valuePacer.emplace(m_host.shell(), YieldPlace::Value);
         LinkScanner(LinkScanner::Method::Best, Scan).scan(page.constData(), length, sink);
     });
-    m_valuePacer.reset();
     m_baseHrefStart = -1;
 }
 

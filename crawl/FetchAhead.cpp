@@ -460,7 +460,9 @@ bool FetchAhead::startListed() {
                                 ? m_settings.parallel
                                 : HeldPerTransfer * m_settings.parallel;
     while (m_nextListed < m_listed.size() && m_listedHeld < listedLimit && roomForMore()) {
-        const QString& address = m_listed.at(m_nextListed);
+        // Brought into the form it is fetched in only now: a list of millions is
+        // not held twice.
+        const QString address = PageAddressOf(m_listed.at(m_nextListed));
         if (address.isEmpty()) {
             ++m_nextListed;
             continue;

@@ -44,8 +44,8 @@ public:
     FetchAhead(CrawlHost& host, URLMon& transfers, const DownloadSettings& settings,
                const ScanRules& rules, const CrawlScope& scope);
 
-    // A run starts with these addresses, in the form they are fetched (empty for a
-    // blank one, which is never fetched).
+    // A run starts with these addresses, as listed (PageAddressOf gives the form
+    // in which each is fetched; a blank one is never fetched).
     void beginRun(const QStringList& addresses);
     // The run visits listed address index next: the ones before it are behind it.
     void atListed(qsizetype index);

@@ -1,6 +1,7 @@
 #include "crawl/LinkResolver.h"
 
 #include <QVarLengthArray>
+#include <algorithm>
 
 namespace {
 
@@ -173,6 +174,39 @@ bool IsPlainHost(QStringView host) {
     return labelHasLetter;
 }
 
+bool IsControl(char16_t u) {
+    return u < 0x20 || (u >= 0x7F && u < 0xA0);
+}
+
+// A link listed as written must not carry control characters either: raw, an
+// ESC sequence would retitle or clear the terminal it is printed on and a NUL
+// would cut a field of a result file. They are percent-encoded as a URL
+// serializer encodes them (WHATWG URL Standard, C0 control percent-encode set),
+// C1 controls and DEL as their UTF-8 bytes.
+QString EncodeControls(const QString& value) {
+    const auto control =
+        std::find_if(value.cbegin(), value.cend(), [](QChar c) { return IsControl(c.unicode()); });
+    if (control == value.cend())
+        return value;
+    QString out;
+    out.reserve(value.size() + 8);
+    for (QChar c : value) {
+        const char16_t u = c.unicode();
+        if (!IsControl(u)) {
+            out += c;
+            continue;
+        }
+        static const char Hex[] = "0123456789ABCDEF";
+        for (const char byte : QString(c).toUtf8()) {
+            const auto b = static_cast<unsigned char>(byte);
+            out += u'%';
+            out += QLatin1Char(Hex[b >> 4]);
+            out += QLatin1Char(Hex[b & 0xF]);
+        }
+    }
+    return out;
+}
+
 void AppendQueryAndFragment(QString& out, const PlainParts& parts, bool withFragment) {
     if (parts.hasQuery) {
         out += u'?';
@@ -278,13 +312,13 @@ LinkResolver::Result LinkResolver::resolveWithQUrl(const QString& value, bool wi
     else if (relative.isValid() && !relative.isRelative())
         target = relative;
     if (!target.isValid() || target.isRelative())
-        return {value, false};
+        return {EncodeControls(value), false};
     const QString scheme = target.scheme();
     const bool web = scheme == QLatin1String("http") || scheme == QLatin1String("https");
     // http: and https: addresses need a host (WHATWG URL Standard); "//" on its
     // own would otherwise become "http://".
     if (web && target.host().isEmpty())
-        return {value, false};
+        return {EncodeControls(value), false};
     if (!withFragment)
         target.setFragment(QString());
     return {target.toString(QUrl::FullyEncoded), web};

@@ -15,7 +15,8 @@ class LinkResolver {
 public:
     struct Result {
         // The link to record: the resolved address in its fully encoded form, or
-        // the value as written when it does not resolve to a valid address.
+        // the value as written when it does not resolve to a valid address (its
+        // control characters percent-encoded all the same).
         QString link;
         // True for a resolved http or https address with a host: one that can be
         // visited.

@@ -4,6 +4,8 @@
 
 #include <QFile>
 #include <cerrno>
+#include <climits>
+#include <csignal>
 #include <cstdlib>
 #include <cstring>
 #include <dirent.h>
@@ -13,6 +15,11 @@
 #include <unistd.h>
 
 namespace {
+
+// The folder's path, and the highest page file number asked for, as a signal
+// handler can read them: a handler may not allocate or take a lock.
+char g_folderForSignal[PATH_MAX];
+volatile std::sig_atomic_t g_highestFileNumber = 0;
 
 // The private folder of this program; removed at the end of the program by the
 // destructor (a program that ends through _Exit calls RemovePageFolder first).
@@ -36,6 +43,7 @@ struct PrivateFolder {
         }
         ::rmdir(path.c_str());
         path.clear();
+        g_folderForSignal[0] = '\0';
     }
 };
 
@@ -78,12 +86,16 @@ const std::string& privateFolder() {
                       nativeName(base) + QStringLiteral(": ") + SystemErrorText(error));
     }
     current.path = name;
+    if (name.size() < sizeof g_folderForSignal)
+        std::memcpy(g_folderForSignal, name.c_str(), name.size() + 1);
     return current.path;
 }
 
 } // namespace
 
 QString PageFilePath(int fileNumber) {
+    if (fileNumber > g_highestFileNumber)
+        g_highestFileNumber = fileNumber;
     return nativeName(privateFolder()) + QStringLiteral("/HTML") + QString::number(fileNumber) +
            QStringLiteral(".tmp");
 }
@@ -105,11 +117,36 @@ int CreatePageFile(const QString& path) {
         throw Failure(QStringLiteral("Cannot create the page file ") + path + QStringLiteral(": ") +
                       SystemErrorText(error));
     }
+    ::unlink(native.constData());
     return fd;
 }
 
 void RemovePageFolder() noexcept {
     folder().remove();
+}
+
+void RemovePageFolderFromSignalHandler() noexcept {
+    if (g_folderForSignal[0] == '\0')
+        return;
+    const int folder = ::open(g_folderForSignal, O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+    if (folder >= 0) {
+        // Each page file is unlinked as soon as it is open; one caught in between
+        // is removed here by its name, HTML<n>.tmp, written out digit by digit.
+        for (int n = 1; n <= g_highestFileNumber; ++n) {
+            char name[32] = "HTML";
+            char digits[12];
+            int count = 0;
+            for (int v = n; v > 0 && count < 11; v /= 10)
+                digits[count++] = static_cast<char>('0' + v % 10);
+            int at = 4;
+            while (count > 0)
+                name[at++] = digits[--count];
+            std::memcpy(name + at, ".tmp", 5);
+            ::unlinkat(folder, name, 0);
+        }
+        ::close(folder);
+    }
+    ::rmdir(g_folderForSignal);
 }
 
 QString PageFolder() {

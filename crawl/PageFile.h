@@ -15,14 +15,18 @@
 QString PageFilePath(int fileNumber);
 
 // Creates the page file afresh, mode 0600, and returns it open for reading and
-// writing. Whatever
-// stood at the path before (an old page, a symbolic link) is removed, never
-// followed. Throws Failure.
+// writing, already unlinked: the page is read through the descriptor, and nothing
+// of it stays on disk however the program ends. Whatever stood at the path before
+// (an old page, a symbolic link) is removed, never followed. Throws Failure.
 int CreatePageFile(const QString& path);
 
 // Removes the private folder with the page files in it. The next PageFilePath makes a
 // new one, under TEMP/TMPDIR as they read then. Never fails.
 void RemovePageFolder() noexcept;
+
+// The same from a signal handler, on the way out: only async-signal-safe calls
+// (unlink, rmdir) on paths laid down when the folder was made.
+void RemovePageFolderFromSignalHandler() noexcept;
 
 // The private folder now in use; empty when there is none.
 QString PageFolder();

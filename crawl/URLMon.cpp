@@ -101,6 +101,7 @@ struct Transfer {
     // What libcurl's write callback has received.
     PageBody body;
     bool tooLarge = false;
+    bool expandsTooMuch = false;
     QString pageFileError;
     char errorText[CURL_ERROR_SIZE] = {};
 
@@ -110,11 +111,10 @@ struct Transfer {
     // unlinked at once: nothing stays on disk when the program ends.
     bool spill() noexcept {
         try {
-            const QString path = PageFilePath(slot);
-            const int fd = CreatePageFile(path);
-            ::unlink(QFile::encodeName(path).constData());
-            body.m_fd = fd;
-            body.m_path = path;
+            QString path = PageFilePath(slot);
+            // The body owns the descriptor from here, whatever fails next.
+            body.m_fd = CreatePageFile(path);
+            body.m_path = std::move(path);
         } catch (const Failure& f) {
             pageFileError = f.description();
             return false;
@@ -145,6 +145,10 @@ struct Transfer {
             t->tooLarge = true;
             return 0;
         }
+        if (t->expandsTooFar(t->body.m_size + static_cast<qint64>(total))) {
+            t->expandsTooMuch = true;
+            return 0;
+        }
         if (t->body.m_fd < 0 &&
             t->body.m_size + static_cast<qint64>(total) > t->settings.memoryPageBytes &&
             !t->spill())
@@ -162,6 +166,16 @@ struct Transfer {
         }
         t->body.m_size += static_cast<qint64>(total);
         return total;
+    }
+
+    // True when decoded bytes are far more than the bytes that came over the wire.
+    bool expandsTooFar(qint64 decoded) const noexcept {
+        if (decoded <= settings.expansionCheckBytes)
+            return false;
+        // The body as received, before any content decoding.
+        curl_off_t received = 0;
+        curl_easy_getinfo(easy, CURLINFO_SIZE_DOWNLOAD_T, &received);
+        return decoded / settings.maxExpansion > static_cast<qint64>(received);
     }
 
     void setUp(CURL* handle) {
@@ -193,6 +207,7 @@ struct Transfer {
         curl_easy_setopt(easy, CURLOPT_LOW_SPEED_TIME, static_cast<long>(settings.stallSeconds));
         curl_easy_setopt(easy, CURLOPT_MAXFILESIZE_LARGE,
                          static_cast<curl_off_t>(settings.maxPageBytes));
+        curl_easy_setopt(easy, CURLOPT_TIMEOUT_MS, static_cast<long>(settings.maxTimeMs));
     }
 
     long httpStatus() const {
@@ -229,6 +244,8 @@ struct Transfer {
         if (!pageFileError.isEmpty()) {
             result.pageFileError = pageFileError;
             fail(DownloadOutcome::NetworkError, pageFileError);
+        } else if (expandsTooMuch) {
+            fail(DownloadOutcome::TooLarge, QStringLiteral("page expands too much"));
         } else if (tooLarge || code == CURLE_FILESIZE_EXCEEDED) {
             fail(DownloadOutcome::TooLarge,
                  QStringLiteral("page larger than %1 bytes").arg(settings.maxPageBytes));

@@ -17,8 +17,16 @@ struct DownloadSettings {
     // line is legitimate, a server that drips a byte now and then is not.
     int stallSeconds = 60;
     int stallBytesPerSecond = 100;
+    // Abandon a transfer that has not ended this long after it started; 0 for
+    // no limit.
+    qint64 maxTimeMs = 0;
     // The largest page kept (decoded): the page length is a 32-bit count.
     qint64 maxPageBytes = 2147483647;
+    // A compressed page that decodes to more than expansionCheckBytes and to more
+    // than maxExpansion times the bytes received is a decompression bomb: no web
+    // page compresses that well, and it would cost memory and disk for nothing.
+    qint64 expansionCheckBytes = 64 * 1024 * 1024;
+    qint64 maxExpansion = 100;
     // A page up to this size is received into memory; a larger one goes on into a
     // page file, unlinked as soon as it is open.
     qint64 memoryPageBytes = 8 * 1024 * 1024;
@@ -40,7 +48,7 @@ enum class DownloadOutcome {
     Downloaded,
     Stopped,      // abandoned: the run was stopped
     HttpError,    // the server answered with a status of 400 or above
-    TooLarge,     // the page is larger than DownloadSettings::maxPageBytes
+    TooLarge,     // larger than DownloadSettings::maxPageBytes, or a decompression bomb
     NetworkError, // no answer: refused, timed out, a broken transfer, a bad address
 };
 

@@ -3,8 +3,11 @@
 #include "app/Failure.h"
 
 #include <QFile>
+#include <QFileInfo>
 #include <QSaveFile>
 #include <cerrno>
+#include <climits>
+#include <cstdio>
 #include <cstring>
 #include <fcntl.h>
 #include <sys/stat.h>
@@ -97,4 +100,21 @@ void ResultFile::commit() {
     m_file->close();
     if (m_file->error() != QFileDevice::NoError)
         fail();
+}
+
+QString ResultFile::temporaryPath() const {
+    auto* save = qobject_cast<QSaveFile*>(m_file.get());
+    if (!save || !save->isOpen())
+        return {};
+    char link[64];
+    std::snprintf(link, sizeof link, "/proc/self/fd/%d", save->handle());
+    char target[PATH_MAX];
+    const ssize_t n = ::readlink(link, target, sizeof target);
+    if (n <= 0 || n >= static_cast<ssize_t>(sizeof target))
+        return {};
+    const QString path = QFile::decodeName(QByteArray(target, n));
+    // Written in place (the folder takes no new file): there is no temporary file.
+    if (path == QFileInfo(save->fileName()).canonicalFilePath())
+        return {};
+    return path;
 }

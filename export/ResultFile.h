@@ -23,6 +23,9 @@ public:
     void write(const QByteArray& bytes);
     // Puts the file in place (or, written directly, closes it).
     void commit();
+    // The temporary file that commit() puts in place; empty when the file is
+    // written directly or the system does not say (it is read from /proc).
+    QString temporaryPath() const;
 
 private:
     [[noreturn]] void fail() const;

@@ -4,6 +4,7 @@
 // Checks, besides the sanitizers: the items are exactly the lines that the line
 // rule gives (CR, LF or CR LF end a line; a CR or CR LF at the very end adds
 // nothing, an LF at the very end adds an empty item), each decoded on its own.
+#include "app/Failure.h"
 #include "fuzz/support/FuzzSupport.h"
 #include "lists/FileToList.h"
 #include "lists/ListView.h"
@@ -64,17 +65,32 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
         done += static_cast<size_t>(n);
     }
     const QString path = QStringLiteral("/proc/self/fd/%1").arg(fd);
-    const QStringList expected = Decoded(ExpectedLines(
-        QByteArray(reinterpret_cast<const char*>(data), static_cast<qsizetype>(size))));
+    const QByteArray bytes(reinterpret_cast<const char*>(data), static_cast<qsizetype>(size));
+    const QList<QByteArray> lines = ExpectedLines(bytes);
+    const QStringList expected = Decoded(lines);
+    // A UTF-16 text, or a line longer than 1 MiB, is refused whole.
+    bool refused = bytes.startsWith("\xFF\xFE") || bytes.startsWith("\xFE\xFF");
+    for (const QByteArray& line : lines)
+        refused = refused || line.size() > (1 << 20);
 
     QStringList items;
-    ReadUrlListFile(path, [&](const QString& item) { items.append(item); });
-    FuzzCheck(items == expected, "the items are not the file's lines");
+    bool failed = false;
+    try {
+        ReadUrlListFile(path, [&](const QString& item) { items.append(item); });
+    } catch (const Failure&) {
+        failed = true;
+    }
+    FuzzCheck(failed == refused, "a file was refused, or not, against the rules");
+    FuzzCheck(failed || items == expected, "the items are not the file's lines");
 
     NullShell shell;
     ListView list;
-    LoadFileToListview(shell, list, path);
-    FuzzCheck(list.Texts() == expected, "the list does not hold the file's lines");
+    try {
+        LoadFileToListview(shell, list, path);
+    } catch (const Failure&) {
+    }
+    FuzzCheck(list.Texts() == (refused ? QStringList() : expected),
+              "the list does not hold the file's lines");
     ::close(fd);
     return 0;
 }

@@ -8,6 +8,7 @@
 #include <QByteArray>
 #include <QFile>
 #include <QStringDecoder>
+#include <QStringList>
 #include <cerrno>
 #include <cstring>
 #include <fcntl.h>
@@ -26,7 +27,14 @@ public:
                                                   QStringConverter::Flag::Stateless) {}
 
     void feed(const char* data, qsizetype size) {
-        m_fed = true;
+        if (m_atStart && size > 0) {
+            m_atStart = false;
+            // The byte-order mark of UTF-16, either way round: every other byte of
+            // such a file is a NUL, and its lines would be nonsense.
+            if (size >= 2 && ((data[0] == '\xFF' && data[1] == '\xFE') ||
+                              (data[0] == '\xFE' && data[1] == '\xFF')))
+                throw Failure(QStringLiteral("The file is UTF-16: save it as UTF-8."));
+        }
         qsizetype i = 0;
         if (m_afterCr && size > 0) {
             m_afterCr = false;
@@ -37,6 +45,9 @@ public:
             qsizetype end = i;
             while (end < size && data[end] != '\r' && data[end] != '\n')
                 ++end;
+            if (m_pending.size() + (end - i) > MaxLineBytes)
+                throw Failure(
+                    QStringLiteral("Line %1 is longer than 1 MiB; nothing was added.").arg(m_line));
             m_pending.append(data + i, end - i);
             if (end == size)
                 return;
@@ -52,8 +63,6 @@ public:
         }
     }
 
-    bool atStart() const { return !m_fed; }
-
     // The last line needs no line end; after a lone LF at the very end the
     // empty remainder is an item too.
     void finish() {
@@ -66,14 +75,20 @@ private:
         m_add(m_decoder.decode(m_pending));
         m_pending.resize(0);
         m_endedWithLf = false;
+        ++m_line;
     }
+
+    // No address is that long; a line that is has no line ends to stop it (a
+    // file of NULs, a binary) and would take the memory.
+    static constexpr qsizetype MaxLineBytes = 1 << 20;
 
     const UrlListItemSink& m_add;
     QStringDecoder m_decoder;
     QByteArray m_pending;
     bool m_afterCr = false;
     bool m_endedWithLf = false;
-    bool m_fed = false;
+    bool m_atStart = true;
+    qint64 m_line = 1;
 };
 
 class Descriptor {
@@ -95,21 +110,15 @@ void ReadUrlList(int fd, const UrlListItemSink& add) {
     qsizetype got = buffer.size();
     // A short count is the end of the file.
     while (got == buffer.size()) {
-        const bool first = splitter.atStart();
         got = ReadFully(fd, buffer.data(), buffer.size());
         if (got < 0)
             throw Failure(SystemErrorText(errno));
-        // Read as 8-bit text, UTF-16 would give an item per byte pair of garbage.
-        if (first && got >= 2 &&
-            (std::memcmp(buffer.constData(), "\xFF\xFE", 2) == 0 ||
-             std::memcmp(buffer.constData(), "\xFE\xFF", 2) == 0))
-            throw Failure(QStringLiteral("The file is UTF-16: save it as UTF-8."));
         splitter.feed(buffer.constData(), got);
     }
     splitter.finish();
 }
 
-void ReadUrlListFile(const QString& path, const UrlListItemSink& add, bool streams) {
+void ReadUrlListFile(const QString& path, const UrlListItemSink& add, bool streamsToo) {
     const QByteArray native = QFile::encodeName(path);
     if (native.isEmpty() || native.contains('\0'))
         throw Failure(SystemErrorText(ENOENT));
@@ -124,12 +133,15 @@ void ReadUrlListFile(const QString& path, const UrlListItemSink& add, bool strea
     struct stat st;
     if (::fstat(fd, &st) != 0)
         throw Failure(SystemErrorText(errno));
-    const bool stream = streams && (S_ISFIFO(st.st_mode) || S_ISCHR(st.st_mode));
+    const bool stream = streamsToo && (S_ISFIFO(st.st_mode) || S_ISCHR(st.st_mode));
     if (!S_ISREG(st.st_mode) && !stream)
         throw Failure(QStringLiteral("not a regular file"));
-    // A stream is read with blocking reads, waiting for its writer.
-    if (stream && ::fcntl(fd, F_SETFL, ::fcntl(fd, F_GETFL) & ~O_NONBLOCK) != 0)
-        throw Failure(SystemErrorText(errno));
+    // A stream is read as it comes: waiting for its writer is what was asked for.
+    if (stream) {
+        const int flags = ::fcntl(fd, F_GETFL);
+        if (flags < 0 || ::fcntl(fd, F_SETFL, flags & ~O_NONBLOCK) != 0)
+            throw Failure(SystemErrorText(errno));
+    }
     ReadUrlList(fd, add);
 }
 
@@ -138,5 +150,9 @@ void LoadFileToListview(Shell& shell, ListView& list, const QString& path) {
         MsgBox(shell, MessageId::FileNotFound);
         return;
     }
-    ReadUrlListFile(path, [&](const QString& item) { list.Add(item); });
+    // All or nothing: a file refused half-way adds none of its lines.
+    QStringList staged;
+    ReadUrlListFile(path, [&](const QString& item) { staged.append(item); });
+    for (const QString& item : std::as_const(staged))
+        list.Add(item);
 }

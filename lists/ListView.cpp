@@ -23,14 +23,16 @@ void ListView::checkColumn(int column) const {
 
 const QString& ListView::Text(int position) const {
     checkPosition(position);
-    return m_items[position - 1].text;
+    return m_texts[position - 1];
 }
 
 QString ListView::SubItem(int position, int index) const {
     checkPosition(position);
     if (index < 1 || index >= std::max(ColumnCount(), 1))
         throw Failure(QStringLiteral("Invalid property value"), 380);
-    const QStringList& subs = m_items[position - 1].subItems;
+    if (m_subItems.isEmpty())
+        return QString();
+    const QStringList& subs = m_subItems[position - 1];
     return index <= subs.size() ? subs[index - 1] : QString();
 }
 
@@ -38,7 +40,9 @@ void ListView::SetSubItem(int position, int index, const QString& text) {
     checkPosition(position);
     if (index < 1 || index >= std::max(ColumnCount(), 1))
         throw Failure(QStringLiteral("Invalid property value"), 380);
-    QStringList& subs = m_items[position - 1].subItems;
+    if (m_subItems.isEmpty())
+        m_subItems.resize(m_texts.size());
+    QStringList& subs = m_subItems[position - 1];
     while (subs.size() < index)
         subs.append(QString());
     subs[index - 1] = text;
@@ -50,11 +54,18 @@ bool ListView::Checked(int position) const {
 }
 
 int ListView::Add(const QString& text) {
-    if (m_items.size() >= std::numeric_limits<int>::max())
+    if (m_texts.size() >= std::numeric_limits<int>::max())
         throw Failure(QStringLiteral("Out of memory"), 7);
     const int row = Count();
     beginInsertRows(QModelIndex(), row, row);
-    m_items.append(Item{text, {}});
+    // The same link found again and again (a file link is listed every time)
+    // shares the text of the item before it.
+    if (!m_texts.isEmpty() && m_texts.constLast() == text)
+        m_texts.append(m_texts.constLast());
+    else
+        m_texts.append(text);
+    if (!m_subItems.isEmpty())
+        m_subItems.append(QStringList());
     endInsertRows();
     return row + 1;
 }
@@ -62,7 +73,9 @@ int ListView::Add(const QString& text) {
 void ListView::Remove(int position) {
     checkPosition(position);
     beginRemoveRows(QModelIndex(), position - 1, position - 1);
-    m_items.removeAt(position - 1);
+    m_texts.removeAt(position - 1);
+    if (!m_subItems.isEmpty())
+        m_subItems.removeAt(position - 1);
     endRemoveRows();
     // The item that took the removed one's place becomes selected, so that
     // repeated Delete keeps removing.
@@ -77,19 +90,17 @@ void ListView::Remove(int position) {
 
 void ListView::Clear() {
     beginResetModel();
-    m_items.clear();
-    m_items.squeeze();
+    m_texts.clear();
+    m_texts.squeeze();
+    m_subItems.clear();
+    m_subItems.squeeze();
     m_selected = 0;
     endResetModel();
     emit selectionChanged(0);
 }
 
 QStringList ListView::Texts() const {
-    QStringList texts;
-    texts.reserve(m_items.size());
-    for (const Item& item : m_items)
-        texts.append(item.text);
-    return texts;
+    return m_texts;
 }
 
 void ListView::Select(int position) {
@@ -142,7 +153,7 @@ QVariant ListView::data(const QModelIndex& index, int role) const {
     // page can run to megabytes: that would hold the window up for seconds at every
     // change of the list. The view shows the start; the item, and whatever is saved
     // or copied, stays whole.
-    const QString& text = m_items[index.row()].text;
+    const QString& text = m_texts[index.row()];
     if (text.size() <= DisplayedCharacters)
         return text;
     qsizetype shown = DisplayedCharacters - 1;

@@ -15,7 +15,7 @@ public:
     explicit ListView(QObject* parent = nullptr);
 
     // ListItems
-    int Count() const { return static_cast<int>(m_items.size()); }
+    int Count() const { return static_cast<int>(m_texts.size()); }
     const QString& Text(int position) const;
     // SubItems(k - 1): the text of column k (k >= 2) of the item; empty when unset.
     QString SubItem(int position, int index) const;
@@ -59,10 +59,6 @@ signals:
     void columnsChanged();
 
 private:
-    struct Item {
-        QString text;
-        QStringList subItems;
-    };
     struct Column {
         QString text;
         int width = 1440;
@@ -70,7 +66,11 @@ private:
     void checkPosition(int position) const;
     void checkColumn(int column) const;
 
-    QList<Item> m_items;
+    // The items' texts; a list can hold millions, so an item is its text alone.
+    // The sub items, which only lists of several columns have, are kept apart:
+    // empty until one is set, then one entry per item.
+    QList<QString> m_texts;
+    QList<QStringList> m_subItems;
     QList<Column> m_columns;
     int m_selected = 0;
 };

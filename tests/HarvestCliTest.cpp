@@ -5,6 +5,7 @@
 #include "export/SaveList.h"
 #include "lists/ListView.h"
 #include "tests/support/LoopbackServer.h"
+#include "tests/support/Permissions.h"
 #include "tests/support/ScriptedShell.h"
 
 #include <QDir>
@@ -138,7 +139,7 @@ std::string render(Format format, const std::vector<std::string>& results) {
 // The site: "/" links to a.html and b.html (and shows logo.png); a.html links to
 // c.html (and shows pic.png); b.html links back to a.html; c.html has no links.
 // /g/N links to /g/2N and /g/2N+1 for ever; /slow answers after ten seconds;
-// /missing is a 404.
+// /large sends 12 MiB and then nothing more; /missing is a 404.
 // The scope site: /s/ links to a.html, to {o}/x.html on a second loopback host
 // and to skip/b.html; a.html leads to deep.html and on to deeper.html, b.html to
 // c.html, {o}/x.html to {o}/y.html. robots.txt keeps Orvelle out of /s/skip/.
@@ -201,6 +202,7 @@ protected:
                 std::this_thread::sleep_for(std::chrono::milliseconds(50));
             res.set_content(R"(<a href="late.html">late</a>)", "text/html");
         });
+        s_server->hang("/large", 12 << 20);
         s_server->start();
     }
     static void TearDownTestSuite() {
@@ -310,7 +312,8 @@ INSTANTIATE_TEST_SUITE_P(
                 Format::Lines,
                 {"{}/a.html", "{}/c.html"},
                 ""},
-        CliCase{"InputFromAPipeByName",
+        // A FIFO or a device named on the command line is read ("-i <(cmd)").
+        CliCase{"InputFromDevStdin",
                 {"-i", "/dev/stdin"},
                 "{}/b.html\n",
                 0,
@@ -362,6 +365,28 @@ INSTANTIATE_TEST_SUITE_P(
                 Format::Lines,
                 {},
                 "failed: {}/slow: "},
+        CliCase{"MaxPageSize",
+                {"--max-page-size", "30", "{}/", "{}/b.html"},
+                "",
+                0,
+                Format::Lines,
+                {"{}/a.html"},
+                "failed: {}/: page larger than 30 bytes"},
+        CliCase{"MaxTime",
+                {"--max-time", "0.5", "{}/slow"},
+                "",
+                0,
+                Format::Lines,
+                {},
+                "failed: {}/slow: "},
+        // An address of 100,000 characters is echoed as its first 200 characters.
+        CliCase{"LongAddressIsCut",
+                {"http://127.0.0.1:1/" + std::string(100000, 'a')},
+                "",
+                0,
+                Format::Lines,
+                {},
+                "failed: http://127.0.0.1:1/" + std::string(181, 'a') + "\u2026: "},
         CliCase{"QuotesAny",
                 {"--quotes", "any", "{}/forms.html"},
                 "",
@@ -399,6 +424,20 @@ INSTANTIATE_TEST_SUITE_P(
                 Format::Lines,
                 {},
                 "no addresses given"},
+        CliCase{"Utf16Input",
+                {"-i", "-"},
+                std::string("\xFF\xFE{\0}\0", 6),
+                2,
+                Format::Lines,
+                {},
+                "standard input: The file is UTF-16: save it as UTF-8."},
+        CliCase{"LineLongerThan1MiB",
+                {"-i", "-"},
+                "{}/b.html\n" + std::string((1 << 20) + 1, 'a'),
+                2,
+                Format::Lines,
+                {},
+                "standard input: Line 2 is longer than 1 MiB; nothing was added."},
         CliCase{"MissingInputFile",
                 {"-i", "/nonexistent/urls.txt", "{}/"},
                 "",
@@ -547,6 +586,20 @@ INSTANTIATE_TEST_SUITE_P(
                 Format::Lines,
                 {},
                 "--per-host needs a whole number from 1 to 16, not '0'."},
+        CliCase{"MaxPageSize2G",
+                {"--max-page-size", "2G", "{}/"},
+                "",
+                2,
+                Format::Lines,
+                {},
+                "--max-page-size needs a size from 1 byte to 2G - 1"},
+        CliCase{"MaxTimeZero",
+                {"--max-time", "0", "{}/"},
+                "",
+                2,
+                Format::Lines,
+                {},
+                "--max-time needs a number of seconds above 0"},
         CliCase{"ConnectTimeoutMissing",
                 {"{}/", "--connect-timeout"},
                 "",
@@ -568,7 +621,8 @@ TEST_F(HarvestCli, HelpAndVersionGoToStandardOutput) {
     EXPECT_EQ(help.exitCode, 0);
     EXPECT_EQ(help.out.rfind("Usage: orvelle-harvest [OPTIONS] [ADDRESS...]\n", 0), 0u);
     for (const char* option : {"--input", "--files", "--forever", "--max-pages", "--timeout",
-                               "--connect-timeout", "--output", "--format", "--quiet"})
+                               "--connect-timeout", "--max-time", "--max-page-size", "--output",
+                               "--format", "--quiet", "Exit status:", "143 SIGTERM"})
         EXPECT_NE(help.out.find(option), std::string::npos) << option;
     const Outcome version = harvest({"-V"});
     EXPECT_EQ(version.exitCode, 0);
@@ -653,8 +707,8 @@ TEST_F(HarvestCli, OutputThatCannotBeWrittenLeavesTheOldFile) {
 
 // Standard output that cannot take the results, streamed (lines) or written at
 // the end (spaced): a full device is a failure, said on standard error; a pipe
-// whose reader has gone (SIGPIPE ignored, so the write fails with EPIPE) ends the
-// run without a word.
+// whose reader has gone (`orvelle-harvest ... | head -1`) ends the run without a
+// word and with the status of SIGPIPE, and the page folder goes.
 TEST_F(HarvestCli, StandardOutputThatCannotBeWritten) {
     struct Row {
         const char* name;
@@ -674,8 +728,10 @@ TEST_F(HarvestCli, StandardOutputThatCannotBeWritten) {
                         p.setStandardOutputFile(QStringLiteral("/dev/full"));
                         return;
                     }
+                    // As a shell starts it: SIGPIPE at its default, which ends
+                    // the program unless it ignores the signal itself.
                     p.setChildProcessModifier([out = fds[1]] {
-                        signal(SIGPIPE, SIG_IGN);
+                        signal(SIGPIPE, SIG_DFL);
                         dup2(out, STDOUT_FILENO);
                     });
                 });
@@ -748,6 +804,65 @@ TEST_F(HarvestCli, CtrlCStillWritesTheOutputFile) {
     ASSERT_GE(written.size(), 3u);
     EXPECT_EQ(written.substr(written.size() - 2), "\r\n");
     EXPECT_NE(written[written.size() - 3], ',') << written;
+}
+
+// The signals that ask a program to end, during a large download (the page file
+// open) with the results going to a file: one stops the run, which writes what
+// was found and ends with 128 + the signal's number; a second ends it at once,
+// the unfinished results file and the page folder removed. SIGKILL cannot be
+// caught: at most the empty private folder stays.
+TEST_F(HarvestCli, SignalsDuringALargeDownloadLeaveNothingInTemp) {
+    struct Row {
+        const char* name;
+        std::vector<int> sent;
+        bool written; // the results file was put in place
+    };
+    for (const Row& row :
+         {Row{"Sigterm", {SIGTERM}, true}, Row{"Sighup", {SIGHUP}, true},
+          Row{"Sigquit", {SIGQUIT}, true}, Row{"Sigint", {SIGINT}, true},
+          // Two of a kind sent at once would be one pending signal.
+          Row{"SighupThenSigterm", {SIGHUP, SIGTERM}, false}, Row{"Sigkill", {SIGKILL}, false}}) {
+        QTemporaryDir temp, out;
+        const QString path = out.filePath(QStringLiteral("results.txt"));
+        QProcess process;
+        useTemporaryFolder(process, temp);
+        process.start(HarvestPath, {QStringLiteral("-q"), QStringLiteral("-o"), path,
+                                    QString::fromStdString(expand("{}/")),
+                                    QString::fromStdString(expand("{}/large"))});
+        ASSERT_TRUE(process.waitForStarted());
+        const QDir tempDir(temp.path());
+        const auto entries = [](const QDir& dir) {
+            return dir.entryList(QDir::AllEntries | QDir::System | QDir::Hidden |
+                                 QDir::NoDotAndDotDot);
+        };
+        const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(30);
+        while (entries(tempDir).isEmpty() && std::chrono::steady_clock::now() < deadline)
+            std::this_thread::sleep_for(std::chrono::milliseconds(10));
+        ASSERT_FALSE(entries(tempDir).isEmpty()) << row.name << ": no page folder was made";
+        for (const int signal : row.sent)
+            ::kill(static_cast<pid_t>(process.processId()), signal);
+        const Outcome o = finish(process);
+        if (row.sent[0] == SIGKILL) {
+            EXPECT_EQ(o.status, QProcess::CrashExit);
+            const QStringList left = entries(tempDir);
+            ASSERT_LE(left.size(), 1);
+            if (!left.isEmpty()) {
+                EXPECT_TRUE(QDir(tempDir.filePath(left[0])).isEmpty()) << "a page file was left";
+            }
+            continue;
+        }
+        EXPECT_EQ(o.status, QProcess::NormalExit) << row.name;
+        EXPECT_EQ(o.exitCode, 128 + row.sent[0]) << row.name << o.err;
+        EXPECT_EQ(entries(tempDir), QStringList()) << row.name;
+        EXPECT_EQ(entries(QDir(out.path())),
+                  row.written ? QStringList{QStringLiteral("results.txt")} : QStringList())
+            << row.name;
+        if (row.written) {
+            QFile file(path);
+            ASSERT_TRUE(file.open(QIODevice::ReadOnly));
+            EXPECT_EQ(file.readAll().toStdString(), render(Format::Lines, expand(SiteResults)));
+        }
+    }
 }
 
 // Standard output is a pipe that nobody reads: once it is full the program waits
@@ -824,6 +939,28 @@ TEST_F(HarvestCli, ConnectTimeout) {
     close(listener);
 }
 
+// A results file that cannot be made is found before the first page is fetched,
+// even for a run that would never end by itself.
+TEST_F(HarvestCli, OutputInAFolderThatCannotBeWrittenFailsAtOnce) {
+    QTemporaryDir dir;
+    const QString folder = dir.filePath(QStringLiteral("locked"));
+    ASSERT_TRUE(QDir().mkdir(folder));
+    ASSERT_TRUE(QFile::setPermissions(folder, QFile::ReadOwner | QFile::ExeOwner));
+    const std::string path = QString(folder + QStringLiteral("/results.txt")).toStdString();
+    const size_t before = s_server->requests().size();
+    const Outcome o =
+        harvest({"-F", "-n", "20", "-o", path, expand("{}/g/1")}, {}, [](QProcess& p) {
+            p.setChildProcessModifier([] {
+                if (!DropFileOverride())
+                    _exit(99);
+            });
+        });
+    EXPECT_EQ(o.exitCode, 1) << o.err;
+    EXPECT_NE(o.err.find("cannot write " + path + ": "), std::string::npos) << o.err;
+    EXPECT_EQ(s_server->requests().size(), before) << "pages were fetched first";
+    QFile::setPermissions(folder, QFile::ReadOwner | QFile::WriteOwner | QFile::ExeOwner);
+}
+
 // --- A site without end, and two programs at once --------------------------
 
 // The peak resident memory of the largest child this process has waited for.
@@ -874,6 +1011,99 @@ TEST_F(HarvestCli, TrapSiteEndsAtMaxPagesWithMemoryGrowingByTheResultsOnly) {
 #ifndef __SANITIZE_ADDRESS__
     EXPECT_LT(perPage, 16 * 1024);
 #endif
+}
+
+// --- Heavy: pages of 50 MB and more ----------------------------------------
+
+using HeavyHarvestCli = HarvestCli;
+
+// A page of n file links; distinct ones, or n times the same empty value.
+std::string FileLinksPage(int n, bool distinct) {
+    std::string page;
+    page.reserve(static_cast<size_t>(n) * 16);
+    for (int i = 0; i < n; ++i)
+        page += distinct ? "<img src=\"" + std::to_string(i) + "\">" : std::string("src=\"\"");
+    return page;
+}
+
+// Results streamed to standard output are not kept: three million of them cost
+// little more than the page they came from.
+TEST_F(HeavyHarvestCli, MillionsOfResultsToStandardOutputAreNotKept) {
+    constexpr int Results = 3'000'000;
+    const std::string page = FileLinksPage(Results, true);
+    LoopbackServer server;
+    server.server().Get("/srcs", [&page](const httplib::Request&, httplib::Response& res) {
+        res.set_content(page, "application/octet-stream");
+    });
+    server.start();
+    const Outcome o = harvest({"-f", "-q", server.url("/srcs").toStdString()});
+    EXPECT_EQ(o.exitCode, 0) << o.err;
+    EXPECT_EQ(std::count(o.out.begin(), o.out.end(), '\n'), Results);
+    const qint64 peak = PeakChildBytes();
+    std::cout << "[ figure   ] peak for " << Results << " results: " << peak / (1 << 20) << " MiB"
+              << std::endl;
+#ifndef __SANITIZE_ADDRESS__
+    EXPECT_LT(peak, qint64(page.size()) + (128 << 20));
+#endif
+}
+
+// A URL list of 64 MiB: at most twice its size as UTF-16 and 100 bytes a line.
+TEST_F(HeavyHarvestCli, LargeUrlListCostsLittleMoreThanItsText) {
+    QTemporaryDir dir;
+    const QString path = dir.filePath(QStringLiteral("urls.txt"));
+    qint64 lines = 0, size = 0;
+    {
+        std::string bytes;
+        // A port that refuses: the one visit fails at once.
+        while (bytes.size() < (64u << 20))
+            bytes += "127.0.0.1:1/page" + std::to_string(lines++) + "\n";
+        size = qint64(bytes.size());
+        QFile file(path);
+        ASSERT_TRUE(file.open(QIODevice::WriteOnly));
+        file.write(bytes.data(), size);
+    }
+    const Outcome o = harvest({"-q", "-n", "1", "-i", path.toStdString()});
+    EXPECT_EQ(o.exitCode, 0) << o.err;
+    const qint64 peak = PeakChildBytes();
+    std::cout << "[ figure   ] peak for a list of " << size / (1 << 20) << " MiB, " << lines
+              << " lines: " << peak / (1 << 20) << " MiB" << std::endl;
+#ifndef __SANITIZE_ADDRESS__
+    EXPECT_LT(peak, 2 * 2 * size + 100 * lines);
+#endif
+}
+
+// Twenty-five million results do not fit in 640 MiB of address space: the visit
+// ends "Out of memory", reported once under the run's statement, the run goes on
+// with the next address, and the program ends with status 1.
+TEST_F(HeavyHarvestCli, RunningOutOfMemoryEndsTheVisitAndIsReportedOnce) {
+#ifdef __SANITIZE_ADDRESS__
+    GTEST_SKIP() << "AddressSanitizer reserves far more address space than any limit";
+#endif
+    const std::string page = FileLinksPage(25'000'000, false);
+    LoopbackServer server;
+    server.server().Get("/bomb", [&page](const httplib::Request&, httplib::Response& res) {
+        res.set_content(page, "application/octet-stream");
+    });
+    server.start();
+    const Outcome o = harvest(
+        {"-f", "--format", "comma", server.url("/bomb").toStdString(), expand("{}/missing")}, {},
+        [](QProcess& p) {
+            p.setChildProcessModifier([] {
+                const rlim_t bytes = rlim_t(640) << 20;
+                struct rlimit limit {
+                    bytes, bytes
+                };
+                setrlimit(RLIMIT_AS, &limit);
+            });
+        });
+    EXPECT_EQ(o.status, QProcess::NormalExit);
+    EXPECT_EQ(o.exitCode, 1) << o.err;
+    const std::string reported = "Out of memory\nin ";
+    const size_t first = o.err.find(reported);
+    ASSERT_NE(first, std::string::npos) << o.err;
+    EXPECT_EQ(o.err.find(reported, first + 1), std::string::npos) << "reported twice: " << o.err;
+    EXPECT_NE(o.err.find("PushButton7_Click at line 120"), std::string::npos) << o.err;
+    EXPECT_NE(o.err.find(expand("failed: {}/missing: ")), std::string::npos) << o.err;
 }
 
 // Each program keeps its page file in a private folder of its own: two runs at

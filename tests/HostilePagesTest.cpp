@@ -96,6 +96,18 @@ INSTANTIATE_TEST_SUITE_P(
         PageCase{"OnlyNulsInValue",
                  []() -> QByteArray { return QByteArray("<img src=\"\0\0\">", 14); }, true, 1,
                  []() -> QString { return Base + "%00%00"; }, 0},
+        // A link no parser takes is listed as written, but never with a control
+        // character in it: raw, it would reach the terminal and the result files.
+        PageCase{
+            "EscapeSequencesInALinkAsWritten",
+            []() -> QByteArray { return QByteArray("<a href=\"http://[\x1b]0;T\x07\x1b[2J]/\">"); },
+            false, 1, []() -> QString { return QStringLiteral("http://[%1B]0;T%07%1B[2J]/"); }, 0},
+        PageCase{"EscapeByReferenceAndDel",
+                 []() -> QByteArray { return QByteArray("<a href=\"http://[&#27;]\x7f/\">"); },
+                 false, 1, []() -> QString { return QStringLiteral("http://[%1B]%7F/"); }, 0},
+        PageCase{"NulAndC1ControlAsUtf8",
+                 []() -> QByteArray { return QByteArray("<img src=\"http://[\0\xc2\x85]\">", 24); },
+                 true, 1, []() -> QString { return QStringLiteral("http://[%00%C2%85]"); }, 0},
         // Bytes that are not UTF-8 are read one character each (Latin-1).
         PageCase{"InvalidUtf8",
                  []() -> QByteArray { return QByteArray("<a href=\"\xff\xfe.html\">"); }, false, 1,

@@ -241,6 +241,28 @@ INSTANTIATE_TEST_SUITE_P(
                                    : QString();
                     },
                     "not a regular file"},
+        // Refused whole: the lines before the fault are not added either.
+        OddPathCase{"Utf16LittleEndian",
+                    [](const QString& d) {
+                        const QString file = d + QStringLiteral("/utf16le.txt");
+                        WriteBytes(file, QByteArray("\xFF\xFEw\0w\0\r\0\n\0", 10));
+                        return file;
+                    },
+                    "The file is UTF-16: save it as UTF-8."},
+        OddPathCase{"Utf16BigEndian",
+                    [](const QString& d) {
+                        const QString file = d + QStringLiteral("/utf16be.txt");
+                        WriteBytes(file, QByteArray("\xFE\xFF\0w\0w", 6));
+                        return file;
+                    },
+                    "The file is UTF-16: save it as UTF-8."},
+        OddPathCase{"LineLongerThan1MiB",
+                    [](const QString& d) {
+                        const QString file = d + QStringLiteral("/long.txt");
+                        WriteBytes(file, "one\r\ntwo\r\n" + QByteArray((1 << 20) + 1, 'x'));
+                        return file;
+                    },
+                    "Line 3 is longer than 1 MiB; nothing was added."},
         OddPathCase{"Unreadable",
                     [](const QString& d) {
                         const QString file = d + QStringLiteral("/unreadable.txt");
@@ -248,14 +270,7 @@ INSTANTIATE_TEST_SUITE_P(
                         return ::chmod(QFile::encodeName(file).constData(), 0) == 0 ? file
                                                                                     : QString();
                     },
-                    "Permission denied"},
-        OddPathCase{"Utf16",
-                    [](const QString& d) {
-                        const QString file = d + QStringLiteral("/utf16.txt");
-                        WriteBytes(file, QByteArray("\xFF\xFEo\0n\0e\0\r\0\n\0", 12));
-                        return file;
-                    },
-                    "The file is UTF-16: save it as UTF-8."}),
+                    "Permission denied"}),
     [](const auto& info) { return std::string(info.param.name); });
 
 // A list of a million addresses (about 40 MB) loads whole, and the list then

@@ -158,8 +158,7 @@ QTreeView* Form1View::makeList(ListBinding& binding, ListView& model, bool urls,
     // the area that shows the items, and at the header for the column's line.
     view->installEventFilter(this);
     view->viewport()->installEventFilter(this);
-    // The whole list is one control for the pointer: its items, its header, its
-    // scroll bars and its frame.
+    // The whole list is one target: its items, header, scroll bars and frame.
     const Form1::Control control = urls ? Form1::Control::ListView1 : Form1::Control::ListView2;
     for (QWidget* part : {static_cast<QWidget*>(view), view->viewport(), view->header()->viewport(),
                           static_cast<QWidget*>(view->verticalScrollBar()),

@@ -150,8 +150,11 @@ void QtShell::waitForSockets(std::vector<WaitSocket>& sockets, int timeoutMs,
 }
 
 void QtShell::endProgram() {
-    if (m_cleanup)
-        Silently(m_cleanup);
+    try {
+        if (m_cleanup)
+            m_cleanup();
+    } catch (...) {
+    }
     // Ends here and now, also from inside a run's nested event loop: no statement
     // of any routine runs after this, no further page is fetched.
     std::fflush(nullptr);

@@ -1,5 +1,6 @@
 #include "app/Form1.h"
 #include "app/qt/ApplicationIcon.h"
+#include "app/qt/CloseOnSignals.h"
 #include "app/qt/Form1View.h"
 #include "app/qt/QtShell.h"
 #include "crawl/PageFile.h"
@@ -24,6 +25,7 @@ int main(int argc, char** argv) {
     Form1 form(shell);
     Form1View view(form);
     shell.setParentWindow(&view);
+    CloseOnTerminationSignals(view);
     form.Form_Load();
     view.show();
     app.exec();

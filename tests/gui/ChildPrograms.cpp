@@ -1,6 +1,7 @@
 #include "tests/gui/ChildPrograms.h"
 
 #include "app/Form1.h"
+#include "app/qt/CloseOnSignals.h"
 #include "app/qt/Form1View.h"
 #include "app/qt/QtShell.h"
 #include "crawl/PageFile.h"
@@ -52,17 +53,21 @@ int closeInLoop(const QString& marker) {
     return NotEnded;
 }
 
-int closeDuringRun(const QString& marker, const QString& url) {
+int closeDuringRun(const QString& marker, const QString& url, bool bySignal) {
     Window window(marker);
     window.form.ListView1.Add(url);
     window.form.setCheck2(1);
-    // Closes as soon as the run has listed its first result.
-    auto* watch = new QTimer(&window.view);
-    QObject::connect(watch, &QTimer::timeout, &window.view, [&window] {
-        if (window.form.ListView2.Count() > 0)
-            window.view.close();
-    });
-    watch->start(5);
+    if (bySignal) {
+        CloseOnTerminationSignals(window.view);
+    } else {
+        // Closes as soon as the run has listed its first result.
+        auto* watch = new QTimer(&window.view);
+        QObject::connect(watch, &QTimer::timeout, &window.view, [&window] {
+            if (window.form.ListView2.Count() > 0)
+                window.view.close();
+        });
+        watch->start(5);
+    }
     QTimer::singleShot(0, &window.view, [&window] {
         window.view.findChild<QPushButton*>(QStringLiteral("PushButton7"))->click();
         std::_Exit(NotEnded);
@@ -75,7 +80,9 @@ int closeDuringRun(const QString& marker, const QString& url) {
 int RunChildProgram(int argc, char** argv) {
     if (argc == 3 && std::strcmp(argv[1], CloseInLoop) == 0)
         return closeInLoop(QString::fromLocal8Bit(argv[2]));
-    if (argc == 4 && std::strcmp(argv[1], CloseDuringRun) == 0)
-        return closeDuringRun(QString::fromLocal8Bit(argv[2]), QString::fromLocal8Bit(argv[3]));
+    for (const char* mode : {CloseDuringRun, RunUntilSignal})
+        if (argc == 4 && std::strcmp(argv[1], mode) == 0)
+            return closeDuringRun(QString::fromLocal8Bit(argv[2]), QString::fromLocal8Bit(argv[3]),
+                                  mode == RunUntilSignal);
     return -1;
 }

@@ -12,6 +12,7 @@
 #include <algorithm>
 #include <arpa/inet.h>
 #include <chrono>
+#include <csignal>
 #include <netinet/in.h>
 #include <sys/socket.h>
 #include <thread>
@@ -364,9 +365,14 @@ TEST_F(RunWindowTest, TheStatusLineIsRedrawnAtMostTenTimesASecond) {
 }
 
 // The real window with the real shell, in a process of its own: an "Extract
-// forever" run over a site without end, and the window closed while it runs.
-TEST(RunShutdown, ClosingDuringARunEndsTheProgramAndNoFurtherPageIsFetched) {
+// forever" run over a site without end, and the window closed while it runs, by
+// its close button or by a signal that asks a program to end (a signal arrives
+// during the download of a large page, with the page file open).
+class RunShutdown : public ::testing::TestWithParam<int> {};
+
+TEST_P(RunShutdown, ClosingDuringARunEndsTheProgramAndNoFurtherPageIsFetched) {
     REQUIRE_CRAWL_RUN();
+    const int signal = GetParam();
     LoopbackServer server;
     server.server().Get(
         R"(/p/(\d+))", [](const httplib::Request& request, httplib::Response& response) {
@@ -375,6 +381,7 @@ TEST(RunShutdown, ClosingDuringARunEndsTheProgramAndNoFurtherPageIsFetched) {
                 links({"/p/" + std::to_string(2 * n + 1), "/p/" + std::to_string(2 * n + 2)}),
                 "text/html");
         });
+    server.hang("/large", 12 << 20);
     server.start();
 
     QTemporaryDir dir;
@@ -394,8 +401,17 @@ TEST(RunShutdown, ClosingDuringARunEndsTheProgramAndNoFurtherPageIsFetched) {
     QProcess child;
     child.setProcessEnvironment(environment);
     child.setProcessChannelMode(QProcess::ForwardedErrorChannel);
-    child.start(QCoreApplication::applicationFilePath(),
-                {QLatin1String(CloseDuringRun), marker, server.url("/p/0")});
+    if (signal == 0) {
+        child.start(QCoreApplication::applicationFilePath(),
+                    {QLatin1String(CloseDuringRun), marker, server.url("/p/0")});
+    } else {
+        child.start(QCoreApplication::applicationFilePath(),
+                    {QLatin1String(RunUntilSignal), marker, server.url("/large")});
+        // The page folder appears when the page outgrows memory.
+        ASSERT_TRUE(WaitUntil([&] { return !QDir(temp).isEmpty(); }, 20000))
+            << "no page file was made";
+        ::kill(static_cast<pid_t>(child.processId()), signal);
+    }
     ASSERT_TRUE(child.waitForFinished(20000)) << "the program kept running after its window closed";
     EXPECT_EQ(child.exitStatus(), QProcess::NormalExit);
     EXPECT_EQ(child.exitCode(), 0);
@@ -409,5 +425,19 @@ TEST(RunShutdown, ClosingDuringARunEndsTheProgramAndNoFurtherPageIsFetched) {
     EXPECT_TRUE(QDir(temp).isEmpty())
         << QDir(temp).entryList().join(QLatin1Char(' ')).toStdString();
 }
+
+INSTANTIATE_TEST_SUITE_P(Ways, RunShutdown, ::testing::Values(0, SIGINT, SIGTERM, SIGHUP),
+                         [](const ::testing::TestParamInfo<int>& info) {
+                             switch (info.param) {
+                             case SIGINT:
+                                 return std::string("Sigint");
+                             case SIGTERM:
+                                 return std::string("Sigterm");
+                             case SIGHUP:
+                                 return std::string("Sighup");
+                             default:
+                                 return std::string("CloseButton");
+                             }
+                         });
 
 } // namespace

@@ -59,7 +59,8 @@ expect() {
 help=$("$program" --help) || { echo "FAIL: $program --help"; exit 1; }
 options=$(printf '%s\n' "$help" | grep -E '^  -' | sed -E 's/  +[^ -].*$//; s/<[^>]*>//g' |
     grep -oE -- '--?[[:alnum:]][[:alnum:]-]*' | LC_ALL=C sort | tr '\n' ' ' | sed 's/ $//')
-for o in --input --output --format --files --forever --max-pages --quiet --help --version; do
+for o in --input --output --format --files --forever --max-pages --max-time --max-page-size \
+    --quiet --help --version; do
     [[ " $options " == *" $o "* ]] || fail "--help does not list $o: '$options'"
 done
 expect "$options" -
@@ -89,6 +90,9 @@ expect "lists urls.txt" -o ""
 expect "urls.txt" www.example.com --output u
 expect "lists urls.txt" -qi ""
 expect "" --max-pages ""
+expect "" --max-page-size ""
+expect "" --max-time 1
+expect "--max-page-size --max-pages --max-time" --max-
 expect "" --timeout 1
 expect "" ww
 expect "" --input urls.txt www.ex

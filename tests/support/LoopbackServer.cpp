@@ -67,6 +67,19 @@ void LoopbackServer::drip(const std::string& path, const std::string& body,
     });
 }
 
+void LoopbackServer::hang(const std::string& path, size_t head) {
+    m_server.Get(path, [this, head](const httplib::Request&, httplib::Response& res) {
+        res.set_chunked_content_provider(
+            "application/octet-stream", [this, head](size_t offset, httplib::DataSink& sink) {
+                static const std::string filler(64 * 1024, 'x');
+                if (offset < head)
+                    return sink.write(filler.data(), std::min(filler.size(), head - offset));
+                std::this_thread::sleep_for(std::chrono::milliseconds(20));
+                return !m_stopping && sink.is_writable();
+            });
+    });
+}
+
 void LoopbackServer::start(const std::string& host) {
     m_host = host;
     m_port = m_server.bind_to_any_port(host);

@@ -31,6 +31,10 @@ public:
     // Sends body in chunks of one byte, one every interval; gives up when the client
     // goes away or the server stops.
     void drip(const std::string& path, const std::string& body, std::chrono::milliseconds interval);
+    // Sends head bytes of filler at once, then nothing more, holding the transfer
+    // open until the client goes away or the server stops: a large download in
+    // progress.
+    void hang(const std::string& path, size_t head);
     // Bytes the drip handlers have sent so far.
     size_t dripped() const { return m_dripped; }
 

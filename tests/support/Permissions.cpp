@@ -3,15 +3,16 @@
 #include "app/SystemIo.h"
 
 #include <linux/capability.h>
+#include <sys/prctl.h>
 #include <sys/syscall.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
-namespace {
-
 // Drops the overriding capabilities from every set of this process, for good:
 // access(2) looks at the permitted set, not only the effective one.
 bool DropFileOverride() {
+    for (const int capability : {CAP_DAC_OVERRIDE, CAP_DAC_READ_SEARCH, CAP_FOWNER})
+        ::prctl(PR_CAPBSET_DROP, capability, 0, 0, 0);
     __user_cap_header_struct header{_LINUX_CAPABILITY_VERSION_3, 0};
     __user_cap_data_struct data[_LINUX_CAPABILITY_U32S_3] = {};
     if (::syscall(SYS_capget, &header, data) != 0)
@@ -23,8 +24,6 @@ bool DropFileOverride() {
     data[0].inheritable &= mask;
     return ::syscall(SYS_capset, &header, data) == 0;
 }
-
-} // namespace
 
 QByteArray InChildWithoutFileOverride(const std::function<QByteArray()>& body) {
     const QByteArray failed("<child failed>");

@@ -12,3 +12,8 @@
 // when it crashed or could not give the capabilities up. The child shares
 // nothing with the test afterwards: body reports through its result.
 QByteArray InChildWithoutFileOverride(const std::function<QByteArray()>& body);
+
+// Gives those capabilities up in this process for good, also for the programs it
+// starts (they leave the bounding set, which an exec by root would grant again):
+// for a child process about to run a program under test. False when it cannot.
+bool DropFileOverride();
