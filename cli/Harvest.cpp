@@ -155,6 +155,23 @@ int exitStatus(Written written, int errorsBeforeWriting, int errors) {
     return ExitStatus::Success;
 }
 
+// The jsonl and csv records of each result as it is listed: into the stream, or
+// into bytes written when the run ends.
+void recordWhereFound(Form1& form, OutputFormat format, ResultStream* stream, QByteArray& bytes) {
+    const bool csv = format == OutputFormat::Csv;
+    if (csv && stream)
+        stream->add(CsvHeader());
+    else if (csv)
+        bytes = CsvHeader();
+    form.extractLinks().onResultListed = [stream, &bytes, csv](const ListedResult& result) {
+        const QByteArray record = csv ? CsvRecord(result) : JsonRecord(result);
+        if (stream)
+            stream->add(record);
+        else
+            bytes += record;
+    };
+}
+
 int harvest(const HarvestOptions& options) {
     CliShell shell(shellSettings(options));
     Form1 form(shell);
@@ -209,20 +226,8 @@ int harvest(const HarvestOptions& options) {
         };
     }
     QByteArray recordBytes; // for a file, written when the run ends
-    if (records) {
-        const bool csv = options.format == OutputFormat::Csv;
-        if (csv && stream)
-            stream->add(CsvHeader());
-        else if (csv)
-            recordBytes = CsvHeader();
-        form.extractLinks().onResultListed = [&, csv](const ListedResult& result) {
-            const QByteArray record = csv ? CsvRecord(result) : JsonRecord(result);
-            if (stream)
-                stream->add(record);
-            else
-                recordBytes += record;
-        };
-    }
+    if (records)
+        recordWhereFound(form, options.format, stream.get(), recordBytes);
     shell.onVisitEnded = [&] {
         if (stream && !stream->flush())
             shell.pressStop();
