@@ -17,7 +17,7 @@ struct MessageRow {
     const char16_t* text; // %1 stands for the path
 };
 
-// The texts of the plain messages, as the specification gives them.
+// The texts of the plain messages, exactly as the window shows them.
 const MessageRow MessageTable[] = {
     {MessageId::Done, MsgStyle::OkOnly, u"Done."},
     {MessageId::NoUrlsAdded, MsgStyle::OkOnly, u"No URLs added."},

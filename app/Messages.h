@@ -18,7 +18,7 @@ constexpr int No = 7;
 } // namespace MsgAnswer
 
 // Every plain message the program shows. A front end tells them apart by these,
-// never by their texts, which are the specification's and live in one table
+// never by their texts, which may be reworded and live in one table
 // (Messages.cpp).
 enum class MessageId {
     Done,                 // the run has ended
