@@ -2,7 +2,6 @@
 
 #include <QCommandLineParser>
 #include <QRegularExpression>
-#include <algorithm>
 #include <cmath>
 #include <limits>
 
@@ -84,18 +83,6 @@ QString readDepth(const QString& option, const QString& value, HarvestOptions& o
            QStringLiteral("'.");
 }
 
-// Seconds with a fraction, from 0 to a day, into milliseconds.
-QString readWait(const QString& option, const QString& value, HarvestOptions& o) {
-    bool ok = false;
-    const double seconds = value.trimmed().toDouble(&ok);
-    if (ok && std::isfinite(seconds) && seconds >= 0 && seconds <= MaxSeconds) {
-        o.waitMs = std::llround(seconds * 1000);
-        return {};
-    }
-    return option + QStringLiteral(" needs a number of seconds from 0 to ") +
-           QString::number(MaxSeconds) + QStringLiteral(", not '") + value + QStringLiteral("'.");
-}
-
 // A size in bytes, or in KiB, MiB or GiB with a K, M or G after the number.
 QString readSize(const QString& option, const QString& text, qint64* bytes) {
     QString number = text.trimmed();
@@ -118,15 +105,18 @@ QString readSize(const QString& option, const QString& text, qint64* bytes) {
            text + QStringLiteral("'.");
 }
 
-// Seconds with a fraction, as a count of milliseconds.
-QString readDecimalSeconds(const QString& option, const QString& text, qint64* ms) {
+// Seconds with a fraction, up to a day, as a count of milliseconds (rounded up,
+// so that a time above 0 stays above 0); 0 only where zero is allowed.
+QString readDecimalSeconds(const QString& option, const QString& text, bool zeroAllowed,
+                           qint64* ms) {
     bool ok = false;
     const double seconds = text.trimmed().toDouble(&ok);
-    if (ok && seconds > 0 && seconds <= MaxSeconds) {
-        *ms = std::max<qint64>(1, static_cast<qint64>(std::ceil(seconds * 1000)));
+    if (ok && (zeroAllowed ? seconds >= 0 : seconds > 0) && seconds <= MaxSeconds) {
+        *ms = static_cast<qint64>(std::ceil(seconds * 1000));
         return {};
     }
-    return option + QStringLiteral(" needs a number of seconds above 0 and up to ") +
+    return option + QStringLiteral(" needs a number of seconds ") +
+           (zeroAllowed ? QStringLiteral("from 0 to ") : QStringLiteral("above 0 and up to ")) +
            QString::number(MaxSeconds) + QStringLiteral(", not '") + text + QStringLiteral("'.");
 }
 
@@ -227,7 +217,9 @@ const OptionRow Options[] = {
      "Wait at least S seconds (a decimal) between two requests to the same host, one at a time; "
      "a 429 or 503 answer with Retry-After is then waited out (at most 60 s) and asked once "
      "more.",
-     readWait},
+     [](const QString& option, const QString& value, HarvestOptions& o) {
+         return readDecimalSeconds(option, value, /*zeroAllowed=*/true, &o.waitMs);
+     }},
     {"", "timeout", "S",
      "Abandon a transfer that stalls (under 100 bytes/s) for S seconds (default 60).",
      [](const QString& option, const QString& value, HarvestOptions& o) {
@@ -241,7 +233,7 @@ const OptionRow Options[] = {
      "Abandon a transfer that has not ended S seconds after it started; S may have a fraction "
      "(default: no limit).",
      [](const QString& option, const QString& value, HarvestOptions& o) {
-         return readDecimalSeconds(option, value, &o.maxTimeMs);
+         return readDecimalSeconds(option, value, /*zeroAllowed=*/false, &o.maxTimeMs);
      }},
     {"", "max-page-size", "SIZE",
      "Give up a page that decodes to more than SIZE bytes; K, M or G after the number count "

@@ -166,16 +166,21 @@ std::string GzipBomb(qint64 Blocks) {
     return bomb;
 }
 
+// /bomb answers with the gzip body given, /next with a page of one link.
+void ServeBombThenAPage(LoopbackServer& server, const std::string& bomb) {
+    server.server().Get("/bomb", [bomb](const httplib::Request&, httplib::Response& res) {
+        res.set_header("Content-Encoding", "gzip");
+        res.set_content(bomb, "application/octet-stream");
+    });
+    server.page("/next", "<a href=\"after.html\">");
+}
+
 // A compressed page that expands to far more than it weighs is a decompression
 // bomb: given up once it passes 64 MiB, long before the page size limit, with
 // little memory and disk spent, and the run goes on.
 TEST_F(HostileServer, DecompressionBombIsGivenUpEarly) {
     const std::string bomb = GzipBomb(129);
-    server.server().Get("/bomb", [&](const httplib::Request&, httplib::Response& res) {
-        res.set_header("Content-Encoding", "gzip");
-        res.set_content(bomb, "application/octet-stream");
-    });
-    server.page("/next", "<a href=\"after.html\">");
+    ServeBombThenAPage(server, bomb);
     server.start();
     form.ListView1.Add(server.url("/bomb"));
     form.ListView1.Add(server.url("/next"));
@@ -269,11 +274,7 @@ TEST_F(HeavyHostileServer, GzipBombFailsAtTheSizeLimitWithMemoryBounded) {
     const std::string bomb = GzipBomb(2049);
     // Not a bomb by its expansion here: only the size limit is under test.
     form.extractLinks().Download.maxExpansion = 1 << 20;
-    server.server().Get("/bomb", [&](const httplib::Request&, httplib::Response& res) {
-        res.set_header("Content-Encoding", "gzip");
-        res.set_content(bomb, "application/octet-stream");
-    });
-    server.page("/next", "<a href=\"after.html\">");
+    ServeBombThenAPage(server, bomb);
     server.start();
     form.ListView1.Add(server.url("/bomb"));
     form.ListView1.Add(server.url("/next"));

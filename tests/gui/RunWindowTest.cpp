@@ -10,11 +10,8 @@
 #include <QRegularExpression>
 #include <QTest>
 #include <algorithm>
-#include <arpa/inet.h>
 #include <chrono>
 #include <csignal>
-#include <netinet/in.h>
-#include <sys/socket.h>
 #include <thread>
 #include <unistd.h>
 
@@ -40,35 +37,19 @@ std::string links(const std::vector<std::string>& targets) {
     return body + "<img src=\"picture.png\"></body></html>";
 }
 
-// A port of 127.0.0.1 that refuses every connection: bound, never listening, so
-// no other program can take it while the test runs.
-class RefusingPort {
-public:
-    RefusingPort() {
-        m_fd = ::socket(AF_INET, SOCK_STREAM, 0);
-        sockaddr_in address{};
-        address.sin_family = AF_INET;
-        address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-        if (m_fd >= 0 && ::bind(m_fd, reinterpret_cast<sockaddr*>(&address), sizeof address) == 0) {
-            socklen_t length = sizeof address;
-            if (::getsockname(m_fd, reinterpret_cast<sockaddr*>(&address), &length) == 0)
-                m_port = ntohs(address.sin_port);
-        }
-    }
-    ~RefusingPort() {
-        if (m_fd >= 0)
-            ::close(m_fd);
-    }
-    RefusingPort(const RefusingPort&) = delete;
-    RefusingPort& operator=(const RefusingPort&) = delete;
+// Nothing listens on port 1 of 127.0.0.1: a connection there is refused at once.
+const QString Refused = QStringLiteral("http://127.0.0.1:1/");
 
-    int port() const { return m_port; }
-    QString url() const { return QStringLiteral("http://127.0.0.1:%1/").arg(m_port); }
-
-private:
-    int m_fd = -1;
-    int m_port = 0;
-};
+// A site without end: /p/N links to /p/2N+1 and /p/2N+2.
+void ServeEndlessTree(LoopbackServer& server) {
+    server.server().Get(
+        R"(/p/(\d+))", [](const httplib::Request& request, httplib::Response& response) {
+            const long n = std::stol(request.matches[1]);
+            response.set_content(
+                links({"/p/" + std::to_string(2 * n + 1), "/p/" + std::to_string(2 * n + 2)}),
+                "text/html");
+        });
+}
 
 class RunWindowTest : public WindowFixture {
 protected:
@@ -227,14 +208,12 @@ TEST_F(RunWindowTest, TheStatusLineCountsPagesResultsAndFailures) {
         res.status = 404;
     });
     server.start();
-    RefusingPort refusing;
-    ASSERT_NE(refusing.port(), 0);
     start();
     // In the order of the list, one page at a time.
     form->extractLinks().Download.parallel = 1;
     form->ListView1.Add(url("/good.html"));
     form->ListView1.Add(url("/missing.html"));
-    form->ListView1.Add(refusing.url());
+    form->ListView1.Add(Refused);
     EXPECT_EQ(statusText(), QString());
 
     // After the first visit, while the second page is being fetched.
@@ -269,10 +248,10 @@ TEST_F(RunWindowTest, TheStatusLineCountsPagesResultsAndFailures) {
     const QStringList failures = statusToolTip().split(QLatin1Char('\n'));
     ASSERT_EQ(failures.size(), 2) << statusToolTip().toStdString();
     EXPECT_EQ(failures[0], url("/missing.html") + QStringLiteral(": HTTP 404"));
-    EXPECT_TRUE(failures[1].startsWith(refusing.url() + QStringLiteral(": Failed to connect")))
+    EXPECT_TRUE(failures[1].startsWith(Refused + QStringLiteral(": Failed to connect")))
         << failures[1].toStdString();
     // The same reasons as the run reported.
-    EXPECT_EQ(failures[1], refusing.url() + QStringLiteral(": ") + shell.visits[2].failure);
+    EXPECT_EQ(failures[1], Refused + QStringLiteral(": ") + shell.visits[2].failure);
     // "Done." keeps its text; the status line carries the totals.
     EXPECT_EQ(shell.messageTexts(), std::vector<QString>{QStringLiteral("Done.")});
 }
@@ -280,11 +259,9 @@ TEST_F(RunWindowTest, TheStatusLineCountsPagesResultsAndFailures) {
 TEST_F(RunWindowTest, ARunWhereEveryAddressFailsSaysNoPageCouldBeDownloaded) {
     server.status("/missing.html", 404);
     server.start();
-    RefusingPort refusing;
-    ASSERT_NE(refusing.port(), 0);
     start();
     form->extractLinks().Download.parallel = 1;
-    form->ListView1.Add(refusing.url());
+    form->ListView1.Add(Refused);
     form->ListView1.Add(QStringLiteral("   "));
     form->ListView1.Add(url("/missing.html"));
     QTest::mouseClick(button("PushButton7"), Qt::LeftButton);
@@ -305,13 +282,7 @@ TEST_F(RunWindowTest, ARunWhereEveryAddressFailsSaysNoPageCouldBeDownloaded) {
 }
 
 TEST_F(RunWindowTest, AStoppedExtractForeverRunSaysStoppedAfter) {
-    server.server().Get(
-        R"(/p/(\d+))", [](const httplib::Request& request, httplib::Response& response) {
-            const long n = std::stol(request.matches[1]);
-            response.set_content(
-                links({"/p/" + std::to_string(2 * n + 1), "/p/" + std::to_string(2 * n + 2)}),
-                "text/html");
-        });
+    ServeEndlessTree(server);
     server.start();
     start();
     form->setCheck2(1);
@@ -374,13 +345,7 @@ TEST_P(RunShutdown, ClosingDuringARunEndsTheProgramAndNoFurtherPageIsFetched) {
     REQUIRE_CRAWL_RUN();
     const int signal = GetParam();
     LoopbackServer server;
-    server.server().Get(
-        R"(/p/(\d+))", [](const httplib::Request& request, httplib::Response& response) {
-            const long n = std::stol(request.matches[1]);
-            response.set_content(
-                links({"/p/" + std::to_string(2 * n + 1), "/p/" + std::to_string(2 * n + 2)}),
-                "text/html");
-        });
+    ServeEndlessTree(server);
     server.hang("/large", 12 << 20);
     server.start();
 
