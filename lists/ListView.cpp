@@ -172,5 +172,5 @@ QVariant ListView::headerData(int section, Qt::Orientation orientation, int role
 Qt::ItemFlags ListView::flags(const QModelIndex& index) const {
     if (!index.isValid())
         return Qt::NoItemFlags;
-    return Qt::ItemIsEnabled | Qt::ItemIsSelectable | Qt::ItemNeverHasChildren;
+    return ItemFlags;
 }

@@ -46,6 +46,10 @@ public:
     // ended by an ellipsis.
     static constexpr qsizetype DisplayedCharacters = 1024;
 
+    // Every item can be selected and has no children.
+    static constexpr Qt::ItemFlags ItemFlags{Qt::ItemIsEnabled | Qt::ItemIsSelectable |
+                                             Qt::ItemNeverHasChildren};
+
     // QAbstractItemModel
     int rowCount(const QModelIndex& parent = QModelIndex()) const override;
     QVariant data(const QModelIndex& index, int role) const override;

@@ -3,6 +3,7 @@
 #include "app/Statements.h"
 #include "app/qt/ApplicationIcon.h"
 #include "app/qt/CursorPicture.h"
+#include "app/qt/ShownRows.h"
 #include "app/qt/Twips.h"
 
 #include <QCheckBox>
@@ -135,10 +136,11 @@ void Form1View::setUpWindow() {
 QTreeView* Form1View::makeList(ListBinding& binding, ListView& model, bool urls, const char* name) {
     auto* view = new QTreeView(this);
     view->setObjectName(QLatin1String(name));
+    auto* rows = new ShownRows(model, *view);
     // Connected before the view's own handlers, so that it is set when they run.
-    connect(&model, &QAbstractItemModel::rowsAboutToBeRemoved, this,
+    connect(rows, &QAbstractItemModel::rowsAboutToBeRemoved, this,
             [&binding] { binding.removing = true; });
-    view->setModel(&model);
+    view->setModel(rows);
     view->setRootIsDecorated(false);
     view->setUniformRowHeights(true);
     view->setItemsExpandable(false);
@@ -153,6 +155,7 @@ QTreeView* Form1View::makeList(ListBinding& binding, ListView& model, bool urls,
 
     binding.view = view;
     binding.model = &model;
+    binding.rows = rows;
     binding.urls = urls;
     // Delete arrives at the list, which has the focus; clicks and movement at
     // the area that shows the items, and at the header for the column's line.
@@ -240,7 +243,7 @@ void Form1View::bindList(ListBinding& binding) {
     QTreeView* view = binding.view;
     ListView& model = *binding.model;
     // The list's selected item is the item the user last left selected.
-    connect(&model, &QAbstractItemModel::rowsRemoved, this,
+    connect(binding.rows, &QAbstractItemModel::rowsRemoved, this,
             [&binding] { binding.removing = false; });
     connect(view->selectionModel(), &QItemSelectionModel::selectionChanged, this,
             [&binding, view, &model] {
@@ -251,30 +254,16 @@ void Form1View::bindList(ListBinding& binding) {
                     model.Select(rows.isEmpty() ? 0 : rows.constFirst().row() + 1);
                 });
             });
-    connect(&model, &ListView::selectionChanged, view, [view, &model](int position) {
+    connect(&model, &ListView::selectionChanged, view, [view, rows = binding.rows](int position) {
         QItemSelectionModel* selection = view->selectionModel();
         if (position <= 0) {
             selection->clearSelection();
             return;
         }
-        const QModelIndex index = model.index(position - 1);
+        const QModelIndex index = rows->indexOf(position);
         if (!selection->isRowSelected(index.row()))
             selection->setCurrentIndex(index, QItemSelectionModel::ClearAndSelect |
                                                   QItemSelectionModel::Rows);
-    });
-    // Scrolling to each new result would slow a run down: the list scrolls once,
-    // at the next turn of the event loop, to the latest item asked for.
-    connect(&model, &ListView::revealRequested, view, [&binding](int row) {
-        const bool scheduled = binding.pendingReveal >= 0;
-        binding.pendingReveal = row;
-        if (scheduled)
-            return;
-        QTimer::singleShot(0, binding.view, [&binding] {
-            const int pending = binding.pendingReveal;
-            binding.pendingReveal = -1;
-            if (pending >= 0 && pending < binding.model->Count())
-                binding.view->scrollTo(binding.model->index(pending));
-        });
     });
     connect(&model, &ListView::columnsChanged, this,
             [this, &binding] { showColumnWidth(binding); });

@@ -15,6 +15,7 @@ class QLabel;
 class QPushButton;
 class QRadioButton;
 class QTreeView;
+class ShownRows;
 
 // The window: owns the widgets, forwards their events to Form1 and redraws from
 // Form1's state (captions, pointer, options, icon, the two lists). No logic of
@@ -45,9 +46,9 @@ private:
     struct ListBinding {
         QTreeView* view = nullptr;
         ListView* model = nullptr;
+        // The rows the view shows: the items, reaching it in batches.
+        ShownRows* rows = nullptr;
         bool urls = false;
-        // The row the list scrolls to at the next turn of the event loop; -1 for none.
-        int pendingReveal = -1;
         // True while the model removes rows: the view's own selection changes
         // then are not the user's.
         bool removing = false;

@@ -119,7 +119,7 @@ TEST_F(RunWindowTest, ClickingStartFillsTheResultsAndSaysDone) {
     EXPECT_EQ(cursorDuringRun, Qt::WaitCursor);
     EXPECT_EQ(form->ListView2.Texts(),
               (QStringList{url("/one.html"), url("/two.html"), "http://other.example/three"}));
-    EXPECT_EQ(view->listView2()->model()->rowCount(), 3);
+    EXPECT_TRUE(WaitUntil([&] { return view->listView2()->model()->rowCount() == 3; }));
     EXPECT_EQ(shell.messages.back().title, QStringLiteral("Orvelle"));
     EXPECT_EQ(button("PushButton7")->text(), QStringLiteral("Start Finding Links Within URL"));
     EXPECT_EQ(cursorShape(), Qt::ArrowCursor);

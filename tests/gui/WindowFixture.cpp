@@ -39,13 +39,19 @@ void WindowFixture::moveMouseTo(QWidget* widget, QPoint at) {
     QCoreApplication::processEvents();
 }
 
+// New items reach a list's view at a turn of the event loop.
+static QRect itemRect(QTreeView* list, int position) {
+    WaitUntil([&] { return list->model()->rowCount() >= position; });
+    return list->visualRect(list->model()->index(position - 1, 0));
+}
+
 void WindowFixture::clickItem(QTreeView* list, int position) {
-    const QRect item = list->visualRect(list->model()->index(position - 1, 0));
+    const QRect item = itemRect(list, position);
     QTest::mouseClick(list->viewport(), Qt::LeftButton, Qt::NoModifier, item.center());
 }
 
 void WindowFixture::doubleClickItem(QTreeView* list, int position) {
-    const QRect item = list->visualRect(list->model()->index(position - 1, 0));
+    const QRect item = itemRect(list, position);
     QTest::mouseDClick(list->viewport(), Qt::LeftButton, Qt::NoModifier, item.center());
 }
 

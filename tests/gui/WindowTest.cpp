@@ -170,7 +170,7 @@ TEST_F(WindowTest, CaptionsAndListsRedrawFromTheForm) {
     form->setPushButton7Caption(Form1::StopCaption);
     EXPECT_EQ(button("PushButton7")->text(), QStringLiteral("Stop"));
     form->ListView2.Add(QStringLiteral("http://a.example/"));
-    EXPECT_EQ(view->listView2()->model()->rowCount(), 1);
+    EXPECT_TRUE(WaitUntil([&] { return view->listView2()->model()->rowCount() == 1; }));
     // Clear Results clears the list shown.
     QTest::mouseClick(button("PushButton9"), Qt::LeftButton);
     EXPECT_EQ(form->ListView2.Count(), 0);
@@ -181,9 +181,36 @@ TEST_F(WindowTest, TheResultsListScrollsToTheLatestResult) {
         form->ListView2.EnsureVisible(
             form->ListView2.Add(QStringLiteral("http://host.example/%1").arg(i)));
     QTreeView* list = view->listView2();
-    const QModelIndex last = list->model()->index(499, 0);
-    ASSERT_TRUE(
-        WaitUntil([&] { return list->viewport()->rect().contains(list->visualRect(last)); }));
+    ASSERT_TRUE(WaitUntil([&] {
+        return list->viewport()->rect().contains(list->visualRect(list->model()->index(499, 0)));
+    }));
+}
+
+// Items reach the view in batches; what is removed or cleared meanwhile, shown
+// yet or not, never reaches it.
+TEST_F(WindowTest, TheViewShowsTheListAsItStandsAfterChangesBetweenTurns) {
+    ListView& items = form->ListView2;
+    QAbstractItemModel* shown = view->listView2()->model();
+    const auto shownTexts = [shown] {
+        QStringList texts;
+        for (int row = 0; row < shown->rowCount(); ++row)
+            texts.append(shown->index(row, 0).data().toString());
+        return texts;
+    };
+    items.Add(QStringLiteral("a"));
+    items.Add(QStringLiteral("b"));
+    ASSERT_TRUE(WaitUntil([&] { return shown->rowCount() == 2; }));
+    items.Add(QStringLiteral("c"));
+    items.Add(QStringLiteral("d"));
+    items.Remove(1);
+    items.Remove(3);
+    EXPECT_TRUE(WaitUntil([&] {
+        return shownTexts() == QStringList{"b", "c"};
+    })) << shownTexts().join(',').toStdString();
+    items.Add(QStringLiteral("e"));
+    items.Clear();
+    QCoreApplication::processEvents();
+    EXPECT_EQ(shown->rowCount(), 0);
 }
 
 class RemoveItemTest : public WindowTest {
