@@ -403,7 +403,8 @@ void FetchAhead::planAhead() {
     // Then the walk goes on as if every page still in flight led nowhere new: the
     // pages it reaches so come next, in that order, unless one in flight proves to
     // lead elsewhere first. One connection to each host stays free for the page
-    // the visits will wait for.
+    // the visits will wait for, except for the pages they need next once the walk
+    // has turned back: those are the pages they will wait for.
     QSet<size_t> seen;
     std::vector<Step> pushed;
     // With a depth limit a link's depth depends on which page finds it first, so
@@ -435,7 +436,7 @@ void FetchAhead::planAhead() {
             const bool near = m_walkTurned && position <= 2 * m_settings.perHost;
             if ((!near &&
                  static_cast<int>(m_jobs.size()) >= heldLimit() - 2 * m_settings.perHost) ||
-                !m_transfers.canStartNow(address, m_settings, 1))
+                !m_transfers.canStartNow(address, m_settings, near ? 0 : 1))
                 return;
             startAhead(address, false, false);
             continue;
