@@ -9,6 +9,7 @@
 #include "crawl/Srcset.h"
 #include "lists/ListView.h"
 
+#include <QScopeGuard>
 #include <QUrl>
 #include <algorithm>
 #include <cstring>
@@ -104,10 +105,7 @@ void ExtractLinks::SetPageAddress(const QString& address) {
 
 void ExtractLinks::ScanPageForLinks(ListView& list) {
     // The value reader's pacer lives for this scan, however it ends.
-    struct ScanPacer {
-        std::optional<Pacer>& pacer;
-        ~ScanPacer() { pacer.reset(); }
-    } scanPacer{m_valuePacer};
+    const auto endPacer = qScopeGuard([this] { m_valuePacer.reset(); });
     Silently([&] {
         if (!m_host.RunFlag())
             return;

@@ -3,6 +3,7 @@
 #include "lists/ListView.h"
 
 #include <QAbstractItemView>
+#include <QElapsedTimer>
 #include <algorithm>
 
 ShownRows::ShownRows(ListView& items, QAbstractItemView& view)
@@ -30,7 +31,6 @@ ShownRows::ShownRows(ListView& items, QAbstractItemView& view)
     });
     connect(&items, &QAbstractItemModel::headerDataChanged, this,
             &QAbstractItemModel::headerDataChanged);
-    m_sinceShown.start();
 }
 
 QModelIndex ShownRows::indexOf(int position) {
@@ -42,8 +42,7 @@ QModelIndex ShownRows::indexOf(int position) {
 void ShownRows::schedule() {
     if (m_timer.isActive())
         return;
-    const qint64 waitNs = std::max<qint64>(0, m_pauseNs - m_sinceShown.nsecsElapsed());
-    m_timer.start(static_cast<int>((waitNs + 999'999) / 1'000'000));
+    m_timer.start(static_cast<int>(m_notBefore.remainingTime()));
 }
 
 void ShownRows::showNewRows() {
@@ -64,8 +63,7 @@ void ShownRows::showNewRows() {
     else if (added)
         m_view.doItemsLayout();
     m_reveal = -1;
-    m_pauseNs = 4 * cost.nsecsElapsed();
-    m_sinceShown.restart();
+    m_notBefore = QDeadlineTimer(std::chrono::nanoseconds(4 * cost.nsecsElapsed()));
 }
 
 void ShownRows::itemsAboutToBeRemoved(int first, int last) {

@@ -1,7 +1,7 @@
 #pragma once
 
 #include <QAbstractListModel>
-#include <QElapsedTimer>
+#include <QDeadlineTimer>
 #include <QTimer>
 
 class ListView;
@@ -42,8 +42,8 @@ private:
     ListView& m_items;
     QAbstractItemView& m_view;
     QTimer m_timer;
-    QElapsedTimer m_sinceShown;
-    qint64 m_pauseNs = 0;
+    // The next batch is shown no sooner than this.
+    QDeadlineTimer m_notBefore;
     int m_shown = 0;
     // Rows of a removal that the view shows; 0 when none.
     int m_removing = 0;
