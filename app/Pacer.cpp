@@ -23,20 +23,19 @@ qint64 g_lastYieldNs = 0;
 
 Pacer::Pacer(Shell& shell, YieldPlace place)
     : m_shell(shell), m_place(place), m_everyStep(shell.yieldsEveryStep()),
-      m_countdown(StepsPerClockCheck) {
-    m_timer.start();
-}
+      m_countdown(StepsPerClockCheck), m_startNs(nowNs()) {}
 
 void Pacer::yieldNow() {
     m_shell.yield(m_place);
-    m_timer.restart();
     g_lastYieldNs = nowNs();
     m_countdown = StepsPerClockCheck;
 }
 
 bool Pacer::checkClock() {
     m_countdown = StepsPerClockCheck;
-    if (m_timer.nsecsElapsed() < IntervalNs || nowNs() - g_lastYieldNs < IntervalNs)
+    // Its own yields are the last yield too: the work since the later of its
+    // start and the last yield of any pacer.
+    if (nowNs() - std::max(m_startNs, g_lastYieldNs) < IntervalNs)
         return false;
     yieldNow();
     return true;

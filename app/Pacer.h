@@ -2,7 +2,7 @@
 
 #include "app/Shell.h"
 
-#include <QElapsedTimer>
+#include <QtGlobal>
 
 // Paced yielding for long loops: instead of a turn of the event loop at every
 // byte, cell or character, a loop calls step() at each unit of work and the pacer
@@ -37,5 +37,5 @@ private:
     YieldPlace m_place;
     bool m_everyStep;
     int m_countdown;
-    QElapsedTimer m_timer;
+    qint64 m_startNs; // on the steady clock
 };

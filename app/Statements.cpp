@@ -9,10 +9,9 @@ Statements::Statements(Shell& shell, QString qualifiedName)
 
 void Statements::report(const QString& description) {
     // A dialog that cannot be shown leaves nothing more to do for this failure.
-    try {
-        // A description that quotes a value (an address, a line) is cut: a dialog
-        // of a megabyte helps nobody.
+    // A description that quotes a value (an address, a line) is cut: a dialog of a
+    // megabyte helps nobody.
+    WithoutFailing([&] {
         m_shell.applicationError({RunTally::shortAddress(description), m_qualifiedName, m_current});
-    } catch (...) {
-    }
+    });
 }

@@ -68,6 +68,15 @@ template <class F> void Silently(F&& step) {
     }
 }
 
+// For what must never throw (a destructor, the report of a failure, the way out
+// of the program): any failure, running out of memory included, is dropped.
+template <class F> void WithoutFailing(F&& step) noexcept {
+    try {
+        step();
+    } catch (...) {
+    }
+}
+
 // For entry points from Qt or libcurl that have no failure handling of their own
 // (key, double-click and mouse-move handlers, slots, callbacks): nothing may
 // escape, and a failure is written to standard error.

@@ -229,10 +229,11 @@ int harvest(const HarvestOptions& options) {
     if (records)
         recordWhereFound(form, options.format, stream.get(), recordBytes);
     shell.onVisitEnded = [&] {
-        if (stream && !stream->flush())
+        if (!stream)
+            return;
+        if (!stream->flush())
             shell.pressStop();
-        if (stream)
-            dropStreamed(form.ListView2);
+        dropStreamed(form.ListView2);
     };
 
     rememberUnfinishedOutput(file.get());

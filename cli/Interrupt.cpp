@@ -48,10 +48,6 @@ int count() {
     return g_count;
 }
 
-int signalNumber() {
-    return g_first;
-}
-
 int exitStatus() {
     return 128 + g_first;
 }

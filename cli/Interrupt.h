@@ -15,9 +15,7 @@ namespace Interrupt {
 void install();
 // Signals received since install().
 int count();
-// The first of them (SIGINT, SIGTERM, ...), 0 while there was none.
-int signalNumber();
-// 128 + signalNumber().
+// 128 + the number of the first of them (SIGINT, SIGTERM, ...).
 int exitStatus();
 // Run by the handler, before it ends the program, on a second signal; must be
 // async-signal-safe (unlink, rmdir, write, ...).

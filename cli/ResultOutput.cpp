@@ -60,8 +60,6 @@ std::unique_ptr<ResultFile> OpenResultsFile(const QString& path, QString* error)
         auto file = std::make_unique<ResultFile>();
         file->create(path);
         return file;
-    } catch (const Failure& f) {
-        *error = f.description();
     } catch (...) {
         *error = DescribeCurrentException();
     }
@@ -73,8 +71,6 @@ bool WriteResultsFile(ResultFile& file, const QByteArray& bytes, QString* error)
         file.write(bytes);
         file.commit();
         return true;
-    } catch (const Failure& f) {
-        *error = f.description();
     } catch (...) {
         *error = DescribeCurrentException();
     }

@@ -22,15 +22,14 @@ public:
         m_shell.visitStarted(address);
     }
     ~VisitReport() {
-        try {
+        WithoutFailing([&] {
             if (std::uncaught_exceptions() > m_pending && m_end.failure.isEmpty())
                 m_end.failure = QStringLiteral("failed");
             if (!m_end.failure.isEmpty() && m_end.outcome == VisitEnd::Outcome::Downloaded)
                 m_end.outcome = VisitEnd::Outcome::Failed;
             m_tally.visitEnded(m_end);
             m_shell.visitEnded(m_end);
-        } catch (...) {
-        }
+        });
     }
     void fail(const QString& reason, bool stopped = false) {
         m_end.failure = reason;

@@ -150,11 +150,8 @@ void QtShell::waitForSockets(std::vector<WaitSocket>& sockets, int timeoutMs,
 }
 
 void QtShell::endProgram() {
-    try {
-        if (m_cleanup)
-            m_cleanup();
-    } catch (...) {
-    }
+    if (m_cleanup)
+        WithoutFailing(m_cleanup);
     // Ends here and now, also from inside a run's nested event loop: no statement
     // of any routine runs after this, no further page is fetched.
     std::fflush(nullptr);
