@@ -2,10 +2,10 @@
 // nginx on a loopback port, through Form1 with a shell that does nothing; and
 // wget's recursive spider over the same site, for comparison.
 
-#include "app/Form1.h"
-#include "app/Shell.h"
+#include "base/Shell.h"
 #include "bench/QuietShell.h"
 #include "crawl/PageFile.h"
+#include "window/Form1.h"
 
 #include <QCoreApplication>
 #include <QDir>

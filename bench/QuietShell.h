@@ -1,6 +1,6 @@
 #pragma once
 
-#include "app/Shell.h"
+#include "base/Shell.h"
 
 // A shell that answers everything at once and never yields: the benchmarks
 // measure the core's own work.

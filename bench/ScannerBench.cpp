@@ -5,12 +5,12 @@
 // The dense case is the worst a page can be for the scanner: a match every six
 // bytes.
 
-#include "app/Form1.h"
-#include "app/Shell.h"
+#include "base/Shell.h"
 #include "bench/QuietShell.h"
 #include "crawl/ExtractLinks.h"
 #include "crawl/LinkScanner.h"
 #include "tests/support/LiteralScanner.h"
+#include "window/Form1.h"
 
 #include <QByteArray>
 #include <QCoreApplication>

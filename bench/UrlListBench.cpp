@@ -1,5 +1,5 @@
-#include "app/CommonDialog.h"
-#include "app/Shell.h"
+#include "base/CommonDialog.h"
+#include "base/Shell.h"
 #include "bench/QuietShell.h"
 #include "lists/FileToList.h"
 #include "lists/ListView.h"

@@ -10,11 +10,11 @@
 // longest_turn_ms is the longest single turn (repaint and scrolling included).
 // BM_WindowAgainstCommandLine times a whole run in the window on a real page
 // against the command line on the same page.
-#include "app/Form1.h"
-#include "app/Pacer.h"
-#include "app/qt/Form1View.h"
-#include "app/qt/QtShell.h"
+#include "base/Pacer.h"
 #include "tests/support/LoopbackServer.h"
+#include "window/Form1.h"
+#include "window/qt/Form1View.h"
+#include "window/qt/QtShell.h"
 
 #include <QApplication>
 #include <QElapsedTimer>

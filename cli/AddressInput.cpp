@@ -1,7 +1,7 @@
 #include "cli/AddressInput.h"
 
-#include "app/Failure.h"
-#include "app/Messages.h"
+#include "base/Failure.h"
+#include "base/Messages.h"
 #include "lists/FileToList.h"
 #include "lists/ListView.h"
 

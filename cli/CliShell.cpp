@@ -1,11 +1,11 @@
 #include "cli/CliShell.h"
 
-#include "app/CommonDialog.h"
-#include "app/Form1.h"
-#include "app/Messages.h"
+#include "base/CommonDialog.h"
+#include "base/Messages.h"
 #include "cli/Interrupt.h"
 #include "crawl/PageFile.h"
 #include "crawl/RunTally.h"
+#include "window/Form1.h"
 
 #include <QCoreApplication>
 #include <cstdio>

@@ -1,8 +1,7 @@
 #include "cli/Harvest.h"
 
-#include "app/Failure.h"
-#include "app/Form1.h"
-#include "app/SystemIo.h"
+#include "base/Failure.h"
+#include "base/SystemIo.h"
 #include "cli/AddressInput.h"
 #include "cli/CliShell.h"
 #include "cli/HarvestOptions.h"
@@ -11,6 +10,7 @@
 #include "crawl/PageFile.h"
 #include "export/ResultFile.h"
 #include "export/ResultRecord.h"
+#include "window/Form1.h"
 
 #include <QFile>
 #include <QRegularExpression>

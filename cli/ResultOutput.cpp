@@ -1,7 +1,7 @@
 #include "cli/ResultOutput.h"
 
-#include "app/Failure.h"
-#include "app/SystemIo.h"
+#include "base/Failure.h"
+#include "base/SystemIo.h"
 #include "export/ListSnapshot.h"
 #include "export/ResultFile.h"
 #include "export/SaveComma.h"

@@ -1,6 +1,6 @@
 #include "cli/StatusLine.h"
 
-#include "app/SystemIo.h"
+#include "base/SystemIo.h"
 
 #include <sys/ioctl.h>
 #include <unistd.h>

@@ -1,6 +1,6 @@
-#include "app/Failure.h"
-#include "app/Shell.h"
-#include "app/Statements.h"
+#include "base/Failure.h"
+#include "base/Shell.h"
+#include "base/Statements.h"
 #include "crawl/CrawlHost.h"
 #include "crawl/ExtractLinks.h"
 

@@ -1,7 +1,7 @@
 #include "crawl/ExtractLinks.h"
 
-#include "app/Pacer.h"
-#include "app/Statements.h"
+#include "base/Pacer.h"
+#include "base/Statements.h"
 #include "crawl/CrawlHost.h"
 #include "crawl/DocumentBase.h"
 #include "crawl/LinkScanner.h"

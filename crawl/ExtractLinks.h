@@ -1,6 +1,6 @@
 #pragma once
 
-#include "app/Pacer.h"
+#include "base/Pacer.h"
 #include "crawl/CrawlScope.h"
 #include "crawl/FetchAhead.h"
 #include "crawl/LinkResolver.h"

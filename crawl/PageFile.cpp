@@ -1,6 +1,6 @@
 #include "crawl/PageFile.h"
 
-#include "app/Failure.h"
+#include "base/Failure.h"
 
 #include <QFile>
 #include <cerrno>

@@ -1,12 +1,12 @@
 #include "crawl/RunTally.h"
 
-#include "app/Shell.h"
+#include "base/Messages.h"
+#include "base/Shell.h"
 
 #include <QStringList>
 
 namespace {
 
-const QString Ellipsis = QStringLiteral("\u2026");
 const QString Dash = QStringLiteral(" \u2014 ");
 
 QString pagesText(qint64 n) {
@@ -131,11 +131,5 @@ QString RunTally::seconds(qint64 ms) {
 }
 
 QString RunTally::shortAddress(const QString& address) {
-    if (address.size() <= AddressCharacters)
-        return address;
-    qsizetype cut = AddressCharacters;
-    // Never half a character: a surrogate pair stays whole or goes.
-    if (address.at(cut - 1).isHighSurrogate())
-        --cut;
-    return address.left(cut) + Ellipsis;
+    return ShortText(address, AddressCharacters);
 }

@@ -1,8 +1,8 @@
 #include "crawl/URLMon.h"
 
-#include "app/Failure.h"
-#include "app/Shell.h"
-#include "app/SystemIo.h"
+#include "base/Failure.h"
+#include "base/Shell.h"
+#include "base/SystemIo.h"
 #include "crawl/PageFile.h"
 
 #include <QFile>

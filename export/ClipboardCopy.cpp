@@ -1,11 +1,10 @@
 #include "export/ClipboardCopy.h"
 
-#include "app/Form1.h"
-#include "app/Main.h"
-#include "app/Messages.h"
-#include "app/Pacer.h"
-#include "app/Statements.h"
+#include "base/Main.h"
+#include "base/Messages.h"
+#include "base/Pacer.h"
 #include "export/ListSnapshot.h"
+#include "lists/ListView.h"
 
 QString ClipboardText(const ListSnapshot& snapshot, Pacer* pacer) {
     const QList<int> widths = snapshot.columnWidths(false, pacer);
@@ -41,20 +40,4 @@ bool CopyListviewToClipboard(Shell& shell, const ListView& list) {
     const QString text = ClipboardText(snapshot, &pacer);
     ClearClipboard(shell);
     return SetClipboardText(shell, text, 0);
-}
-
-void Form1::PushButton3_Click() {
-    Statements s(m_shell, QualifiedName("Form1", "PushButton3_Click"));
-    enum class Outcome { Failed, Copied, Busy } outcome = Outcome::Failed;
-    s.run(106, [&] {
-        outcome = CopyListviewToClipboard(m_shell, ListView2) ? Outcome::Copied : Outcome::Busy;
-    });
-    // Only a copy that took place is announced; a failure inside the copy was
-    // reported at 106 already.
-    s.run(108, [&] {
-        if (outcome == Outcome::Copied)
-            MsgBox(m_shell, MessageId::CopiedToClipboard);
-        else if (outcome == Outcome::Busy)
-            MsgBox(m_shell, MessageId::ClipboardInUse);
-    });
 }

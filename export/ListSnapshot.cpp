@@ -1,6 +1,6 @@
 #include "export/ListSnapshot.h"
 
-#include "app/Pacer.h"
+#include "base/Pacer.h"
 #include "lists/ListView.h"
 
 #include <algorithm>

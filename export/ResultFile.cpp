@@ -1,6 +1,6 @@
 #include "export/ResultFile.h"
 
-#include "app/Failure.h"
+#include "base/Failure.h"
 
 #include <QFile>
 #include <QFileInfo>

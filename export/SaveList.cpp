@@ -1,8 +1,8 @@
 #include "export/SaveList.h"
 
-#include "app/Messages.h"
-#include "app/Pacer.h"
-#include "app/Statements.h"
+#include "base/Messages.h"
+#include "base/Pacer.h"
+#include "base/Statements.h"
 #include "export/ChunkedText.h"
 #include "export/ListSnapshot.h"
 #include "export/ResultFile.h"

@@ -8,11 +8,11 @@
 // whitespace at either end; the fast resolver gives exactly what QUrl gives,
 // against the set-up address and against the raw text as a base; only http and
 // https addresses are visitable.
-#include "app/Form1.h"
 #include "crawl/ExtractLinks.h"
 #include "crawl/LinkResolver.h"
 #include "crawl/LinkValue.h"
 #include "fuzz/support/FuzzSupport.h"
+#include "window/Form1.h"
 
 namespace {
 

@@ -9,11 +9,11 @@
 //
 // Checks, besides the sanitizers: every scanning method finds exactly what the
 // literal scanner finds; what is listed agrees with what was seen and queued.
-#include "app/Form1.h"
 #include "crawl/ExtractLinks.h"
 #include "crawl/LinkScanner.h"
 #include "fuzz/support/FuzzSupport.h"
 #include "tests/support/LiteralScanner.h"
+#include "window/Form1.h"
 
 #include <QSet>
 #include <vector>

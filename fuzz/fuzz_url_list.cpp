@@ -4,7 +4,7 @@
 // Checks, besides the sanitizers: the items are exactly the lines that the line
 // rule gives (CR, LF or CR LF end a line; a CR or CR LF at the very end adds
 // nothing, an LF at the very end adds an empty item), each decoded on its own.
-#include "app/Failure.h"
+#include "base/Failure.h"
 #include "fuzz/support/FuzzSupport.h"
 #include "lists/FileToList.h"
 #include "lists/ListView.h"

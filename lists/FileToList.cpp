@@ -1,8 +1,8 @@
 #include "lists/FileToList.h"
 
-#include "app/Failure.h"
-#include "app/Messages.h"
-#include "app/SystemIo.h"
+#include "base/Failure.h"
+#include "base/Messages.h"
+#include "base/SystemIo.h"
 #include "lists/ListView.h"
 
 #include <QByteArray>

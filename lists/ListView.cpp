@@ -1,6 +1,6 @@
 #include "lists/ListView.h"
 
-#include "app/Failure.h"
+#include "base/Failure.h"
 
 #include <limits>
 

@@ -1,12 +1,12 @@
 // The start button's run over the URL list, page visits included, against a real
 // server on 127.0.0.1 and real page files in a temporary TEMP.
 
-#include "app/Form1.h"
 #include "crawl/PageFile.h"
 #include "tests/support/CrawlFixture.h"
 #include "tests/support/LoopbackServer.h"
 #include "tests/support/RawServer.h"
 #include "tests/support/ScriptedShell.h"
+#include "window/Form1.h"
 
 #include <QDir>
 #include <QFile>

@@ -1,10 +1,10 @@
 #include "crawl/ExtractLinks.h"
 
-#include "app/Form1.h"
 #include "crawl/LinkScanner.h"
 #include "tests/support/QtPrinters.h"
 #include "tests/support/ScanPage.h"
 #include "tests/support/ScriptedShell.h"
+#include "window/Form1.h"
 
 #include <gtest/gtest.h>
 

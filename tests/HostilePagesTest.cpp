@@ -1,8 +1,8 @@
-#include "app/Form1.h"
 #include "crawl/ExtractLinks.h"
 #include "tests/support/QtPrinters.h"
 #include "tests/support/ScanPage.h"
 #include "tests/support/ScriptedShell.h"
+#include "window/Form1.h"
 
 #include <QByteArray>
 #include <gtest/gtest.h>

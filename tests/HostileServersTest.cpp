@@ -4,12 +4,12 @@
 // that need a run of their own. Each writes its figures (time to give up, memory)
 // to the test's output.
 
-#include "app/Form1.h"
 #include "crawl/PageFile.h"
 #include "tests/support/CrawlFixture.h"
 #include "tests/support/LoopbackServer.h"
 #include "tests/support/Memory.h"
 #include "tests/support/ScriptedShell.h"
+#include "window/Form1.h"
 
 #include <QDir>
 #include <QElapsedTimer>

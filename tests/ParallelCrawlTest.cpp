@@ -2,10 +2,10 @@
 // the run that fetches one page at a time, against servers that answer after
 // seeded random delays.
 
-#include "app/Form1.h"
 #include "crawl/PageFile.h"
 #include "tests/support/LoopbackServer.h"
 #include "tests/support/ScriptedShell.h"
+#include "window/Form1.h"
 
 #include <QDir>
 #include <QRegularExpression>

@@ -8,8 +8,8 @@
 #include <QProcess>
 #include <QStandardPaths>
 #include <QTemporaryDir>
-#include <gtest/gtest.h>
 #include <algorithm>
+#include <gtest/gtest.h>
 #include <string>
 
 namespace {
@@ -50,9 +50,10 @@ ListRun runWithList(const QString& program, const QStringList& arguments, const 
     run.out = process.readAllStandardOutput().toStdString();
     run.err = process.readAllStandardError().toStdString();
     // Every program took its page folder with it.
-    EXPECT_EQ(QDir(temp.path()).entryList(QStringList{QStringLiteral("orvelle*")},
-                                          QDir::AllEntries | QDir::Hidden),
-              QStringList());
+    EXPECT_EQ(
+        QDir(temp.path())
+            .entryList(QStringList{QStringLiteral("orvelle*")}, QDir::AllEntries | QDir::Hidden),
+        QStringList());
     return run;
 }
 
@@ -75,9 +76,13 @@ TEST(ParallelHarvest, ChunksOverGnuParallelEqualOneRun) {
         const int n = std::stoi(req.matches[1]);
         const std::string next = std::to_string(n + 1);
         const std::string own = std::to_string(n);
-        res.set_content("<a href=\"/p/" + next + "\">next</a> <a href=\"shared.html\">s</a>\n"
-                        "<a href=\"/own/" + own + ".html\">own</a> <A HREF=\"shared.html\">s</A>\n"
-                        "<a href=\"http://other.example/" + std::to_string(n % 7) + "\">x</a>\n",
+        res.set_content("<a href=\"/p/" + next +
+                            "\">next</a> <a href=\"shared.html\">s</a>\n"
+                            "<a href=\"/own/" +
+                            own +
+                            ".html\">own</a> <A HREF=\"shared.html\">s</A>\n"
+                            "<a href=\"http://other.example/" +
+                            std::to_string(n % 7) + "\">x</a>\n",
                         "text/html");
     });
     server.status("/missing", 404);
@@ -100,10 +105,10 @@ TEST(ParallelHarvest, ChunksOverGnuParallelEqualOneRun) {
     ASSERT_EQ(whole.exitCode, 0) << whole.err;
     EXPECT_EQ(whole.err, "");
 
-    const QStringList spread =
-        QStringList{QStringLiteral("--will-cite"), QStringLiteral("--pipe"), QStringLiteral("-k"),
-                    QStringLiteral("-N"), QString::number(ChunkLines), HarvestPath} +
-        harvest;
+    const QStringList spread = QStringList{QStringLiteral("--will-cite"), QStringLiteral("--pipe"),
+                                           QStringLiteral("-k"),          QStringLiteral("-N"),
+                                           QString::number(ChunkLines),   HarvestPath} +
+                               harvest;
     const ListRun chunks = runWithList(parallel, spread, list);
     ASSERT_EQ(chunks.exitCode, 0) << chunks.err;
     EXPECT_EQ(chunks.err, "");

@@ -1,5 +1,4 @@
-#include "app/Form1.h"
-#include "app/Messages.h"
+#include "base/Messages.h"
 #include "export/ClipboardCopy.h"
 #include "export/ListSnapshot.h"
 #include "export/SaveComma.h"
@@ -8,6 +7,7 @@
 #include "tests/support/Permissions.h"
 #include "tests/support/QtPrinters.h"
 #include "tests/support/ScriptedShell.h"
+#include "window/Form1.h"
 
 #include <QDir>
 #include <QFile>

@@ -3,7 +3,7 @@
 
 #include "crawl/RunTally.h"
 
-#include "app/Shell.h"
+#include "base/Shell.h"
 #include "tests/support/CrawlFixture.h"
 
 #include <QRegularExpression>

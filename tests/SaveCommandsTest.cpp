@@ -1,8 +1,8 @@
-#include "app/Form1.h"
-#include "app/Messages.h"
+#include "base/Messages.h"
 #include "tests/support/Files.h"
 #include "tests/support/QtPrinters.h"
 #include "tests/support/ScriptedShell.h"
+#include "window/Form1.h"
 
 #include <QDir>
 #include <QFile>

@@ -1,12 +1,12 @@
-#include "app/Startup.h"
+#include "window/Startup.h"
 
-#include "app/CursorFile.h"
-#include "app/Failure.h"
-#include "app/Form1.h"
-#include "app/Messages.h"
+#include "base/Failure.h"
+#include "base/Messages.h"
 #include "tests/support/CursorFileMaker.h"
 #include "tests/support/Files.h"
 #include "tests/support/ScriptedShell.h"
+#include "window/CursorFile.h"
+#include "window/Form1.h"
 
 #include <QDir>
 #include <QTemporaryDir>

@@ -1,8 +1,8 @@
-#include "app/Statements.h"
+#include "base/Statements.h"
 
-#include "app/Failure.h"
-#include "app/Messages.h"
-#include "app/Pacer.h"
+#include "base/Failure.h"
+#include "base/Messages.h"
+#include "base/Pacer.h"
 #include "tests/support/ScriptedShell.h"
 
 #include <QDir>

@@ -1,4 +1,4 @@
-#include "app/SystemIo.h"
+#include "base/SystemIo.h"
 
 #include <cerrno>
 #include <chrono>

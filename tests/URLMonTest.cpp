@@ -2,7 +2,7 @@
 
 #include "crawl/URLMon.h"
 
-#include "app/Failure.h"
+#include "base/Failure.h"
 #include "crawl/PageFile.h"
 #include "tests/support/LoopbackServer.h"
 #include "tests/support/ScriptedShell.h"

@@ -1,7 +1,7 @@
-#include "app/Failure.h"
-#include "app/Form1.h"
+#include "base/Failure.h"
 #include "lists/ListView.h"
 #include "tests/support/ScriptedShell.h"
+#include "window/Form1.h"
 
 #include <QSignalSpy>
 #include <gtest/gtest.h>

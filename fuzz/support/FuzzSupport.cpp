@@ -1,6 +1,6 @@
 #include "fuzz/support/FuzzSupport.h"
 
-#include "app/CommonDialog.h"
+#include "base/CommonDialog.h"
 
 #include <QCoreApplication>
 #include <cstdio>

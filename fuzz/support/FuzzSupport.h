@@ -1,6 +1,6 @@
 #pragma once
 
-#include "app/Shell.h"
+#include "base/Shell.h"
 
 #include <QString>
 #include <cstddef>

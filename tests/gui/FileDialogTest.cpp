@@ -1,6 +1,6 @@
-#include "app/CommonDialog.h"
-#include "app/qt/QtShell.h"
+#include "base/CommonDialog.h"
 #include "tests/support/QtPrinters.h"
+#include "window/qt/QtShell.h"
 
 #include <QApplication>
 #include <QClipboard>

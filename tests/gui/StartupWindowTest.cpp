@@ -1,4 +1,4 @@
-#include "app/Messages.h"
+#include "base/Messages.h"
 #include "tests/gui/WindowFixture.h"
 #include "tests/support/CursorFileMaker.h"
 #include "tests/support/Files.h"

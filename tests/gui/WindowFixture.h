@@ -1,8 +1,8 @@
 #pragma once
 
-#include "app/Form1.h"
-#include "app/qt/Form1View.h"
 #include "tests/support/ScriptedShell.h"
+#include "window/Form1.h"
+#include "window/qt/Form1View.h"
 
 #include <QPushButton>
 #include <QTemporaryDir>

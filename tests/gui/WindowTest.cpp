@@ -1,6 +1,6 @@
-#include "app/qt/Twips.h"
 #include "tests/gui/WaitUntil.h"
 #include "tests/gui/WindowFixture.h"
+#include "window/qt/Twips.h"
 
 #include <QCheckBox>
 #include <QFontInfo>

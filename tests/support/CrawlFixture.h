@@ -1,9 +1,9 @@
 #pragma once
 
-#include "app/Form1.h"
 #include "crawl/PageFile.h"
 #include "tests/support/LoopbackServer.h"
 #include "tests/support/ScriptedShell.h"
+#include "window/Form1.h"
 
 #include <QDir>
 #include <QTemporaryDir>

@@ -1,6 +1,6 @@
 #include "tests/support/Permissions.h"
 
-#include "app/SystemIo.h"
+#include "base/SystemIo.h"
 
 #include <linux/capability.h>
 #include <sys/prctl.h>

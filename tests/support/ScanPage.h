@@ -1,7 +1,7 @@
 #pragma once
 
-#include "app/Form1.h"
 #include "crawl/ExtractLinks.h"
+#include "window/Form1.h"
 
 #include <QByteArray>
 #include <QString>

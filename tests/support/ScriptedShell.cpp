@@ -1,7 +1,7 @@
 #include "tests/support/ScriptedShell.h"
 
-#include "app/Failure.h"
-#include "app/Messages.h"
+#include "base/Failure.h"
+#include "base/Messages.h"
 
 #include <algorithm>
 

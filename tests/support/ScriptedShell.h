@@ -1,7 +1,7 @@
 #pragma once
 
-#include "app/CommonDialog.h"
-#include "app/Shell.h"
+#include "base/CommonDialog.h"
+#include "base/Shell.h"
 
 #include <QElapsedTimer>
 #include <QString>

@@ -1,11 +1,11 @@
 // Draws the window with a few addresses and results in it and saves the picture:
 //   orvelle-screenshot FILE.png
 // Run it on a real display or a virtual one (`make screenshot` uses Xvfb).
-#include "app/Form1.h"
-#include "app/Shell.h"
-#include "app/qt/ApplicationIcon.h"
-#include "app/qt/Form1View.h"
-#include "app/qt/QtShell.h"
+#include "base/Shell.h"
+#include "window/Form1.h"
+#include "window/qt/ApplicationIcon.h"
+#include "window/qt/Form1View.h"
+#include "window/qt/QtShell.h"
 
 #include <QApplication>
 #include <QElapsedTimer>

@@ -1,8 +1,8 @@
-#include "app/Form1.h"
-#include "app/Messages.h"
-#include "app/Shell.h"
-#include "app/Statements.h"
+#include "base/Messages.h"
+#include "base/Shell.h"
+#include "base/Statements.h"
 #include "lists/FileToList.h"
+#include "window/Form1.h"
 
 namespace {
 // The number the open dialog raises when the chosen names do not fit its buffer.

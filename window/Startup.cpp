@@ -1,11 +1,11 @@
-#include "app/Startup.h"
+#include "window/Startup.h"
 
-#include "app/CursorFile.h"
-#include "app/Failure.h"
-#include "app/Form1.h"
-#include "app/Messages.h"
-#include "app/Shell.h"
-#include "app/Statements.h"
+#include "base/Failure.h"
+#include "base/Messages.h"
+#include "base/Shell.h"
+#include "base/Statements.h"
+#include "window/CursorFile.h"
+#include "window/Form1.h"
 
 #include <QCoreApplication>
 

@@ -1,6 +1,6 @@
-#include "app/CommonDialog.h"
+#include "base/CommonDialog.h"
 
-#include "app/Shell.h"
+#include "base/Shell.h"
 
 #include <QList>
 #include <QPair>

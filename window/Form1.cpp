@@ -1,8 +1,8 @@
-#include "app/Form1.h"
+#include "window/Form1.h"
 
-#include "app/Messages.h"
-#include "app/Shell.h"
-#include "app/Statements.h"
+#include "base/Messages.h"
+#include "base/Shell.h"
+#include "base/Statements.h"
 
 const QString Form1::StartCaption = QStringLiteral("Start Finding Links Within URL");
 const QString Form1::StopCaption = QStringLiteral("Stop");

@@ -1,10 +1,10 @@
-#include "app/qt/Form1View.h"
+#include "window/qt/Form1View.h"
 
-#include "app/Statements.h"
-#include "app/qt/ApplicationIcon.h"
-#include "app/qt/CursorPicture.h"
-#include "app/qt/ShownRows.h"
-#include "app/qt/Twips.h"
+#include "base/Statements.h"
+#include "window/qt/ApplicationIcon.h"
+#include "window/qt/CursorPicture.h"
+#include "window/qt/ShownRows.h"
+#include "window/qt/Twips.h"
 
 #include <QCheckBox>
 #include <QCloseEvent>

@@ -1,8 +1,8 @@
-#include "app/qt/QtShell.h"
+#include "window/qt/QtShell.h"
 
-#include "app/CommonDialog.h"
-#include "app/Messages.h"
-#include "app/Statements.h"
+#include "base/CommonDialog.h"
+#include "base/Messages.h"
+#include "base/Statements.h"
 
 #include <QApplication>
 #include <QClipboard>

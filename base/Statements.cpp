@@ -1,8 +1,7 @@
-#include "app/Statements.h"
+#include "base/Statements.h"
 
-#include "app/Messages.h"
-#include "app/Shell.h"
-#include "crawl/RunTally.h"
+#include "base/Messages.h"
+#include "base/Shell.h"
 
 Statements::Statements(Shell& shell, QString qualifiedName)
     : m_shell(shell), m_qualifiedName(std::move(qualifiedName)) {}
@@ -12,6 +11,6 @@ void Statements::report(const QString& description) {
     // A description that quotes a value (an address, a line) is cut: a dialog of a
     // megabyte helps nobody.
     WithoutFailing([&] {
-        m_shell.applicationError({RunTally::shortAddress(description), m_qualifiedName, m_current});
+        m_shell.applicationError({ShortText(description), m_qualifiedName, m_current});
     });
 }

@@ -1,4 +1,4 @@
-#include "app/Pacer.h"
+#include "base/Pacer.h"
 
 #include <algorithm>
 #include <chrono>

@@ -1,4 +1,4 @@
-#include "app/qt/ApplicationIcon.h"
+#include "window/qt/ApplicationIcon.h"
 
 QIcon ApplicationIcon() {
     QIcon icon;

@@ -1,6 +1,6 @@
 #pragma once
 
-#include "app/CommonDialog.h"
+#include "base/CommonDialog.h"
 #include "crawl/CrawlHost.h"
 #include "crawl/ExtractLinks.h"
 #include "lists/ListView.h"

@@ -1,8 +1,9 @@
-#include "app/Form1.h"
-#include "app/Messages.h"
-#include "app/Statements.h"
+#include "base/Messages.h"
+#include "base/Statements.h"
+#include "export/ClipboardCopy.h"
 #include "export/SaveComma.h"
 #include "export/SaveList.h"
+#include "window/Form1.h"
 
 namespace {
 using ExportRoutine = void (*)(Shell&, const ListView&, const QString&);
@@ -47,4 +48,20 @@ void Form1::PushButton6_Click() {
 
 void Form1::PushButton1_Click() {
     SaveResults(*this, "PushButton1_Click", SaveListviewAsCommaDelimToFile);
+}
+
+void Form1::PushButton3_Click() {
+    Statements s(m_shell, QualifiedName("Form1", "PushButton3_Click"));
+    enum class Outcome { Failed, Copied, Busy } outcome = Outcome::Failed;
+    s.run(106, [&] {
+        outcome = CopyListviewToClipboard(m_shell, ListView2) ? Outcome::Copied : Outcome::Busy;
+    });
+    // Only a copy that took place is announced; a failure inside the copy was
+    // reported at 106 already.
+    s.run(108, [&] {
+        if (outcome == Outcome::Copied)
+            MsgBox(m_shell, MessageId::CopiedToClipboard);
+        else if (outcome == Outcome::Busy)
+            MsgBox(m_shell, MessageId::ClipboardInUse);
+    });
 }

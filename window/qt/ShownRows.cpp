@@ -1,4 +1,4 @@
-#include "app/qt/ShownRows.h"
+#include "window/qt/ShownRows.h"
 
 #include "lists/ListView.h"
 

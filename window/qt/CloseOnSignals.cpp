@@ -1,4 +1,4 @@
-#include "app/qt/CloseOnSignals.h"
+#include "window/qt/CloseOnSignals.h"
 
 #include <QSocketNotifier>
 #include <QWidget>

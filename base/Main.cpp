@@ -1,8 +1,8 @@
-#include "app/Main.h"
+#include "base/Main.h"
 
-#include "app/Failure.h"
-#include "app/Shell.h"
-#include "app/Statements.h"
+#include "base/Failure.h"
+#include "base/Shell.h"
+#include "base/Statements.h"
 
 #include <QFile>
 

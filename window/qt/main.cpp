@@ -1,9 +1,9 @@
-#include "app/Form1.h"
-#include "app/qt/ApplicationIcon.h"
-#include "app/qt/CloseOnSignals.h"
-#include "app/qt/Form1View.h"
-#include "app/qt/QtShell.h"
 #include "crawl/PageFile.h"
+#include "window/Form1.h"
+#include "window/qt/ApplicationIcon.h"
+#include "window/qt/CloseOnSignals.h"
+#include "window/qt/Form1View.h"
+#include "window/qt/QtShell.h"
 
 #include <QApplication>
 

@@ -1,7 +1,7 @@
-#include "app/qt/CursorPicture.h"
+#include "window/qt/CursorPicture.h"
 
-#include "app/CursorFile.h"
-#include "app/Statements.h"
+#include "base/Statements.h"
+#include "window/CursorFile.h"
 
 #include <QImageReader>
 #include <QPixmap>

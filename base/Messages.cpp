@@ -1,6 +1,6 @@
-#include "app/Messages.h"
+#include "base/Messages.h"
 
-#include "app/Shell.h"
+#include "base/Shell.h"
 
 #include <QFile>
 #include <sys/stat.h>
@@ -106,4 +106,14 @@ bool FileExists(const QString& path) {
         return false;
     struct stat st;
     return ::stat(native.constData(), &st) == 0;
+}
+
+QString ShortText(const QString& text, qsizetype maxCharacters) {
+    if (text.size() <= maxCharacters)
+        return text;
+    qsizetype cut = maxCharacters;
+    // Never half a character: a surrogate pair stays whole or goes.
+    if (cut > 0 && text.at(cut - 1).isHighSurrogate())
+        --cut;
+    return text.left(cut) + QStringLiteral("\u2026");
 }

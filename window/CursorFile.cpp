@@ -1,6 +1,6 @@
-#include "app/CursorFile.h"
+#include "window/CursorFile.h"
 
-#include "app/Failure.h"
+#include "base/Failure.h"
 
 #include <QFile>
 #include <QtEndian>

@@ -80,6 +80,10 @@ int MsgBox(Shell& shell, MessageId id, const QString& path = {});
 // line it ends).
 QString DisplayText(const QString& text);
 
+// The text cut at maxCharacters with "…" (never half a character); a quoted
+// address or line can run to megabytes, and no message needs more.
+QString ShortText(const QString& text, qsizetype maxCharacters = 200);
+
 // True for any path the system can examine (folders included); false for an
 // empty text, a missing path or a path in a missing folder. Never fails.
 bool FileExists(const QString& path);

@@ -1,7 +1,7 @@
-#include "app/Form1.h"
-#include "app/Messages.h"
-#include "app/Shell.h"
-#include "app/Statements.h"
+#include "base/Messages.h"
+#include "base/Shell.h"
+#include "base/Statements.h"
+#include "window/Form1.h"
 
 #include <QStringList>
 
