@@ -163,7 +163,7 @@ void BM_ExtractForever(benchmark::State& state) {
         TimingShell shell;
         Form1 form(shell);
         form.Form_Load();
-        form.extractLinks().Download.parallel = parallel;
+        form.harvestRun().Settings.download.parallel = parallel;
         form.ListView1.Add(g_site->url(0));
         form.setCheck2(1);
         form.PushButton7_Click();

@@ -7,7 +7,7 @@
 
 #include "base/Shell.h"
 #include "bench/QuietShell.h"
-#include "crawl/ExtractLinks.h"
+#include "crawl/HarvestRun.h"
 #include "crawl/LinkScanner.h"
 #include "tests/support/LiteralScanner.h"
 #include "window/Form1.h"
@@ -141,21 +141,21 @@ void BM_WholePage(benchmark::State& state) {
     Form1 form(shell);
     form.setOption2(state.range(1) != 0);
     form.setPushButton7Caption(Form1::StopCaption);
-    ExtractLinks& links = form.extractLinks();
+    HarvestRun& links = form.harvestRun();
     if (state.range(3) != 0)
-        links.Scan = {(state.range(3) & 1) != 0, (state.range(3) & 2) != 0};
+        links.Settings.scan = {(state.range(3) & 1) != 0, (state.range(3) & 2) != 0};
     qint64 listed = 0;
     for (auto _ : state) {
         state.PauseTiming();
         form.ListView2.Clear();
-        links.SeenLinks.clear();
-        links.LinkQueue.clear();
+        links.crawl.seen.clear();
+        links.crawl.queue.clear();
         state.ResumeTiming();
         for (qsizetype i = 0; i < pages.size(); ++i) {
             links.SetPageAddress(addresses[i]);
-            links.PageBytes = pages[i];
-            links.PageLength = pages[i].size();
-            links.ScanPageForLinks(form.ListView2);
+            links.page.bytes = pages[i];
+            links.page.length = pages[i].size();
+            links.ScanPageForLinks();
         }
         listed = form.ListView2.Count();
     }

@@ -83,7 +83,7 @@ void BM_RunListingResults(benchmark::State& state) {
         openWindow(shell, form, view);
         form.setPushButton7Caption(Form1::StopCaption);
         form.setMousePointer(Form1::PointerHourglass);
-        RunTally& tally = form.extractLinks().Tally;
+        RunTally& tally = form.Tally();
         tally.start();
         tally.visitStarted(QStringLiteral("http://www.example.com/"));
 

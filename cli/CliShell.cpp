@@ -5,7 +5,6 @@
 #include "cli/Interrupt.h"
 #include "crawl/PageFile.h"
 #include "crawl/RunTally.h"
-#include "window/Form1.h"
 
 #include <QCoreApplication>
 #include <cstdio>
@@ -53,14 +52,6 @@ void CliShell::showSave(CommonDialog& dialog) {
     dialog.FileName.clear();
 }
 
-void CliShell::pressStop() {
-    if (m_stopPressed || !m_form || !m_form->RunFlag())
-        return;
-    // Set first: the Stop handler yields, and that yield must not press again.
-    m_stopPressed = true;
-    m_form->PushButton7_Click();
-}
-
 void CliShell::yield(YieldPlace) {
     QCoreApplication::processEvents();
     if (Interrupt::count() > 0)
@@ -89,8 +80,6 @@ void CliShell::visitEnded(const VisitEnd& visit) {
         // A hostile address or reason can run to megabytes: both are cut.
         m_status.message(QStringLiteral("failed: ") + RunTally::shortAddress(visit.address) +
                          QStringLiteral(": ") + RunTally::shortAddress(visit.failure));
-    if (onVisitEnded)
-        onVisitEnded();
     if (m_settings.maxPages > 0 && m_visitsEnded >= m_settings.maxPages)
         pressStop();
     showProgress(false);
@@ -109,9 +98,8 @@ void CliShell::serverAskedToWait(const QString& address, int status, int seconds
 void CliShell::showProgress(bool force) {
     if (!m_status.showsProgress())
         return;
-    if (!m_form)
+    if (!m_tally)
         return;
     // The run's own tally: the pages it visited and the results it listed.
-    const RunTally& tally = m_form->extractLinks().Tally;
-    m_status.progress(tally.pages(), tally.results(), tally.currentAddress(), force);
+    m_status.progress(m_tally->pages(), m_tally->results(), m_tally->currentAddress(), force);
 }

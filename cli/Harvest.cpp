@@ -1,16 +1,18 @@
 #include "cli/Harvest.h"
 
 #include "base/Failure.h"
+#include "base/Statements.h"
 #include "base/SystemIo.h"
 #include "cli/AddressInput.h"
 #include "cli/CliShell.h"
 #include "cli/HarvestOptions.h"
+#include "cli/HarvestSink.h"
 #include "cli/Interrupt.h"
 #include "cli/ResultOutput.h"
+#include "crawl/HarvestRun.h"
 #include "crawl/PageFile.h"
 #include "export/ResultFile.h"
-#include "export/ResultRecord.h"
-#include "window/Form1.h"
+#include "lists/ListView.h"
 
 #include <QFile>
 #include <QRegularExpression>
@@ -55,6 +57,8 @@ CliShell::Settings shellSettings(const HarvestOptions& options) {
     settings.progress = !options.quiet && isatty(STDERR_FILENO);
     settings.visitMessages = !options.quiet;
     settings.maxPages = options.maxPages;
+    settings.fileLinks = options.files;
+    settings.extractForever = options.extractForever;
     return settings;
 }
 
@@ -103,27 +107,19 @@ Written writeResults(CliShell& shell, const HarvestOptions& options, const ListV
     return Written::Failed;
 }
 
-// The stream took each result as a line when it was listed: the list need not
-// keep it, and a run that lists millions holds only those since the last yield.
-void dropStreamed(ListView& results) {
-    if (results.Count() > 0)
-        results.Clear();
-}
-
-// The window's options and the download settings, as the command line gives them.
-void applySettings(Form1& form, const HarvestOptions& options) {
-    form.setOption2(options.files);
-    form.setCheck2(options.extractForever ? 1 : 0);
-    DownloadSettings& download = form.extractLinks().Download;
+// The run's settings, as the command line gives them.
+RunSettings runSettings(const HarvestOptions& options) {
+    RunSettings settings;
+    DownloadSettings& download = settings.download;
     download.connectTimeoutSeconds = options.connectTimeoutSeconds;
     download.stallSeconds = options.stallTimeoutSeconds;
     download.maxTimeMs = options.maxTimeMs;
     download.maxPageBytes = options.maxPageBytes;
     download.parallel = options.parallel;
     download.perHost = options.perHost;
-    form.extractLinks().Scan = {options.anyQuotes, options.srcset};
     download.waitMs = options.waitMs;
-    CrawlScope& scope = form.extractLinks().Scope;
+    settings.scan = {options.anyQuotes, options.srcset};
+    CrawlScope& scope = settings.scope;
     scope.hosts = options.sameHost   ? CrawlScope::Hosts::SameHost
                   : options.sameSite ? CrawlScope::Hosts::SameSite
                                      : CrawlScope::Hosts::Any;
@@ -134,6 +130,7 @@ void applySettings(Form1& form, const HarvestOptions& options) {
     scope.match = QRegularExpression(options.match);
     scope.maxDepth = options.depth;
     scope.robots = options.robots;
+    return settings;
 }
 
 bool isRecordFormat(OutputFormat format) {
@@ -155,39 +152,21 @@ int exitStatus(Written written, int errorsBeforeWriting, int errors) {
     return ExitStatus::Success;
 }
 
-// The jsonl and csv records of each result as it is listed: into the stream, or
-// into bytes written when the run ends.
-void recordWhereFound(Form1& form, OutputFormat format, ResultStream* stream, QByteArray& bytes) {
-    const bool csv = format == OutputFormat::Csv;
-    if (csv && stream)
-        stream->add(CsvHeader());
-    else if (csv)
-        bytes = CsvHeader();
-    form.extractLinks().onResultListed = [stream, &bytes, csv](const ListedResult& result) {
-        const QByteArray record = csv ? CsvRecord(result) : JsonRecord(result);
-        if (stream)
-            stream->add(record);
-        else
-            bytes += record;
-    };
-}
-
 int harvest(const HarvestOptions& options) {
     CliShell shell(shellSettings(options));
-    Form1 form(shell);
-    shell.attach(form);
-    // Not the window's start-up (Form_Load): its skin, pointer and caption mean
-    // nothing here, and a cursor file beside the program must not fail a harvest.
-    // The lists get their columns; the results' header heads the spaced format.
-    form.ListView1.AddColumn(QStringLiteral("URL(s)"));
-    form.ListView2.AddColumn(QStringLiteral("Result(s)"));
+    // The URL list, read as "Load URL List From File" reads it, and the results
+    // list the spaced and comma formats are made from (its header heads the
+    // spaced format).
+    ListView addresses;
+    ListView results;
+    results.AddColumn(QStringLiteral("Result(s)"));
 
     QString error;
-    if (!LoadAddresses(options, form.ListView1, &error)) {
+    if (!LoadAddresses(options, addresses, &error)) {
         shell.printError(error);
         return ExitStatus::UsageError;
     }
-    if (form.ListView1.Count() == 0) {
+    if (addresses.Count() == 0) {
         printUsageError(QStringLiteral("no addresses given"));
         return ExitStatus::UsageError;
     }
@@ -204,50 +183,48 @@ int harvest(const HarvestOptions& options) {
         }
     }
 
-    applySettings(form, options);
-
-    // Lines to standard output go out as they are found: a harvest that is killed
-    // keeps what it had found up to its last page.
-    // So do records of where each result was found, made as it is listed.
+    // Lines and records to standard output go out as they are found: a harvest
+    // that is killed keeps what it had found up to its last page.
     const bool records = isRecordFormat(options.format);
     std::unique_ptr<ResultStream> stream;
     if ((options.format == OutputFormat::Lines || records) && options.toStandardOutput()) {
         const bool sameTerminal = isatty(STDOUT_FILENO) != 0;
-        stream = std::make_unique<ResultStream>(records ? nullptr : &form.ListView2, STDOUT_FILENO,
-                                                [&shell, sameTerminal] {
-                                                    if (sameTerminal)
-                                                        shell.finish();
-                                                });
+        stream = std::make_unique<ResultStream>(STDOUT_FILENO, [&shell, sameTerminal] {
+            if (sameTerminal)
+                shell.finish();
+        });
         shell.onYield = [&] {
             // Output nobody can receive is no reason to go on harvesting.
             if (!stream->flushIfDue())
                 shell.pressStop();
-            dropStreamed(form.ListView2);
         };
     }
-    QByteArray recordBytes; // for a file, written when the run ends
-    if (records)
-        recordWhereFound(form, options.format, stream.get(), recordBytes);
-    shell.onVisitEnded = [&] {
-        if (!stream)
-            return;
-        if (!stream->flush())
-            shell.pressStop();
-        dropStreamed(form.ListView2);
-    };
+    HarvestSink sink(shell, options.format, stream.get(), results);
+    shell.attach(sink.tally());
+    HarvestRun run(shell, sink);
+    run.Settings = runSettings(options);
 
     rememberUnfinishedOutput(file.get());
     Interrupt::setLastWish(removeWhatIsLeftNow);
     Interrupt::install();
-    form.PushButton7_Click();
-    shell.onVisitEnded = nullptr;
+    {
+        Statements s(shell, HarvestRun::StatementsName());
+        sink.tally().start();
+        // As the window's run does: what happened before it (Ctrl-C) is looked at.
+        s.run(110, [&] { shell.yield(YieldPlace::Run); });
+        QStringList listed;
+        s.run(112, [&] { listed = addresses.Texts(); });
+        addresses.Clear();
+        run.Run(s, listed);
+        run.End();
+        sink.tally().finish(shell.stopPressed());
+    }
     shell.onYield = nullptr;
-    form.extractLinks().onResultListed = nullptr;
     shell.finish();
 
     const int errorsBefore = shell.applicationErrors();
-    const Written written = writeResults(shell, options, form.ListView2, stream.get(), file.get(),
-                                         records && !stream ? &recordBytes : nullptr);
+    const Written written = writeResults(shell, options, results, stream.get(), file.get(),
+                                         records && !stream ? &sink.records() : nullptr);
     // In place now, or removed: nothing is left for a signal to remove.
     rememberUnfinishedOutput(nullptr);
     return exitStatus(written, errorsBefore, shell.applicationErrors());

@@ -77,25 +77,12 @@ bool WriteResultsFile(ResultFile& file, const QByteArray& bytes, QString* error)
     return false;
 }
 
-ResultStream::ResultStream(ListView* list, int fd, std::function<void()> beforeWrite)
-    : m_list(list), m_fd(fd), m_beforeWrite(std::move(beforeWrite)) {
+ResultStream::ResultStream(int fd, std::function<void()> beforeWrite)
+    : m_fd(fd), m_beforeWrite(std::move(beforeWrite)) {
     m_sinceFlush.start();
-    if (!list)
-        return;
-    m_connection = QObject::connect(list, &QAbstractItemModel::rowsInserted, list,
-                                    [this](const QModelIndex&, int first, int last) {
-                                        // Nothing may escape a slot.
-                                        try {
-                                            append(first, last);
-                                        } catch (...) {
-                                            lineFailed();
-                                        }
-                                    });
 }
 
-ResultStream::~ResultStream() {
-    QObject::disconnect(m_connection);
-}
+ResultStream::~ResultStream() = default;
 
 // A result that could not be made into a line fails the stream: the lines after
 // it would leave a gap, so none is written, and the next flush says why.
@@ -106,13 +93,6 @@ void ResultStream::lineFailed() noexcept {
         m_failure = DescribeCurrentException();
     } catch (...) {
     }
-}
-
-void ResultStream::append(int firstRow, int lastRow) {
-    if (failed())
-        return;
-    for (int row = firstRow; row <= lastRow; ++row)
-        m_pending += m_list->Text(row + 1).toLocal8Bit() + '\n';
 }
 
 void ResultStream::add(const QByteArray& bytes) {

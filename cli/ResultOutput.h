@@ -4,7 +4,6 @@
 
 #include <QByteArray>
 #include <QElapsedTimer>
-#include <QMetaObject>
 #include <QString>
 #include <functional>
 #include <memory>
@@ -33,13 +32,12 @@ std::unique_ptr<ResultFile> OpenResultsFile(const QString& path, QString* error)
 // with the reason in *error, on failure.
 bool WriteResultsFile(ResultFile& file, const QByteArray& bytes, QString* error);
 
-// Standard output, written as the results are found: each result appended to the
-// list becomes one line, handed to the file descriptor at every flush.
+// Standard output, written as the results are found: what add() is given is
+// handed to the file descriptor at every flush.
 class ResultStream {
 public:
     // beforeWrite runs before each write (to take the progress line off a terminal).
-    // Without a list, only what add() is given is written.
-    ResultStream(ListView* list, int fd, std::function<void()> beforeWrite);
+    ResultStream(int fd, std::function<void()> beforeWrite);
     ~ResultStream();
     ResultStream(const ResultStream&) = delete;
     ResultStream& operator=(const ResultStream&) = delete;
@@ -60,16 +58,13 @@ public:
     static constexpr qint64 FlushIntervalMs = 250;
 
 private:
-    void append(int firstRow, int lastRow);
     void lineFailed() noexcept;
     bool failed() const { return m_failed; }
 
-    ListView* m_list;
     int m_fd;
     std::function<void()> m_beforeWrite;
     QByteArray m_pending;
     QElapsedTimer m_sinceFlush;
-    QMetaObject::Connection m_connection;
     bool m_failed = false;
     int m_error = 0;
     QString m_failure;

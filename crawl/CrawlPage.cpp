@@ -1,8 +1,9 @@
 #include "base/Failure.h"
 #include "base/Shell.h"
 #include "base/Statements.h"
-#include "crawl/CrawlHost.h"
-#include "crawl/ExtractLinks.h"
+#include "crawl/HarvestRun.h"
+#include "crawl/RunHost.h"
+#include "crawl/RunSink.h"
 
 #include <QElapsedTimer>
 #include <exception>
@@ -10,16 +11,13 @@
 
 namespace {
 
-// Tells the run's tally and the shell how a visit ended, also when it ends in a
-// Failure on its way to the run's statement.
+// Tells the run's sink how a visit ended, also when it ends in a Failure on its
+// way to the run's statement.
 class VisitReport {
 public:
-    VisitReport(Shell& shell, RunTally& tally, const QString& address)
-        : m_shell(shell), m_tally(tally) {
+    VisitReport(RunSink& sink, const QString& address) : m_sink(sink) {
         m_end.address = address;
-        // The tally first: a shell that shows progress reads it.
-        m_tally.visitStarted(address);
-        m_shell.visitStarted(address);
+        m_sink.visitStarted(address);
     }
     ~VisitReport() {
         WithoutFailing([&] {
@@ -27,8 +25,7 @@ public:
                 m_end.failure = QStringLiteral("failed");
             if (!m_end.failure.isEmpty() && m_end.outcome == VisitEnd::Outcome::Downloaded)
                 m_end.outcome = VisitEnd::Outcome::Failed;
-            m_tally.visitEnded(m_end);
-            m_shell.visitEnded(m_end);
+            m_sink.visitEnded(m_end);
         });
     }
     void fail(const QString& reason, bool stopped = false) {
@@ -38,32 +35,29 @@ public:
     VisitEnd& end() { return m_end; }
 
 private:
-    Shell& m_shell;
-    RunTally& m_tally;
+    RunSink& m_sink;
     VisitEnd m_end;
     int m_pending = std::uncaught_exceptions();
 };
 
 } // namespace
 
-bool ExtractLinks::CrawlPage(ListView& list, const QString& address, int fileNumber) {
-    // A page received into a file is numbered by its transfer: one at a time, the
-    // first and only one.
-    (void)fileNumber;
+bool HarvestRun::CrawlPage(const QString& address) {
     SetPageAddress(address);
     // A blank address leaves nothing to fetch.
-    if (PageAddress.isEmpty())
+    if (page.address.isEmpty())
         return false;
     Shell& shell = m_host.shell();
+    const auto keepGoing = [this] { return m_host.keepRunning(); };
     // A followed page that robots.txt keeps out was listed, and is not visited.
-    if (PageDepth > 0 && !Ahead.allows(PageAddress, shell, [this] { return m_host.RunFlag(); }))
+    if (page.depth > 0 && !m_ahead.allows(page.address, shell, keepGoing))
         return false;
 
-    VisitReport report(shell, Tally, PageAddress);
+    VisitReport report(m_sink, page.address);
     report.end().outcome = VisitEnd::Outcome::Downloaded;
     try {
-        DownloadResult download =
-            Ahead.visit(PageAddress, shell, [this] { return m_host.RunFlag(); });
+        FetchedPage fetched = m_ahead.visit(page.address, shell, keepGoing);
+        DownloadResult& download = fetched.download;
         report.end().downloadNs = download.downloadNs;
         if (!download.pageFileError.isEmpty())
             throw Failure(download.pageFileError);
@@ -73,18 +67,26 @@ bool ExtractLinks::CrawlPage(ListView& list, const QString& address, int fileNum
         }
         // Relative links resolve against where the page came from.
         if (download.redirected)
-            BaseAddress = download.effectiveAddress;
-        PageFinalAddress = download.redirected ? download.effectiveAddress : PageAddress;
+            page.base = download.effectiveAddress;
+        page.finalAddress = download.redirected ? download.effectiveAddress : page.address;
         // The crawl keeps to the host the listed address was delivered from.
-        if (PageDepth == 0)
-            Scope.startAt(PageFinalAddress);
-        PageBytes = download.body.read(Download.maxPageBytes);
-        PageLength = PageBytes.size();
-        report.end().bytes = PageLength;
+        if (page.depth == 0)
+            Settings.scope.startAt(page.finalAddress);
 
         QElapsedTimer clock;
         clock.start();
-        ScanPageForLinks(list);
+        if (fetched.scanned) {
+            // Read when it arrived: its links are recorded as they were read.
+            page.bytes = QByteArray();
+            page.length = 0;
+            report.end().bytes = fetched.bytes;
+            recordAll(fetched.links);
+        } else {
+            page.bytes = download.body.read(Settings.download.maxPageBytes);
+            page.length = page.bytes.size();
+            report.end().bytes = page.length;
+            ScanPageForLinks();
+        }
         report.end().scanNs = clock.nsecsElapsed();
 
         // The page is let go: a page file, already unlinked, closes with it.
@@ -95,8 +97,8 @@ bool ExtractLinks::CrawlPage(ListView& list, const QString& address, int fileNum
     } catch (const std::bad_alloc&) {
         // The page, or what was found in it, outgrew the memory: the visit ends
         // here and the run's statement reports it.
-        PageBytes = QByteArray();
-        PageLength = 0;
+        page.bytes = QByteArray();
+        page.length = 0;
         report.fail(QStringLiteral("Out of memory"));
         throw;
     }

@@ -1,10 +1,7 @@
 #include "crawl/FetchAhead.h"
 
-#include "crawl/CrawlHost.h"
-#include "crawl/DocumentBase.h"
-#include "crawl/ExtractLinks.h"
-#include "crawl/LinkScanner.h"
-#include "crawl/LinkValue.h"
+#include "base/Shell.h"
+#include "crawl/RunHost.h"
 
 #include <algorithm>
 
@@ -19,28 +16,34 @@ constexpr qint64 HeldDiskBytes = qint64(1024) * 1024 * 1024;
 constexpr int GuessReachPerTransfer = 2;
 constexpr int MaxPlanSteps = 4096;
 
-// Collects the HTML links of a page fetched ahead, resolved as its visit will
-// resolve them.
-class LinkCollector : public LinkSink {
+// Keeps the links of a page fetched ahead, each visitable one with the form it is
+// fetched in, and counts the memory they hold.
+class Collector : public PageLinkSink {
 public:
-    LinkCollector(const QByteArray& page,
-                  const std::function<void(const QString&, qsizetype)>& found)
-        : m_page(page), m_found(found) {}
+    Collector(std::vector<PageLink>& links, qint64& bytes, qint64 limit)
+        : m_links(links), m_bytes(bytes), m_limit(limit) {}
 
-    bool matched(const LinkMatch& match) override {
-        if (match.isFile())
-            return true;
-        const char* d = m_page.constData();
-        const qsizetype end = FindValueEnd(d, match.valueStart, m_page.size(), match.quote);
-        // A value that does not end before the end of the page is dropped.
-        if (end >= 0)
-            m_found(CleanLinkValue(d + match.valueStart, end - match.valueStart), match.valueStart);
-        return true;
+    // A page whose links would hold more than the limit is read at its visit.
+    bool next() override { return m_bytes <= m_limit; }
+    bool full() const { return m_bytes > m_limit; }
+
+    void found(PageLink&& link) override {
+        if (link.visitable) {
+            link.fetchAs = PageAddressOf(link.link);
+            // Mostly the same text: then it is held once.
+            if (link.fetchAs == link.link)
+                link.fetchAs = link.link;
+            else
+                m_bytes += 2 * link.fetchAs.size();
+        }
+        m_bytes += static_cast<qint64>(sizeof(PageLink)) + 2 * link.link.size() + 32;
+        m_links.push_back(std::move(link));
     }
 
 private:
-    const QByteArray& m_page;
-    const std::function<void(const QString&, qsizetype)>& m_found;
+    std::vector<PageLink>& m_links;
+    qint64& m_bytes;
+    qint64 m_limit;
 };
 
 // The user-agent token robots.txt names us by (RFC 9309, section 2.2.1).
@@ -71,7 +74,7 @@ DownloadResult stoppedResult() {
 
 } // namespace
 
-FetchAhead::FetchAhead(CrawlHost& host, URLMon& transfers, const DownloadSettings& settings,
+FetchAhead::FetchAhead(RunHost& host, URLMon& transfers, const DownloadSettings& settings,
                        const ScanRules& rules, const CrawlScope& scope)
     : m_host(host), m_transfers(transfers), m_settings(settings), m_rules(rules), m_scope(scope) {}
 
@@ -94,9 +97,7 @@ void FetchAhead::followFrom(const QSet<QString>& seen, const QList<QString>& que
     m_following = true;
     if (!fetchesAhead())
         return;
-    m_walkSeen.reserve(seen.size());
-    for (const QString& link : seen)
-        m_walkSeen.insert(qHash(link));
+    m_walkSeen = seen;
     m_walkQueue.reserve(static_cast<size_t>(queue.size()));
     for (qsizetype i = 0; i < queue.size(); ++i)
         m_walkQueue.push_back({PageAddressOf(queue.at(i)), depths.value(i, 1)});
@@ -128,53 +129,70 @@ void FetchAhead::endRun() noexcept {
     endFollowing();
 }
 
-DownloadResult FetchAhead::visit(const QString& address, Shell& shell,
-                                 const std::function<bool()>& keepGoing) {
-    if (!fetchesAhead())
-        return m_transfers.download(address, m_settings, shell, keepGoing);
-    if (!keepGoing()) {
-        endRun();
-        return stoppedResult();
+FetchedPage FetchAhead::visit(const QString& address, Shell& shell,
+                              const std::function<bool()>& keepGoing) {
+    if (!fetchesAhead()) {
+        FetchedPage page;
+        page.download = m_transfers.download(address, m_settings, shell, keepGoing);
+        return page;
     }
+    const auto stop = [this] {
+        // Stop abandons every transfer at once.
+        endRun();
+        FetchedPage stopped;
+        stopped.download = stoppedResult();
+        return stopped;
+    };
+    if (!keepGoing())
+        return stop();
     URLMon::Id id = takeJobFor(address);
     m_visiting = address;
     if (id == 0) {
         // Not fetched ahead: asked for now, before anything else.
         id = m_transfers.start(address, m_settings, true);
-        m_jobs.emplace(id, Job{address, false, false, {}});
+        m_jobs.emplace(id, Job::of(address, false));
+        m_unscanned.push_back(id);
     } else {
         m_transfers.hurry(id);
     }
+    bool waited = false;
     for (;;) {
         m_transfers.pump();
         scanArrivals();
-        if (m_transfers.finished(id))
+        const auto job = m_jobs.find(id);
+        if (job == m_jobs.end())
+            return stop();
+        if (job->second.result)
             break;
         refill();
         m_transfers.wait(shell);
-        if (!keepGoing()) {
-            // Stop abandons every transfer at once.
-            endRun();
-            return stoppedResult();
-        }
+        waited = true;
+        if (!keepGoing())
+            return stop();
     }
-    const auto job = m_jobs.find(id);
-    if (job != m_jobs.end()) {
-        if (m_following) {
-            if (!job->second.scanned)
-                scan(job->second, *m_transfers.peek(id));
-            // Taken out of the fetches ahead already: the walk cannot find it there.
-            if (!m_walkQueue.empty() && m_walkQueue.back().page == address)
-                walkThrough(job->second, m_walkQueue.back().depth);
-            walk();
-        }
-        m_jobs.erase(job);
-        m_planDirty = true;
+    if (!waited) {
+        shell.yield(YieldPlace::Download);
+        if (!keepGoing())
+            return stop();
     }
+    const auto found = m_jobs.find(id);
+    Job job = std::move(found->second);
+    m_jobs.erase(found);
+    if (m_following) {
+        // Taken out of the fetches ahead already: the walk cannot find it there.
+        if (!m_walkQueue.empty() && m_walkQueue.back().page == address)
+            walkThrough(job, m_walkQueue.back().depth);
+        walk();
+    }
+    m_planDirty = true;
     m_visiting.clear();
-    DownloadResult result = m_transfers.take(id);
+    FetchedPage page;
+    page.download = std::move(*job.result);
+    page.scanned = job.read;
+    page.links = std::move(job.links);
+    page.bytes = job.bytes;
     refill();
-    return result;
+    return page;
 }
 
 URLMon::Id FetchAhead::takeJobFor(const QString& address) {
@@ -187,7 +205,8 @@ URLMon::Id FetchAhead::takeJobFor(const QString& address) {
     auto rank = [&](URLMon::Id id) {
         const auto job = m_jobs.find(id);
         const bool sameKind = job != m_jobs.end() && job->second.listed == !m_following;
-        return (sameKind ? 0 : 2) + (m_transfers.finished(id) ? 0 : 1);
+        const bool arrived = job != m_jobs.end() && job->second.result;
+        return (sameKind ? 0 : 2) + (arrived ? 0 : 1);
     };
     const auto pick = std::min_element(
         ids.begin(), ids.end(), [&](URLMon::Id a, URLMon::Id b) { return rank(a) < rank(b); });
@@ -267,13 +286,12 @@ void FetchAhead::scanArrivals() {
     for (size_t i = 0; i < m_unscanned.size();) {
         const URLMon::Id id = m_unscanned[i];
         const auto job = m_jobs.find(id);
-        const DownloadResult* result = m_transfers.peek(id);
-        if (job != m_jobs.end() && !result) {
+        if (job != m_jobs.end() && !m_transfers.finished(id)) {
             ++i;
             continue;
         }
-        if (job != m_jobs.end() && !job->second.scanned) {
-            scan(job->second, *result);
+        if (job != m_jobs.end()) {
+            arrive(job->second, m_transfers.take(id));
             arrived = true;
         }
         m_unscanned[i] = m_unscanned.back();
@@ -285,34 +303,30 @@ void FetchAhead::scanArrivals() {
     }
 }
 
-void FetchAhead::scan(Job& job, const DownloadResult& result) {
-    job.scanned = true;
-    if (!result.ok() || !result.pageFileError.isEmpty())
+void FetchAhead::arrive(Job& job, DownloadResult&& result) {
+    DownloadResult& arrived = job.result.emplace(std::move(result));
+    if (!arrived.ok() || !arrived.pageFileError.isEmpty())
         return;
-    QByteArray page;
     try {
-        page = result.body.read(m_settings.maxPageBytes);
+        const QByteArray page = arrived.body.read(m_settings.maxPageBytes);
+        // As the visit would read them: against where the page came from.
+        const QString delivery = arrived.redirected ? arrived.effectiveAddress : job.address;
+        qint64 held = 0;
+        Collector collector(job.links, held, HeldMemoryBytes / 4);
+        ReadPageLinks(page.constData(), page.size(), delivery, m_rules, collector);
+        if (collector.full()) {
+            std::vector<PageLink>().swap(job.links);
+            return;
+        }
+        job.bytes = page.size();
+        job.read = true;
+        // What the visit needs of the page is read: the page itself goes.
+        arrived.body = PageBody();
+        job.held = held;
     } catch (...) {
-        // The visit meets the same failure and reports it.
-        return;
+        // The visit reads the page itself, and meets the same failure.
+        std::vector<PageLink>().swap(job.links);
     }
-    // As the visit will read them: against the base element's href, but that
-    // value itself against the address the page came from.
-    const QString delivery = result.redirected ? result.effectiveAddress : job.address;
-    qsizetype baseHrefStart = -1;
-    LinkResolver deliveryResolver;
-    deliveryResolver.setBase(delivery);
-    const std::function<void(const QString&, qsizetype)> found = [&](const QString& value,
-                                                                     qsizetype start) {
-        const LinkResolver::Result link =
-            (start == baseHrefStart ? deliveryResolver : m_resolver).resolve(value, false);
-        const bool followed = link.visitable && m_scope.inScope(link.link);
-        job.links.push_back({qHash(link.link), followed ? PageAddressOf(link.link) : QString()});
-    };
-    LinkCollector collector(page, found);
-    m_resolver.setBase(
-        DocumentBase(page.constData(), page.size(), delivery, m_rules, collector, &baseHrefStart));
-    LinkScanner(LinkScanner::Method::Best, m_rules).scan(page.constData(), page.size(), collector);
 }
 
 bool FetchAhead::started(const QString& address) const {
@@ -325,7 +339,7 @@ FetchAhead::Job* FetchAhead::arrivedJob(const QString& address) {
         return nullptr;
     for (const URLMon::Id id : *found) {
         const auto job = m_jobs.find(id);
-        if (job != m_jobs.end() && job->second.scanned)
+        if (job != m_jobs.end() && job->second.result)
             return &job->second;
     }
     return nullptr;
@@ -354,14 +368,11 @@ void FetchAhead::walk() {
 void FetchAhead::walkThrough(const Job& job, int depth) {
     m_walkQueue.pop_back();
     m_walkTurned = true;
-    for (const Link& link : job.links) {
-        if (m_walkSeen.contains(link.key))
+    for (const PageLink& link : job.links) {
+        if (link.isFile() || !TakeLink(link, depth, m_walkSeen, m_scope).followed)
             continue;
-        m_walkSeen.insert(link.key);
-        if (!link.page.isEmpty() && m_scope.withinDepth(depth + 1)) {
-            m_walkQueue.push_back({link.page, depth + 1});
-            m_walkTurned = false;
-        }
+        m_walkQueue.push_back({link.fetchAs, depth + 1});
+        m_walkTurned = false;
     }
 }
 
@@ -375,14 +386,17 @@ bool FetchAhead::roomForMore() const {
         return false;
     qint64 memory = m_transfers.receivingBytes();
     qint64 disk = 0;
-    for (const auto& [id, job] : m_jobs)
-        if (const DownloadResult* result = m_transfers.peek(id))
-            (result->body.onDisk() ? disk : memory) += result->body.size();
+    for (const auto& [id, job] : m_jobs) {
+        if (job.read)
+            memory += job.held;
+        else if (job.result)
+            (job.result->body.onDisk() ? disk : memory) += job.result->body.size();
+    }
     return memory < HeldMemoryBytes && disk < HeldDiskBytes;
 }
 
 void FetchAhead::refill() {
-    if (!fetchesAhead() || !m_host.RunFlag())
+    if (!fetchesAhead() || !m_host.keepRunning())
         return;
     if (m_planDirty) {
         m_planDirty = false;
@@ -405,7 +419,7 @@ void FetchAhead::planAhead() {
     // lead elsewhere first. One connection to each host stays free for the page
     // the visits will wait for, except for the pages they need next once the walk
     // has turned back: those are the pages they will wait for.
-    QSet<size_t> seen;
+    QSet<QString> seen;
     std::vector<Step> pushed;
     // With a depth limit a link's depth depends on which page finds it first, so
     // what the pages in flight lead to is known only once they have arrived.
@@ -444,12 +458,12 @@ void FetchAhead::planAhead() {
         const Job* job = guessBeyond ? arrivedJob(address) : nullptr;
         if (!job)
             continue;
-        for (const Link& link : job->links) {
-            if (m_walkSeen.contains(link.key) || seen.contains(link.key))
+        for (const PageLink& link : job->links) {
+            if (link.isFile() || m_walkSeen.contains(link.link) || seen.contains(link.link))
                 continue;
-            seen.insert(link.key);
-            if (!link.page.isEmpty())
-                pushed.push_back({link.page, entry.depth + 1});
+            seen.insert(link.link);
+            if (link.visitable && m_scope.inScope(link.link))
+                pushed.push_back({link.fetchAs, entry.depth + 1});
         }
     }
 }
@@ -457,7 +471,7 @@ void FetchAhead::planAhead() {
 bool FetchAhead::startListed() {
     // While a crawl follows links, or is about to, only a few listed addresses are
     // fetched ahead, so that they leave the room to its pages.
-    const int listedLimit = (m_following || m_host.Check2() == 1)
+    const int listedLimit = (m_following || m_host.followsLinks())
                                 ? m_settings.parallel
                                 : HeldPerTransfer * m_settings.parallel;
     while (m_nextListed < m_listed.size() && m_listedHeld < listedLimit && roomForMore()) {
@@ -479,10 +493,9 @@ bool FetchAhead::startListed() {
 
 void FetchAhead::startAhead(const QString& address, bool listed, bool urgent) {
     const URLMon::Id id = m_transfers.start(address, m_settings, urgent);
-    m_jobs.emplace(id, Job{address, listed, false, {}});
+    m_jobs.emplace(id, Job::of(address, listed));
     m_byAddress[address].push_back(id);
+    m_unscanned.push_back(id);
     if (listed)
         ++m_listedHeld;
-    else
-        m_unscanned.push_back(id);
 }

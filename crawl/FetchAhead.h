@@ -1,8 +1,8 @@
 #pragma once
 
 #include "crawl/CrawlScope.h"
-#include "crawl/LinkResolver.h"
 #include "crawl/LinkScanner.h"
+#include "crawl/PageLinks.h"
 #include "crawl/RobotsTxt.h"
 #include "crawl/URLMon.h"
 
@@ -13,10 +13,20 @@
 #include <QStringList>
 #include <deque>
 #include <functional>
+#include <optional>
 #include <unordered_map>
 #include <vector>
 
-class CrawlHost;
+class RunHost;
+
+// The page a visit gets: its download and, when it was read on arrival, its links
+// as read then (its body is let go once read) and its length.
+struct FetchedPage {
+    DownloadResult download;
+    bool scanned = false;
+    std::vector<PageLink> links;
+    qint64 bytes = 0;
+};
 
 // Fetches the pages of a run ahead of its visits, many at once, while the visits
 // themselves keep the order of a run that fetches one page at a time: the run asks
@@ -27,8 +37,9 @@ class CrawlHost;
 // after the current one, and once "Extract forever" has been read as checked for a
 // listed address, the pages its crawl goes on to. The order of those visits is a
 // function of the pages' contents (the newest queued link next), so it is worked
-// out ahead over the pages that have arrived: each is scanned on arrival, and the
-// walk takes its links as the visit will. The pages the walk reaches are fetched
+// out ahead over the pages that have arrived: each is read on arrival (once: its
+// visit records the links read then), and the walk takes its links as the visit
+// will (TakeLink). The pages the walk reaches are fetched
 // in its order, the first one it waits for before all others. A page the crawl's
 // scope leaves out, past its depth or kept out by robots.txt is never fetched:
 // the walk asks the same CrawlScope as the visits, and waits for robots.txt
@@ -41,7 +52,7 @@ class CrawlHost;
 // download service, and move whenever the run waits for a page.
 class FetchAhead {
 public:
-    FetchAhead(CrawlHost& host, URLMon& transfers, const DownloadSettings& settings,
+    FetchAhead(RunHost& host, URLMon& transfers, const DownloadSettings& settings,
                const ScanRules& rules, const CrawlScope& scope);
 
     // A run starts with these addresses, as listed (PageAddressOf gives the form
@@ -60,26 +71,32 @@ public:
 
     // The page for the visit of address: the one fetched ahead for it, else fetched
     // now, ahead of everything else. Waits for it through the shell, and abandons
-    // everything as soon as keepGoing() answers false.
-    DownloadResult visit(const QString& address, Shell& shell,
-                         const std::function<bool()>& keepGoing);
+    // everything as soon as keepGoing() answers false. A page that is there already
+    // still lets the shell's events be handled once, as a wait would, so that what
+    // a person did meanwhile (Stop, the other kind of links) applies to this visit.
+    FetchedPage visit(const QString& address, Shell& shell, const std::function<bool()>& keepGoing);
     // True when robots.txt lets the crawl visit address (always, unless the scope
     // honours it). Its host's robots.txt is fetched first, once a run, waiting
     // through the shell as visit() does; false once keepGoing() answers false.
     bool allows(const QString& address, Shell& shell, const std::function<bool()>& keepGoing);
 
 private:
-    // An HTML link of a page fetched ahead: its key in the seen set, and the
-    // address it is fetched at (empty when it cannot be visited or is out of scope).
-    struct Link {
-        size_t key;
-        QString page;
-    };
     struct Job {
         QString address;
         bool listed = false; // one of the listed addresses, else a page of the crawl
-        bool scanned = false;
-        std::vector<Link> links;
+        // Once arrived: its download, and its links when they could be read.
+        std::optional<DownloadResult> result;
+        bool read = false;
+        std::vector<PageLink> links;
+        qint64 bytes = 0; // the page's length
+        qint64 held = 0;  // the memory its links hold
+
+        static Job of(const QString& address, bool listed) {
+            Job job;
+            job.address = address;
+            job.listed = listed;
+            return job;
+        }
     };
     // A page the crawl's queue holds, with its depth.
     struct Step {
@@ -102,7 +119,7 @@ private:
     bool startListed();
     void startAhead(const QString& address, bool listed, bool urgent);
     void scanArrivals();
-    void scan(Job& job, const DownloadResult& result);
+    void arrive(Job& job, DownloadResult&& result);
     void walk();
     void walkThrough(const Job& job, int depth);
     Verdict robotsVerdict(const QString& page);
@@ -111,7 +128,7 @@ private:
     bool started(const QString& address) const;
     URLMon::Id takeJobFor(const QString& address);
 
-    CrawlHost& m_host;
+    RunHost& m_host;
     URLMon& m_transfers;
     const DownloadSettings& m_settings;
     const ScanRules& m_rules;
@@ -124,11 +141,10 @@ private:
     // The crawl's queue and seen links as they will stand once the visits have
     // caught up with the pages that arrived.
     bool m_following = false;
-    QSet<size_t> m_walkSeen;
+    QSet<QString> m_walkSeen;
     std::vector<Step> m_walkQueue; // newest last
     bool m_planDirty = false;
     bool m_walkTurned = false; // the page the walk took last led nowhere new
-    LinkResolver m_resolver;
 
     std::unordered_map<URLMon::Id, Job> m_jobs;
     QHash<QString, std::deque<URLMon::Id>> m_byAddress;

@@ -8,7 +8,7 @@
 // whitespace at either end; the fast resolver gives exactly what QUrl gives,
 // against the set-up address and against the raw text as a base; only http and
 // https addresses are visitable.
-#include "crawl/ExtractLinks.h"
+#include "crawl/HarvestRun.h"
 #include "crawl/LinkResolver.h"
 #include "crawl/LinkValue.h"
 #include "fuzz/support/FuzzSupport.h"
@@ -54,14 +54,14 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
 
     NullShell shell;
     Form1 form(shell);
-    ExtractLinks& links = form.extractLinks();
+    HarvestRun& links = form.harvestRun();
     links.SetPageAddress(address);
-    FuzzCheck(links.PageAddress == links.BaseAddress, "page and base address differ");
+    FuzzCheck(links.page.address == links.page.base, "page and base address differ");
     // Blank: nothing but whitespace and byte-order marks at its start.
     QString rest = address.trimmed();
     while (rest.startsWith(QChar(0xFEFF)))
         rest = rest.mid(1).trimmed();
-    FuzzCheck(links.PageAddress.isEmpty() == rest.isEmpty(),
+    FuzzCheck(links.page.address.isEmpty() == rest.isEmpty(),
               "an address was set up as blank, or a blank one as an address", address);
 
     const QString value = CleanLinkValue(valueBytes.constData(), valueBytes.size());
@@ -71,7 +71,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
                   (!IsAsciiWhitespace(value.front()) && !IsAsciiWhitespace(value.back())),
               "a cleaned value keeps whitespace at an end", value);
 
-    CheckResolution(links.BaseAddress, value);
+    CheckResolution(links.page.base, value);
     CheckResolution(address, value);
     return 0;
 }

@@ -9,7 +9,7 @@
 //
 // Checks, besides the sanitizers: every scanning method finds exactly what the
 // literal scanner finds; what is listed agrees with what was seen and queued.
-#include "crawl/ExtractLinks.h"
+#include "crawl/HarvestRun.h"
 #include "crawl/LinkScanner.h"
 #include "fuzz/support/FuzzSupport.h"
 #include "tests/support/LiteralScanner.h"
@@ -70,26 +70,26 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     Form1 form(shell);
     form.setPushButton7Caption(Form1::StopCaption);
     form.setOption2(flags & 1);
-    ExtractLinks& links = form.extractLinks();
+    HarvestRun& links = form.harvestRun();
     links.SetPageAddress(address);
-    links.PageBytes = rest;
-    links.PageLength = rest.size() + ((flags & 4) ? 17 : 0);
-    links.ScanPageForLinks(form.ListView2);
+    links.page.bytes = rest;
+    links.page.length = rest.size() + ((flags & 4) ? 17 : 0);
+    links.ScanPageForLinks();
 
     CheckScanners(rest);
 
     const QStringList listed = form.ListView2.Texts();
-    FuzzCheck(links.LinkQueue.size() <= links.SeenLinks.size(), "more queued than seen");
-    const QSet<QString> queued(links.LinkQueue.begin(), links.LinkQueue.end());
-    FuzzCheck(queued.size() == links.LinkQueue.size(), "a link queued twice");
-    for (const QString& link : links.LinkQueue)
-        FuzzCheck(links.SeenLinks.contains(link), "a queued link was not seen", link);
+    FuzzCheck(links.crawl.queue.size() <= links.crawl.seen.size(), "more queued than seen");
+    const QSet<QString> queued(links.crawl.queue.begin(), links.crawl.queue.end());
+    FuzzCheck(queued.size() == links.crawl.queue.size(), "a link queued twice");
+    for (const QString& link : links.crawl.queue)
+        FuzzCheck(links.crawl.seen.contains(link), "a queued link was not seen", link);
     if (flags & 1) {
         FuzzCheck(listed.size() == ClosedFileLinks(rest), "not every file link listed once");
     } else {
-        FuzzCheck(listed.size() == links.SeenLinks.size(), "not every HTML link listed once");
+        FuzzCheck(listed.size() == links.crawl.seen.size(), "not every HTML link listed once");
         for (const QString& link : listed)
-            FuzzCheck(links.SeenLinks.contains(link), "a listed link was not seen", link);
+            FuzzCheck(links.crawl.seen.contains(link), "a listed link was not seen", link);
     }
     return 0;
 }

@@ -108,8 +108,8 @@ TEST_P(UnfruitfulVisit, RecordsNothingAndTheRunGoesOn) {
     server.page("/EmptyBody", "");
     server.page("/next", "");
     server.start();
-    form.extractLinks().Download.connectTimeoutSeconds = 1;
-    form.extractLinks().Download.stallSeconds = 1;
+    form.harvestRun().Settings.download.connectTimeoutSeconds = 1;
+    form.harvestRun().Settings.download.stallSeconds = 1;
     form.setCheck2(1);
     std::unique_ptr<RawServer> raw;
     const std::pair<const char*, RawServer::Behaviour> rawServers[] = {
@@ -322,7 +322,7 @@ TEST_F(CrawlRun, PageFileIsPrivateAndGoneAfterEachVisit) {
     server.start();
     list({"/"});
     form.setCheck2(1);
-    form.extractLinks().Download.memoryPageBytes = 4;
+    form.harvestRun().Settings.download.memoryPageBytes = 4;
     int checked = 0;
     shell.onEvery(YieldPlace::Delete, [&] {
         EXPECT_EQ(QFileInfo(PageFolder()).path(), temp.path());
@@ -346,7 +346,7 @@ TEST_F(CrawlRun, LinkPlantedAtThePageFilePathIsNeverFollowed) {
         file.write("<a href=\"planted.html\">");
     }
     ASSERT_TRUE(QFile::link(target, PageFilePath(1)));
-    form.extractLinks().Download.memoryPageBytes = 4;
+    form.harvestRun().Settings.download.memoryPageBytes = 4;
     list({"/"});
     press();
     EXPECT_EQ(results(), urls({"/real.html"}));
@@ -365,7 +365,7 @@ TEST_F(CrawlRun, PageFileThatCannotBeMadeIsReportedAt120And126) {
     server.start();
     list({"/", "/next"});
     form.setCheck2(1);
-    form.extractLinks().Download.memoryPageBytes = 4;
+    form.harvestRun().Settings.download.memoryPageBytes = 4;
     const QByteArray missing = QFile::encodeName(temp.path()) + "/missing";
     // The listed address's visit works; then the page folder cannot be made again.
     shell.at(YieldPlace::Delete, 1, [&] {

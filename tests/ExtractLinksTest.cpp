@@ -1,5 +1,4 @@
-#include "crawl/ExtractLinks.h"
-
+#include "crawl/HarvestRun.h"
 #include "crawl/LinkScanner.h"
 #include "tests/support/QtPrinters.h"
 #include "tests/support/ScanPage.h"
@@ -14,22 +13,22 @@ const QString Page = QStringLiteral("http://host/dir/page.html");
 
 class ExtractLinksTest : public ::testing::Test {
 protected:
-    ExtractLinksTest() : form(shell), links(form.extractLinks()) {
+    ExtractLinksTest() : form(shell), links(form.harvestRun()) {
         form.setPushButton7Caption(Form1::StopCaption);
         links.SetPageAddress(Page);
     }
 
     // Scans bytes as the page of the current address.
     void scan(const QByteArray& page) {
-        links.PageBytes = page;
-        links.PageLength = page.size();
-        links.ScanPageForLinks(form.ListView2);
+        links.page.bytes = page;
+        links.page.length = page.size();
+        links.ScanPageForLinks();
     }
     QStringList results() const { return form.ListView2.Texts(); }
 
     ScriptedShell shell;
     Form1 form;
-    ExtractLinks& links;
+    HarvestRun& links;
 };
 
 // --- Page addresses --------------------------------------------------------
@@ -48,11 +47,11 @@ class PageAddressTable : public ::testing::TestWithParam<AddressCase> {};
 TEST_P(PageAddressTable, NormalisesTheAddress) {
     ScriptedShell shell;
     Form1 form(shell);
-    ExtractLinks& links = form.extractLinks();
-    links.BaseAddress = QStringLiteral("http://previous.example/");
+    HarvestRun& links = form.harvestRun();
+    links.page.base = QStringLiteral("http://previous.example/");
     links.SetPageAddress(QString::fromUtf8(GetParam().given));
-    EXPECT_EQ(links.PageAddress, QString::fromUtf8(GetParam().pageAddress));
-    EXPECT_EQ(links.BaseAddress, links.PageAddress);
+    EXPECT_EQ(links.page.address, QString::fromUtf8(GetParam().pageAddress));
+    EXPECT_EQ(links.page.base, links.page.address);
 }
 
 INSTANTIATE_TEST_SUITE_P(
@@ -98,13 +97,13 @@ TEST_P(ResolutionTable, RecordsTheResolvedLink) {
     const QByteArray value(GetParam().value);
     const QByteArray page = GetParam().isFile ? QByteArray("<img src=\"" + value + "\">")
                                               : QByteArray("<a href=\"" + value + "\">");
-    ExtractLinks& links = ScanAsPage(form, Page, page);
+    HarvestRun& links = ScanAsPage(form, Page, page);
 
     EXPECT_EQ(form.ListView2.Texts(), QStringList{QString::fromUtf8(GetParam().recorded)});
     const QStringList queue =
         GetParam().queued ? QStringList{form.ListView2.Text(1)} : QStringList{};
-    EXPECT_EQ(links.LinkQueue, queue);
-    EXPECT_EQ(links.SeenLinks.size(), GetParam().isFile ? 0 : 1);
+    EXPECT_EQ(links.crawl.queue, queue);
+    EXPECT_EQ(links.crawl.seen.size(), GetParam().isFile ? 0 : 1);
 }
 
 INSTANTIATE_TEST_SUITE_P(
@@ -158,7 +157,7 @@ TEST_P(PageTable, ListsTheLinksOfThePage) {
     ScriptedShell shell;
     Form1 form(shell);
     form.setOption2(GetParam().files);
-    form.extractLinks().Scan = GetParam().rules;
+    form.harvestRun().Settings.scan = GetParam().rules;
     ScanAsPage(form, Page, GetParam().page);
     QStringList expected;
     for (const char* r : GetParam().results)
@@ -219,7 +218,7 @@ TEST_F(ExtractLinksTest, ListsAndQueuesEachHtmlLinkOncePerListedAddress) {
     const QStringList expected{"http://host/dir/a.html", "http://host/dir/b.html",
                                "http://host/dir/c.html"};
     EXPECT_EQ(results(), expected);
-    EXPECT_EQ(links.LinkQueue, expected);
+    EXPECT_EQ(links.crawl.queue, expected);
 }
 
 TEST_F(ExtractLinksTest, KeepsLinksThatDifferInCaseOrTrailingSlashApart) {
@@ -233,15 +232,15 @@ TEST_F(ExtractLinksTest, ListsFileLinksEveryTimeAndNeverQueuesThem) {
     scan(R"(<img src="a.png"><a href="x.html"><img src="a.png">)");
     EXPECT_EQ(results(), (QStringList{"http://host/dir/a.png", "http://host/dir/a.png"}));
     // The HTML link is not listed, but it is seen and queued all the same.
-    EXPECT_EQ(links.LinkQueue, QStringList{"http://host/dir/x.html"});
-    EXPECT_TRUE(links.SeenLinks.contains(QStringLiteral("http://host/dir/x.html")));
+    EXPECT_EQ(links.crawl.queue, QStringList{"http://host/dir/x.html"});
+    EXPECT_TRUE(links.crawl.seen.contains(QStringLiteral("http://host/dir/x.html")));
 }
 
 TEST_F(ExtractLinksTest, FileLinksLeaveNoTraceUnderRetrieveHtmlLinks) {
     scan(R"(<img src="a.png"><script src="b.js"></script>)");
     EXPECT_TRUE(results().isEmpty());
-    EXPECT_TRUE(links.SeenLinks.isEmpty());
-    EXPECT_TRUE(links.LinkQueue.isEmpty());
+    EXPECT_TRUE(links.crawl.seen.isEmpty());
+    EXPECT_TRUE(links.crawl.queue.isEmpty());
 }
 
 TEST_F(ExtractLinksTest, ReadsAnEmptyValueAsEmptyAndDropsAnUnterminatedOne) {
@@ -252,13 +251,13 @@ TEST_F(ExtractLinksTest, ReadsAnEmptyValueAsEmptyAndDropsAnUnterminatedOne) {
 
 TEST_F(ExtractLinksTest, ReadsOnlyThePageLengthOfTheBuffer) {
     form.setOption2(true);
-    links.PageBytes = R"(<img src="a.png"><img src="b.png">)";
-    links.PageLength = links.PageBytes.indexOf("b.png") + 2;
-    links.ScanPageForLinks(form.ListView2);
+    links.page.bytes = R"(<img src="a.png"><img src="b.png">)";
+    links.page.length = links.page.bytes.indexOf("b.png") + 2;
+    links.ScanPageForLinks();
     EXPECT_EQ(results(), QStringList{"http://host/dir/a.png"});
     // A length past the buffer reads the buffer only.
-    links.PageLength = links.PageBytes.size() + 100;
-    links.ScanPageForLinks(form.ListView2);
+    links.page.length = links.page.bytes.size() + 100;
+    links.ScanPageForLinks();
     EXPECT_EQ(results().size(), 3);
 }
 
@@ -266,18 +265,18 @@ TEST_F(ExtractLinksTest, ResolvesAgainstTheAddressThePageCameFrom) {
     links.SetPageAddress(QStringLiteral("http://host/dir"));
     scan(R"(<a href="a.html">)");
     // After a redirect to dir/, the page visit moves the base address.
-    links.BaseAddress = QStringLiteral("http://host/dir/");
+    links.page.base = QStringLiteral("http://host/dir/");
     scan(R"(<a href="b.html">)");
     EXPECT_EQ(results(), (QStringList{"http://host/a.html", "http://host/dir/b.html"}));
 }
 
 TEST_F(ExtractLinksTest, ReadQuotedValueGivesTheValueAsWritten) {
-    links.PageBytes = "href=\"a&amp;b \xe9\" y=\"tail";
-    links.PageLength = links.PageBytes.size();
+    links.page.bytes = "href=\"a&amp;b \xe9\" y=\"tail";
+    links.page.length = links.page.bytes.size();
     EXPECT_EQ(links.ReadQuotedValue(6), QStringLiteral("a&amp;b \u00e9"));
-    EXPECT_TRUE(links.ReadQuotedValue(links.PageBytes.indexOf("tail")).isEmpty());
+    EXPECT_TRUE(links.ReadQuotedValue(links.page.bytes.indexOf("tail")).isEmpty());
     EXPECT_TRUE(links.ReadQuotedValue(-1).isEmpty());
-    EXPECT_TRUE(links.ReadQuotedValue(links.PageBytes.size() + 5).isEmpty());
+    EXPECT_TRUE(links.ReadQuotedValue(links.page.bytes.size() + 5).isEmpty());
 }
 
 TEST_F(ExtractLinksTest, RevealsEveryLinkItLists) {
@@ -340,8 +339,8 @@ TEST_F(ExtractLinksTest, ReadsTheOptionsAtEachLink) {
          R"(<a href="c.html"><img src="3.png">)");
     EXPECT_EQ(results(), (QStringList{"http://host/dir/a.html", "http://host/dir/2.png",
                                       "http://host/dir/c.html"}));
-    EXPECT_EQ(links.LinkQueue, (QStringList{"http://host/dir/a.html", "http://host/dir/b.html",
-                                            "http://host/dir/c.html"}));
+    EXPECT_EQ(links.crawl.queue, (QStringList{"http://host/dir/a.html", "http://host/dir/b.html",
+                                              "http://host/dir/c.html"}));
 }
 
 } // namespace

@@ -1,4 +1,4 @@
-#include "crawl/ExtractLinks.h"
+#include "crawl/HarvestRun.h"
 #include "tests/support/QtPrinters.h"
 #include "tests/support/ScanPage.h"
 #include "tests/support/ScriptedShell.h"
@@ -63,17 +63,17 @@ TEST_P(HostilePage, IsScannedToTheEndAndRecordsWhatItHolds) {
     ScriptedShell shell;
     Form1 form(shell);
     form.setOption2(GetParam().fileLinks);
-    ExtractLinks& links = ScanAsPage(form, Base + QStringLiteral("page.html"), GetParam().page());
+    HarvestRun& links = ScanAsPage(form, Base + QStringLiteral("page.html"), GetParam().page());
 
     ASSERT_EQ(form.ListView2.Count(), GetParam().listed);
     if (GetParam().first) {
         EXPECT_EQ(form.ListView2.Text(1), GetParam().first());
     }
-    EXPECT_EQ(links.LinkQueue.size(), GetParam().queued);
-    for (const QString& link : links.LinkQueue)
+    EXPECT_EQ(links.crawl.queue.size(), GetParam().queued);
+    for (const QString& link : links.crawl.queue)
         ASSERT_TRUE(link.startsWith(QLatin1String("http://"))) << qPrintable(link.left(200));
     if (!GetParam().fileLinks) {
-        EXPECT_EQ(links.SeenLinks.size(), GetParam().listed);
+        EXPECT_EQ(links.crawl.seen.size(), GetParam().listed);
     }
 }
 

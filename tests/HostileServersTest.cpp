@@ -42,7 +42,7 @@ protected:
 TEST_F(HostileServer, StopEndsARunStuckOnADrippingServerAtOnce) {
     server.drip("/drip", "<a href=\"never.html\">", std::chrono::seconds(2));
     server.start();
-    form.extractLinks().Download.stallSeconds = 60;
+    form.harvestRun().Settings.download.stallSeconds = 60;
     form.ListView1.Add(server.url("/drip"));
     QElapsedTimer clock;
     qint64 lastYieldNs = -1, longestGapNs = 0, stopPressedNs = -1;
@@ -253,7 +253,7 @@ TEST_F(HeavyHostileServer, EachListedResultCostsLittleMoreThanItsText) {
     const qint64 before = memory::ResidentBytes();
     press();
     // The page buffer keeps the last page until the next visit: not a result's cost.
-    form.extractLinks().PageBytes = QByteArray();
+    form.harvestRun().page.bytes = QByteArray();
     const qint64 after = memory::ResidentBytes();
 
     ASSERT_EQ(form.ListView2.Count(), Results);
@@ -273,7 +273,7 @@ TEST_F(HeavyHostileServer, EachListedResultCostsLittleMoreThanItsText) {
 TEST_F(HeavyHostileServer, GzipBombFailsAtTheSizeLimitWithMemoryBounded) {
     const std::string bomb = GzipBomb(2049);
     // Not a bomb by its expansion here: only the size limit is under test.
-    form.extractLinks().Download.maxExpansion = 1 << 20;
+    form.harvestRun().Settings.download.maxExpansion = 1 << 20;
     ServeBombThenAPage(server, bomb);
     server.start();
     form.ListView1.Add(server.url("/bomb"));

@@ -103,15 +103,15 @@ protected:
     // One run of the start button over paths; action runs at the end of each visit.
     Run harvest(int parallel, const std::vector<std::string>& paths, bool files, bool followLinks,
                 const std::function<void(Form1&, int)>& action = {},
-                void (*tune)(ExtractLinks&) = nullptr) {
+                void (*tune)(HarvestRun&) = nullptr) {
         ScriptedShell shell;
         Form1 form(shell);
         form.Form_Load();
         if (tune)
-            tune(form.extractLinks());
-        form.extractLinks().Download.parallel = parallel;
-        form.extractLinks().Download.connectTimeoutSeconds = 5;
-        form.extractLinks().Download.stallSeconds = 5;
+            tune(form.harvestRun());
+        form.harvestRun().Settings.download.parallel = parallel;
+        form.harvestRun().Settings.download.connectTimeoutSeconds = 5;
+        form.harvestRun().Settings.download.stallSeconds = 5;
         form.setOption2(files);
         form.setCheck2(followLinks ? 1 : 0);
         for (const std::string& path : paths)
@@ -153,7 +153,7 @@ struct Case {
     bool followLinks;
     int stopAfter;   // Stop pressed at the end of this visit; 0 for none
     int switchAfter; // "Retrieve file links" selected at the end of this visit; 0 for none
-    void (*tune)(ExtractLinks&) = nullptr; // scope and politeness
+    void (*tune)(HarvestRun&) = nullptr; // scope and politeness
 };
 
 void PrintTo(const Case& c, std::ostream* os) {
@@ -180,17 +180,17 @@ const Case Cases[] = {
      true,
      0,
      0,
-     [](ExtractLinks& l) { l.Scope.hosts = CrawlScope::Hosts::SameHost; }},
+     [](HarvestRun& l) { l.Settings.scope.hosts = CrawlScope::Hosts::SameHost; }},
     {"IncludeAndExclude",
      {"/t/0", "/c/3"},
      false,
      true,
      0,
      0,
-     [](ExtractLinks& l) {
-         l.Scope.include = {QRegularExpression(QStringLiteral("/t/|/c/[1-3]")),
-                            QRegularExpression(QStringLiteral("gone"))};
-         l.Scope.exclude = {QRegularExpression(QStringLiteral("/t/2"))};
+     [](HarvestRun& l) {
+         l.Settings.scope.include = {QRegularExpression(QStringLiteral("/t/|/c/[1-3]")),
+                                     QRegularExpression(QStringLiteral("gone"))};
+         l.Settings.scope.exclude = {QRegularExpression(QStringLiteral("/t/2"))};
      }},
     {"DepthTwo",
      {"/c/0", "/t/0"},
@@ -198,19 +198,25 @@ const Case Cases[] = {
      true,
      0,
      0,
-     [](ExtractLinks& l) { l.Scope.maxDepth = 2; }},
-    {"Robots", {"/t/0", "/c/0"}, false, true, 0, 0, [](ExtractLinks& l) { l.Scope.robots = true; }},
+     [](HarvestRun& l) { l.Settings.scope.maxDepth = 2; }},
+    {"Robots",
+     {"/t/0", "/c/0"},
+     false,
+     true,
+     0,
+     0,
+     [](HarvestRun& l) { l.Settings.scope.robots = true; }},
     {"RobotsAndDepthStopped",
      {"/c/0"},
      true,
      true,
      7,
      0,
-     [](ExtractLinks& l) {
-         l.Scope.robots = true;
-         l.Scope.maxDepth = 3;
+     [](HarvestRun& l) {
+         l.Settings.scope.robots = true;
+         l.Settings.scope.maxDepth = 3;
      }},
-    {"Wait", {"/c/0"}, false, true, 0, 0, [](ExtractLinks& l) { l.Download.waitMs = 1; }},
+    {"Wait", {"/c/0"}, false, true, 0, 0, [](HarvestRun& l) { l.Settings.download.waitMs = 1; }},
 };
 
 class Differential : public ParallelCrawl, public ::testing::WithParamInterface<Case> {};
@@ -244,7 +250,7 @@ INSTANTIATE_TEST_SUITE_P(Cases, Differential, ::testing::ValuesIn(Cases),
 TEST_F(ParallelCrawl, ManyRequestsAreOpenAtOnceButNoMoreThanThePerHostLimit) {
     // One host: the second one's pages would be open beside them.
     harvest(16, {"/t/0"}, false, true, {},
-            [](ExtractLinks& l) { l.Scope.hosts = CrawlScope::Hosts::SameHost; });
+            [](HarvestRun& l) { l.Settings.scope.hosts = CrawlScope::Hosts::SameHost; });
     EXPECT_GE(maxOpen, 4);
     EXPECT_LE(maxOpen, 6);
 }

@@ -185,7 +185,7 @@ TEST(RunTallyText, StartAndClearResetEverythingAndSaySo) {
 class RunTallyCount : public CrawlFixture {
 protected:
     RunTallyCount() : CrawlFixture(5) {}
-    const RunTally& tally() { return form.extractLinks().Tally; }
+    const RunTally& tally() { return form.Tally(); }
 };
 
 TEST_F(RunTallyCount, FileLinksAreResultsToo) {

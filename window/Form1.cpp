@@ -10,7 +10,7 @@ const QString Form1::LongTitle = QStringLiteral("Orvelle Software");
 const QString Form1::ApplicationIconName = QStringLiteral("orvelle");
 
 Form1::Form1(Shell& shell, QObject* parent)
-    : QObject(parent), m_shell(shell), m_extractLinks(*this), m_pushButton7Caption(StartCaption) {}
+    : QObject(parent), m_shell(shell), m_pushButton7Caption(StartCaption) {}
 
 Form1::~Form1() = default;
 

@@ -1,9 +1,11 @@
 #pragma once
 
 #include "base/CommonDialog.h"
-#include "crawl/CrawlHost.h"
-#include "crawl/ExtractLinks.h"
+#include "crawl/HarvestRun.h"
+#include "crawl/RunHost.h"
+#include "crawl/RunTally.h"
 #include "lists/ListView.h"
+#include "window/ResultsListSink.h"
 
 #include <QObject>
 #include <QString>
@@ -12,13 +14,11 @@ class Shell;
 
 // The main window without its widgets: the state a person sees (captions,
 // pointer, options, the two lists) and every handler a person can trigger. The
-// Qt view forwards events here and redraws from this state; the command-line
-// program and the tests drive it directly.
-//
-// The handlers of each subsystem are defined beside it: the run in crawl/,
-// the URL list input in lists/, the saves and the copy in export/, start-up
-// in app/Startup.cpp.
-class Form1 : public QObject, public CrawlHost {
+// Qt view forwards events here and redraws from this state; the tests drive it
+// directly. The handlers call into the lists, the exports and the run; each group
+// has a file of its own here (RunCommand, UrlListCommands, ExportCommands,
+// Startup).
+class Form1 : public QObject, public RunHost {
     Q_OBJECT
 public:
     // The window's controls, for the hover pointer rule.
@@ -50,14 +50,23 @@ public:
     ~Form1() override;
 
     Shell& shell() override { return m_shell; }
+    // What a run reads live: the run flag, the kind of links, "Extract forever".
+    bool keepRunning() const override { return RunFlag(); }
+    bool recordsFileLinks() const override { return Option2(); }
+    bool followsLinks() const override { return Check2() == 1; }
+    void visitsGoOn() override { setMousePointer(PointerHourglass); }
 
     // The lists and the dialog.
     ListView ListView1;
     ListView ListView2;
     CommonDialog CommonDialog1;
 
-    // Program-wide crawl state and routines (module ExtractLinks).
-    ExtractLinks& extractLinks() { return m_extractLinks; }
+    // The run the start button drives, and what it has done so far (the status line).
+    HarvestRun& harvestRun() { return m_run; }
+    RunTally& Tally() { return m_tally; }
+    // How many runs of the start button are in progress (a stopped run winds down
+    // while the button already shows its start caption again).
+    int RunsInProgress() const { return m_runsInProgress; }
 
     // State shown by the window.
     const QString& Caption() const { return m_caption; }
@@ -66,12 +75,12 @@ public:
     void setPushButton7Caption(const QString& caption);
     int MousePointer() const { return m_mousePointer; }
     void setMousePointer(int pointer);
-    bool Option1() const override { return m_option1; }
-    bool Option2() const override { return !m_option1; }
+    bool Option1() const { return m_option1; }
+    bool Option2() const { return !m_option1; }
     // The two option buttons are mutually exclusive: selecting one clears the other.
     void setOption1(bool selected);
     void setOption2(bool selected);
-    int Check2() const override { return m_check2; }
+    int Check2() const { return m_check2; }
     void setCheck2(int value);
     // The custom pointer file loaded at start-up, shown for MousePointer 99; empty
     // when none was loaded (99 then shows the system's pointing hand).
@@ -89,7 +98,7 @@ public:
     // The window counts as busy exactly while the hourglass shows.
     bool IsBusy() const { return m_mousePointer == PointerHourglass; }
     // The run flag: a run is in progress while the start button reads "Stop".
-    bool RunFlag() const override;
+    bool RunFlag() const;
 
     // The caption of the start button as it stood when the current run started.
     QString SavedStartCaption;
@@ -135,7 +144,10 @@ private:
     void removeSelected(ListView& list, int keyCode);
 
     Shell& m_shell;
-    ExtractLinks m_extractLinks;
+    RunTally m_tally;
+    ResultsListSink m_sink{ListView2, m_tally, m_shell};
+    HarvestRun m_run{*this, m_sink};
+    int m_runsInProgress = 0;
     QString m_caption;
     QString m_pushButton7Caption;
     QString m_mouseIconPath;

@@ -133,7 +133,7 @@ TEST_F(RunWindowTest, StopDuringARunEndsItAndKeepsWhatWasFound) {
     server.start();
     start();
     // One page at a time: nothing is fetched ahead of the visits.
-    form->extractLinks().Download.parallel = 1;
+    form->harvestRun().Settings.download.parallel = 1;
     for (const char* path : {"/a.html", "/b.html", "/c.html"})
         form->ListView1.Add(url(path));
 
@@ -210,7 +210,7 @@ TEST_F(RunWindowTest, TheStatusLineCountsPagesResultsAndFailures) {
     server.start();
     start();
     // In the order of the list, one page at a time.
-    form->extractLinks().Download.parallel = 1;
+    form->harvestRun().Settings.download.parallel = 1;
     form->ListView1.Add(url("/good.html"));
     form->ListView1.Add(url("/missing.html"));
     form->ListView1.Add(Refused);
@@ -226,7 +226,7 @@ TEST_F(RunWindowTest, TheStatusLineCountsPagesResultsAndFailures) {
         [&] { return shell.visits.size() == 2 && shell.visits[0].ended && !shell.visits[1].ended; },
         [&] {
             reached = true;
-            tallyDuring = form->extractLinks().Tally.text();
+            tallyDuring = form->Tally().text();
             QTest::mouseClick(button("PushButton9"), Qt::LeftButton);
             // The window redraws it within a tenth of a second or so.
             WaitUntil([&] { return statusText() == during; }, 2000);
@@ -260,7 +260,7 @@ TEST_F(RunWindowTest, ARunWhereEveryAddressFailsSaysNoPageCouldBeDownloaded) {
     server.status("/missing.html", 404);
     server.start();
     start();
-    form->extractLinks().Download.parallel = 1;
+    form->harvestRun().Settings.download.parallel = 1;
     form->ListView1.Add(Refused);
     form->ListView1.Add(QStringLiteral("   "));
     form->ListView1.Add(url("/missing.html"));

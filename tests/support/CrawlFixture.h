@@ -21,10 +21,10 @@ protected:
         qputenv("TEMP", temp.path().toLocal8Bit());
         RemovePageFolder();
         form.Form_Load();
-        form.extractLinks().Download.connectTimeoutSeconds = m_timeoutSeconds;
-        form.extractLinks().Download.stallSeconds = m_timeoutSeconds;
+        form.harvestRun().Settings.download.connectTimeoutSeconds = m_timeoutSeconds;
+        form.harvestRun().Settings.download.stallSeconds = m_timeoutSeconds;
         // One page at a time: these tests follow the order of the requests.
-        form.extractLinks().Download.parallel = 1;
+        form.harvestRun().Settings.download.parallel = 1;
     }
     void TearDown() override {
         server.stop();
@@ -39,7 +39,7 @@ protected:
         EXPECT_EQ(shell.messageTexts(), messages);
         EXPECT_EQ(form.PushButton7Caption(), Form1::StartCaption);
         EXPECT_EQ(form.MousePointer(), Form1::PointerDefault);
-        EXPECT_EQ(form.extractLinks().RunDepth, 0);
+        EXPECT_EQ(form.RunsInProgress(), 0);
         if (!PageFolder().isEmpty()) {
             EXPECT_TRUE(QDir(PageFolder()).isEmpty()) << "a page file was left behind";
         }

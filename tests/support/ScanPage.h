@@ -1,6 +1,6 @@
 #pragma once
 
-#include "crawl/ExtractLinks.h"
+#include "crawl/HarvestRun.h"
 #include "window/Form1.h"
 
 #include <QByteArray>
@@ -9,12 +9,12 @@
 // Scans page as if it had just been downloaded from address during a run: the
 // start button reads "Stop", the address is set up and the found links go to the
 // results list. Returns the crawl state for the checks.
-inline ExtractLinks& ScanAsPage(Form1& form, const QString& address, const QByteArray& page) {
+inline HarvestRun& ScanAsPage(Form1& form, const QString& address, const QByteArray& page) {
     form.setPushButton7Caption(Form1::StopCaption);
-    ExtractLinks& links = form.extractLinks();
+    HarvestRun& links = form.harvestRun();
     links.SetPageAddress(address);
-    links.PageBytes = page;
-    links.PageLength = page.size();
-    links.ScanPageForLinks(form.ListView2);
+    links.page.bytes = page;
+    links.page.length = page.size();
+    links.ScanPageForLinks();
     return links;
 }

@@ -71,7 +71,7 @@ int main(int argc, char** argv) {
 
     // The status line as a run over the three addresses leaves it: the tally
     // counts what the run would have counted, over a run of about 1.4 s.
-    RunTally& tally = form.extractLinks().Tally;
+    RunTally& tally = form.Tally();
     tally.start();
     QElapsedTimer run;
     run.start();

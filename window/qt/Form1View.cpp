@@ -97,7 +97,7 @@ Form1View::Form1View(Form1& form, QWidget* parent) : QWidget(parent), m_form(for
     // run from a timer: never once per link.
     m_statusTimer.setInterval(StatusRefreshMs);
     connect(&m_statusTimer, &QTimer::timeout, this, &Form1View::showStatus);
-    connect(&form.extractLinks().Tally, &RunTally::stateChanged, this, &Form1View::showRunState);
+    connect(&form.Tally(), &RunTally::stateChanged, this, &Form1View::showRunState);
 
     setWindowTitle(form.Caption());
     showIcon();
@@ -316,7 +316,7 @@ void Form1View::showPointer() {
 }
 
 void Form1View::showRunState() {
-    if (m_form.extractLinks().Tally.running())
+    if (m_form.Tally().running())
         m_statusTimer.start();
     else
         m_statusTimer.stop();
@@ -325,7 +325,7 @@ void Form1View::showRunState() {
 }
 
 void Form1View::showStatus() {
-    const RunTally& tally = m_form.extractLinks().Tally;
+    const RunTally& tally = m_form.Tally();
     const QString text = tally.text();
     if (m_statusLine->text() != text)
         m_statusLine->setText(text);

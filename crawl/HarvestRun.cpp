@@ -1,0 +1,223 @@
+#include "crawl/HarvestRun.h"
+
+#include "base/Messages.h"
+#include "base/Pacer.h"
+#include "base/Statements.h"
+#include "crawl/LinkValue.h"
+#include "crawl/RunHost.h"
+#include "crawl/RunSink.h"
+
+#include <algorithm>
+#include <optional>
+
+// Records the links of the page as they are read, pacing the reading: the run flag
+// is tested before each value and between stretches of the page, so a Stop pressed
+// in any yield (the scan's or the value reader's) ends the scan before the next
+// link.
+class HarvestRun::LiveReading : public PageLinkSink {
+public:
+    explicit LiveReading(HarvestRun& run)
+        : m_run(run), m_pacer(run.m_host.shell(), YieldPlace::Scan) {}
+
+    bool next() override { return progress(); }
+    bool progress() override {
+        m_pacer.step();
+        return m_run.m_host.keepRunning();
+    }
+    bool proceed() override {
+        if (!m_run.m_host.keepRunning())
+            return false;
+        m_valuePacer.emplace(m_run.m_host.shell(), YieldPlace::Value);
+        return true;
+    }
+    void valueStretch() override {
+        if (m_valuePacer)
+            m_valuePacer->step();
+    }
+    // Under "Retrieve HTML links" a file link leaves no trace: it is not even resolved.
+    bool wants(LinkKind kind) override {
+        return kind == LinkKind::Href || m_run.m_host.recordsFileLinks();
+    }
+    void found(PageLink&& link) override { m_run.RecordLink(link); }
+
+private:
+    HarvestRun& m_run;
+    Pacer m_pacer;
+    std::optional<Pacer> m_valuePacer;
+};
+
+namespace {
+
+// The bytes of the page that may be read: its length, but never past the buffer.
+qsizetype UsableLength(const QByteArray& page, qsizetype length) {
+    return std::clamp<qsizetype>(length, 0, page.size());
+}
+
+} // namespace
+
+HarvestRun::HarvestRun(RunHost& host, RunSink& sink)
+    : m_host(host), m_sink(sink),
+      m_ahead(host, m_transfers, Settings.download, Settings.scan, Settings.scope) {}
+
+HarvestRun::~HarvestRun() = default;
+
+QString HarvestRun::StatementsName() {
+    return QualifiedName("Form1", "PushButton7_Click");
+}
+
+void HarvestRun::SetPageAddress(const QString& address) {
+    Silently([&] {
+        page.address = PageAddressOf(address);
+        page.base = page.address;
+    });
+}
+
+void HarvestRun::ScanPageForLinks() {
+    Silently([&] {
+        if (!m_host.keepRunning())
+            return;
+        // A shared copy: the bytes stay valid whatever happens in a yield.
+        const QByteArray bytes = page.bytes;
+        LiveReading reading(*this);
+        page.base = ReadPageLinks(bytes.constData(), UsableLength(bytes, page.length), page.base,
+                                  Settings.scan, reading);
+    });
+}
+
+QString HarvestRun::ReadQuotedValue(qsizetype p) {
+    QString value;
+    Silently([&] {
+        const QByteArray bytes = page.bytes;
+        const qsizetype length = UsableLength(bytes, page.length);
+        if (p < 0 || p >= length)
+            return;
+        Pacer pacer(m_host.shell(), YieldPlace::Value);
+        for (qsizetype from = p; from < length; from += LinkScanner::ChunkSize) {
+            pacer.step();
+            const qsizetype to = from + std::min(LinkScanner::ChunkSize, length - from);
+            const qsizetype end = FindValueEnd(bytes.constData(), from, to, ValueQuote::Double);
+            if (end >= 0) {
+                value = DecodeValueBytes(bytes.constData() + p, end - p);
+                return;
+            }
+        }
+    });
+    return value;
+}
+
+void HarvestRun::RecordLink(const PageLink& link) {
+    Silently([&] {
+        // The options are read now, at each link, so a change during a run takes
+        // effect with the next link.
+        const bool files = m_host.recordsFileLinks();
+        bool listed = files;
+        if (!link.isFile()) {
+            const TakenLink taken = TakeLink(link, page.depth, crawl.seen, Settings.scope);
+            if (taken.followed) {
+                crawl.queue.append(link.link);
+                crawl.depths.append(page.depth + 1);
+            }
+            listed = taken.first && !files;
+        }
+        if (listed && Settings.scope.lists(link.link))
+            m_sink.resultListed(
+                ListedResult{link.link, link.kind, page.finalAddress, crawl.listed, page.depth});
+    });
+}
+
+void HarvestRun::recordAll(const std::vector<PageLink>& links) {
+    // The links were read when the page arrived; they are recorded now, paced and
+    // stopped as a scan would be.
+    Pacer pacer(m_host.shell(), YieldPlace::Scan);
+    for (const PageLink& link : links) {
+        pacer.step();
+        if (!m_host.keepRunning())
+            return;
+        RecordLink(link);
+    }
+}
+
+// "Extract forever" for one listed address: visits the newest queued link until the
+// queue is empty. False when the run flag dropped, and the run is to end.
+bool HarvestRun::followQueuedLinks(Statements& s) {
+    bool more = s.test(
+        124,
+        [&] {
+            const bool follow = !crawl.queue.isEmpty() && m_host.keepRunning();
+            // Every page this crawl reaches will be visited now: fetch them ahead.
+            if (follow)
+                m_ahead.followFrom(crawl.seen, crawl.queue, crawl.depths);
+            return follow;
+        },
+        /*ifFailed=*/false);
+    while (more) {
+        s.run(124, [&] { m_host.visitsGoOn(); });
+        qsizetype visited = -1;
+        s.run(126, [&] {
+            visited = crawl.queue.size() - 1;
+            // A copy: the visit appends to the queue.
+            const QString address = crawl.queue.at(visited);
+            page.depth = crawl.depths.value(visited, page.depth + 1);
+            CrawlPage(address);
+        });
+        // The links the visit appended stay behind the visited one: last in, first out.
+        s.run(128, [&] {
+            if (visited >= 0 && visited < crawl.queue.size())
+                crawl.queue.removeAt(visited);
+            if (visited >= 0 && visited < crawl.depths.size())
+                crawl.depths.removeAt(visited);
+        });
+        // A run flag that cannot be read ends the run; a queue that cannot be
+        // read is followed on.
+        if (s.test(
+                130, [&] { return !m_host.keepRunning(); }, /*ifFailed=*/true))
+            return false;
+        more = s.test(
+            134, [&] { return !crawl.queue.isEmpty(); }, /*ifFailed=*/true);
+    }
+    return true;
+}
+
+void HarvestRun::Run(Statements& s, const QStringList& addresses) {
+    s.run(112, [&] { m_ahead.beginRun(addresses); });
+    for (qsizetype i = 0; i < addresses.size(); ++i) {
+        // Stop ends the run here: no further listed address is visited.
+        const bool running = s.test(
+            112,
+            [&] {
+                m_host.visitsGoOn();
+                return m_host.keepRunning();
+            },
+            /*ifFailed=*/false);
+        if (!running)
+            break;
+        QString address;
+        s.run(114, [&] {
+            address = addresses.at(i);
+            crawl.listed = address;
+            page.depth = 0;
+            m_ahead.atListed(i);
+        });
+        s.run(116, [&] { crawl.seen = {}; });
+        s.run(118, [&] {
+            crawl.queue = {};
+            crawl.depths = {};
+        });
+        s.run(120, [&] { CrawlPage(address); });
+        const bool extractForever = s.test(
+            122, [&] { return m_host.followsLinks(); }, /*ifFailed=*/false);
+        if (extractForever && !followQueuedLinks(s))
+            s.run(132, [&] { i = addresses.size(); });
+        m_ahead.endFollowing();
+        s.run(136, [&] { crawl.seen = {}; });
+        s.run(138, [&] {
+            crawl.queue = {};
+            crawl.depths = {};
+        });
+    } // 140
+}
+
+void HarvestRun::End() noexcept {
+    m_ahead.endRun();
+    m_transfers.release();
+}
