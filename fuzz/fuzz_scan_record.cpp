@@ -41,7 +41,7 @@ void CheckScanners(const QByteArray& page) {
 int ClosedFileLinks(const QByteArray& page) {
     int n = 0;
     for (const Match& m : LiteralMatches(page.constData(), page.size())) {
-        if (m.isFile && page.indexOf('"', m.valueStart) >= 0)
+        if (m.isFile() && page.indexOf('"', m.valueStart) >= 0)
             ++n;
     }
     return n;
