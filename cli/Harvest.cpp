@@ -130,6 +130,7 @@ RunSettings runSettings(const HarvestOptions& options) {
     scope.match = QRegularExpression(options.match);
     scope.maxDepth = options.depth;
     scope.robots = options.robots;
+    settings.maxPages = options.maxPages;
     return settings;
 }
 

@@ -7,10 +7,16 @@
 
 namespace {
 
-// Pages fetched ahead and not yet visited, per transfer allowed in flight.
-constexpr int HeldPerTransfer = 4;
+// What the pages fetched ahead and not yet visited may hold: their links in
+// memory, pages not yet read in page files (a full TEMP pauses fetching ahead, it
+// fails nothing); and, as a safety net far above what a site's frontier needs,
+// how many there may be.
 constexpr qint64 HeldMemoryBytes = 64 * 1024 * 1024;
 constexpr qint64 HeldDiskBytes = qint64(1024) * 1024 * 1024;
+constexpr size_t MaxHeldPages = 65536;
+// Listed addresses fetched ahead per transfer allowed in flight: their order is
+// fixed, so more would only wait.
+constexpr int ListedPerTransfer = 4;
 // How far the walk looks ahead for pages to fetch, at most: visits per transfer
 // allowed in flight, and steps in all.
 constexpr int GuessReachPerTransfer = 2;
@@ -74,9 +80,9 @@ DownloadResult stoppedResult() {
 
 } // namespace
 
-FetchAhead::FetchAhead(RunHost& host, URLMon& transfers, const DownloadSettings& settings,
-                       const ScanRules& rules, const CrawlScope& scope)
-    : m_host(host), m_transfers(transfers), m_settings(settings), m_rules(rules), m_scope(scope) {}
+FetchAhead::FetchAhead(RunHost& host, URLMon& transfers, const RunSettings& settings)
+    : m_host(host), m_transfers(transfers), m_run(settings), m_settings(settings.download),
+      m_rules(settings.scan), m_scope(settings.scope) {}
 
 bool FetchAhead::fetchesAhead() const {
     return m_settings.parallel > 1;
@@ -100,7 +106,7 @@ void FetchAhead::followFrom(const QSet<QString>& seen, const QList<QString>& que
     m_walkSeen = seen;
     m_walkQueue.reserve(static_cast<size_t>(queue.size()));
     for (qsizetype i = 0; i < queue.size(); ++i)
-        m_walkQueue.push_back({PageAddressOf(queue.at(i)), depths.value(i, 1)});
+        push(PageAddressOf(queue.at(i)), depths.value(i, 1));
     walk();
     m_planDirty = true;
 }
@@ -110,6 +116,19 @@ void FetchAhead::endFollowing() {
     m_walkSeen.clear();
     m_walkQueue.clear();
     m_walkQueue.shrink_to_fit();
+    m_pending.clear();
+    m_pending.shrink_to_fit();
+    m_requested.clear();
+}
+
+void FetchAhead::push(const QString& page, int depth) {
+    m_walkQueue.push_back({page, depth});
+    if (!requested(page))
+        m_pending.push_back({page, depth});
+}
+
+bool FetchAhead::requested(const QString& address) const {
+    return m_requested.contains(address) || started(address);
 }
 
 void FetchAhead::endRun() noexcept {
@@ -126,6 +145,9 @@ void FetchAhead::endRun() noexcept {
     m_nextListed = 0;
     m_listedHeld = 0;
     m_visiting.clear();
+    m_visits = 0;
+    m_heldMemory = 0;
+    m_heldDisk = 0;
     endFollowing();
 }
 
@@ -145,8 +167,11 @@ FetchedPage FetchAhead::visit(const QString& address, Shell& shell,
     };
     if (!keepGoing())
         return stop();
+    ++m_visits;
     URLMon::Id id = takeJobFor(address);
     m_visiting = address;
+    if (m_following)
+        m_requested.insert(address);
     if (id == 0) {
         // Not fetched ahead: asked for now, before anything else.
         id = m_transfers.start(address, m_settings, true);
@@ -177,6 +202,7 @@ FetchedPage FetchAhead::visit(const QString& address, Shell& shell,
     }
     const auto found = m_jobs.find(id);
     Job job = std::move(found->second);
+    hold(job, -1);
     m_jobs.erase(found);
     if (m_following) {
         // Taken out of the fetches ahead already: the walk cannot find it there.
@@ -292,6 +318,7 @@ void FetchAhead::scanArrivals() {
         }
         if (job != m_jobs.end()) {
             arrive(job->second, m_transfers.take(id));
+            hold(job->second, 1);
             arrived = true;
         }
         m_unscanned[i] = m_unscanned.back();
@@ -371,28 +398,30 @@ void FetchAhead::walkThrough(const Job& job, int depth) {
     for (const PageLink& link : job.links) {
         if (link.isFile() || !TakeLink(link, depth, m_walkSeen, m_scope).followed)
             continue;
-        m_walkQueue.push_back({link.fetchAs, depth + 1});
+        push(link.fetchAs, depth + 1);
         m_walkTurned = false;
     }
 }
 
-int FetchAhead::heldLimit() const {
-    return HeldPerTransfer * m_settings.parallel;
+void FetchAhead::hold(const Job& job, qint64 sign) {
+    if (job.read)
+        m_heldMemory += sign * job.held;
+    else if (job.result)
+        (job.result->body.onDisk() ? m_heldDisk : m_heldMemory) += sign * job.result->body.size();
 }
 
 bool FetchAhead::roomForMore() const {
-    if (static_cast<int>(m_jobs.size()) >= heldLimit() ||
-        m_transfers.running() >= m_settings.parallel)
-        return false;
-    qint64 memory = m_transfers.receivingBytes();
-    qint64 disk = 0;
-    for (const auto& [id, job] : m_jobs) {
-        if (job.read)
-            memory += job.held;
-        else if (job.result)
-            (job.result->body.onDisk() ? disk : memory) += job.result->body.size();
-    }
-    return memory < HeldMemoryBytes && disk < HeldDiskBytes;
+    return m_jobs.size() < MaxHeldPages && m_transfers.running() < m_settings.parallel &&
+           m_heldMemory + m_transfers.receivingBytes() < HeldMemoryBytes &&
+           m_heldDisk < HeldDiskBytes && withinBudget();
+}
+
+bool FetchAhead::withinBudget() const {
+    // With a page limit, what is fetched ahead stays within the visits still to
+    // come, and as many again as may be in flight: the run sends at most that many
+    // requests more than it visits pages.
+    return m_run.maxPages <= 0 ||
+           static_cast<qint64>(m_jobs.size()) < m_run.maxPages - m_visits + m_settings.parallel;
 }
 
 void FetchAhead::refill() {
@@ -412,7 +441,7 @@ void FetchAhead::planAhead() {
     // The page the walk waits for is the next the visits need once they catch up:
     // it goes first, whatever the bounds.
     const QString& next = m_walkQueue.back().page;
-    if (!started(next) && robotsVerdict(next) == Verdict::Allowed)
+    if (!requested(next) && robotsVerdict(next) == Verdict::Allowed)
         startAhead(next, false, true);
     // Then the walk goes on as if every page still in flight led nowhere new: the
     // pages it reaches so come next, in that order, unless one in flight proves to
@@ -430,7 +459,9 @@ void FetchAhead::planAhead() {
     // pages in flight lead to.
     int position = 0;
     const int reach = GuessReachPerTransfer * m_settings.parallel;
-    for (int step = 0; step < MaxPlanSteps && position < reach && roomForMore(); ++step) {
+    for (int step = 0; step < MaxPlanSteps && position < reach; ++step) {
+        if (!roomForMore())
+            return;
         Step entry;
         if (!pushed.empty()) {
             entry = std::move(pushed.back());
@@ -438,19 +469,17 @@ void FetchAhead::planAhead() {
         } else if (below > 0) {
             entry = m_walkQueue[--below];
         } else {
-            return;
+            break;
         }
         const QString& address = entry.page;
         ++position;
         if (robotsVerdict(address) != Verdict::Allowed)
             continue;
-        if (!started(address)) {
+        if (!requested(address)) {
             // The last places are kept for the pages the visits will need next once
             // the walk turns back: when the page it took last led nowhere new.
             const bool near = m_walkTurned && position <= 2 * m_settings.perHost;
-            if ((!near &&
-                 static_cast<int>(m_jobs.size()) >= heldLimit() - 2 * m_settings.perHost) ||
-                !m_transfers.canStartNow(address, m_settings, near ? 0 : 1))
+            if (!m_transfers.canStartNow(address, m_settings, near ? 0 : 1))
                 return;
             startAhead(address, false, false);
             continue;
@@ -466,6 +495,20 @@ void FetchAhead::planAhead() {
                 pushed.push_back({link.fetchAs, entry.depth + 1});
         }
     }
+    // Then the rest of the frontier, newest first: under "Extract forever" every
+    // page of it will be visited, so fetching it ahead is never wasted, as far as
+    // the bounds allow.
+    while (!m_pending.empty() && roomForMore()) {
+        const Step& entry = m_pending.back();
+        const Verdict verdict =
+            requested(entry.page) ? Verdict::Disallowed : robotsVerdict(entry.page);
+        if (verdict == Verdict::Unknown ||
+            (verdict == Verdict::Allowed && !m_transfers.canStartNow(entry.page, m_settings, 1)))
+            return;
+        if (verdict == Verdict::Allowed)
+            startAhead(entry.page, false, false);
+        m_pending.pop_back();
+    }
 }
 
 bool FetchAhead::startListed() {
@@ -473,7 +516,7 @@ bool FetchAhead::startListed() {
     // fetched ahead, so that they leave the room to its pages.
     const int listedLimit = (m_following || m_host.followsLinks())
                                 ? m_settings.parallel
-                                : HeldPerTransfer * m_settings.parallel;
+                                : ListedPerTransfer * m_settings.parallel;
     while (m_nextListed < m_listed.size() && m_listedHeld < listedLimit && roomForMore()) {
         // Brought into the form it is fetched in only now: a list of millions is
         // not held twice.
@@ -492,6 +535,8 @@ bool FetchAhead::startListed() {
 }
 
 void FetchAhead::startAhead(const QString& address, bool listed, bool urgent) {
+    if (!listed)
+        m_requested.insert(address);
     const URLMon::Id id = m_transfers.start(address, m_settings, urgent);
     m_jobs.emplace(id, Job::of(address, listed));
     m_byAddress[address].push_back(id);

@@ -4,6 +4,7 @@
 #include "crawl/LinkScanner.h"
 #include "crawl/PageLinks.h"
 #include "crawl/RobotsTxt.h"
+#include "crawl/RunSettings.h"
 #include "crawl/URLMon.h"
 
 #include <QHash>
@@ -52,8 +53,7 @@ struct FetchedPage {
 // download service, and move whenever the run waits for a page.
 class FetchAhead {
 public:
-    FetchAhead(RunHost& host, URLMon& transfers, const DownloadSettings& settings,
-               const ScanRules& rules, const CrawlScope& scope);
+    FetchAhead(RunHost& host, URLMon& transfers, const RunSettings& settings);
 
     // A run starts with these addresses, as listed (PageAddressOf gives the form
     // in which each is fetched; a blank one is never fetched).
@@ -113,8 +113,11 @@ private:
 
     bool fetchesAhead() const;
     void refill();
-    int heldLimit() const;
     bool roomForMore() const;
+    bool withinBudget() const;
+    void hold(const Job& job, qint64 sign);
+    bool requested(const QString& address) const;
+    void push(const QString& page, int depth);
     void planAhead();
     bool startListed();
     void startAhead(const QString& address, bool listed, bool urgent);
@@ -130,6 +133,7 @@ private:
 
     RunHost& m_host;
     URLMon& m_transfers;
+    const RunSettings& m_run;
     const DownloadSettings& m_settings;
     const ScanRules& m_rules;
     const CrawlScope& m_scope;
@@ -143,13 +147,23 @@ private:
     bool m_following = false;
     QSet<QString> m_walkSeen;
     std::vector<Step> m_walkQueue; // newest last
+    // The pages of the walk's queue not yet asked for, newest last: what remains
+    // of the frontier once the near pages are under way. Entries asked for since
+    // are passed over as they come up.
+    std::vector<Step> m_pending;
+    // The pages of the crawl asked for so far: none is asked for twice.
+    QSet<QString> m_requested;
     bool m_planDirty = false;
     bool m_walkTurned = false; // the page the walk took last led nowhere new
 
     std::unordered_map<URLMon::Id, Job> m_jobs;
     QHash<QString, std::deque<URLMon::Id>> m_byAddress;
     std::vector<URLMon::Id> m_unscanned;
-    QString m_visiting; // the address whose page a visit waits for
+    QString m_visiting;  // the address whose page a visit waits for
+    qint64 m_visits = 0; // visits of the run so far
+    // What the pages fetched ahead hold, in memory and in page files.
+    qint64 m_heldMemory = 0;
+    qint64 m_heldDisk = 0;
     // robots.txt of each host and port of the run, by its address.
     QHash<QString, Robots> m_robots;
 };

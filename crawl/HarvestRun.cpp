@@ -57,7 +57,7 @@ qsizetype UsableLength(const QByteArray& page, qsizetype length) {
 
 HarvestRun::HarvestRun(RunHost& host, RunSink& sink)
     : m_host(host), m_sink(sink),
-      m_ahead(host, m_transfers, Settings.download, Settings.scan, Settings.scope) {}
+      m_ahead(host, m_transfers, Settings) {}
 
 HarvestRun::~HarvestRun() = default;
 

@@ -4,6 +4,7 @@
 #include "crawl/FetchAhead.h"
 #include "crawl/LinkScanner.h"
 #include "crawl/PageLinks.h"
+#include "crawl/RunSettings.h"
 #include "crawl/URLMon.h"
 
 #include <QByteArray>
@@ -16,14 +17,6 @@
 class RunHost;
 class RunSink;
 class Statements;
-
-// Everything a run is told before it starts: how pages are fetched, which
-// attribute forms they are scanned for, and what the crawl follows and lists.
-struct RunSettings {
-    DownloadSettings download;
-    ScanRules scan;
-    CrawlScope scope;
-};
 
 // One harvest run, whoever drives it: visits the listed addresses in order and,
 // with "Extract forever", every page each of them leads to (the newest queued link
