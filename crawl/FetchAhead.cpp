@@ -417,11 +417,11 @@ bool FetchAhead::roomForMore() const {
 }
 
 bool FetchAhead::withinBudget() const {
-    // With a page limit, what is fetched ahead stays within the visits still to
-    // come, and as many again as may be in flight: the run sends at most that many
+    // With a page limit, fewer pages are held than the visits still to come, and no
+    // more than may be in flight: however the run ends, it sends at most that many
     // requests more than it visits pages.
-    return m_run.maxPages <= 0 ||
-           static_cast<qint64>(m_jobs.size()) < m_run.maxPages - m_visits + m_settings.parallel;
+    const auto held = static_cast<qint64>(m_jobs.size());
+    return m_run.maxPages <= 0 || (held < m_settings.parallel && held < m_run.maxPages - m_visits);
 }
 
 void FetchAhead::refill() {
@@ -497,8 +497,8 @@ void FetchAhead::planAhead() {
     }
     // Then the rest of the frontier, newest first: under "Extract forever" every
     // page of it will be visited, so fetching it ahead is never wasted, as far as
-    // the bounds allow.
-    while (!m_pending.empty() && roomForMore()) {
+    // the bounds allow; unless a page limit ends the run first.
+    while (m_run.maxPages <= 0 && !m_pending.empty() && roomForMore()) {
         const Step& entry = m_pending.back();
         const Verdict verdict =
             requested(entry.page) ? Verdict::Disallowed : robotsVerdict(entry.page);
