@@ -16,6 +16,10 @@ void CliShell::printError(const QString& text) {
     m_status.message(QStringLiteral("orvelle-harvest: ") + text);
 }
 
+void CliShell::printLine(const QString& text) {
+    m_status.message(text);
+}
+
 void CliShell::finish() {
     m_status.erase();
 }

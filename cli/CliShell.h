@@ -46,8 +46,10 @@ public:
     void visitStarted(const QString& address) override;
     void visitEnded(const VisitEnd& visit) override;
 
-    // A line on standard error, clear of the progress line.
+    // A line on standard error, clear of the progress line: with the program's
+    // name before it, and as it is.
     void printError(const QString& text);
+    void printLine(const QString& text);
     // Takes the progress line off the screen before the program writes its results
     // or ends.
     void finish();

@@ -15,6 +15,7 @@
 #include "lists/ListView.h"
 
 #include <QFile>
+#include <QFileInfo>
 #include <QRegularExpression>
 #include <cerrno>
 #include <climits>
@@ -76,8 +77,9 @@ Written standardOutputFailed(CliShell& shell, int error, const QString& reason) 
 
 // Writes the results when the run has ended: what the stream still holds, or the
 // whole list in the chosen format. The reason of a failure is printed.
-Written writeResults(CliShell& shell, const HarvestOptions& options, const ListView& results,
-                     ResultStream* stream, ResultFile* file, const QByteArray* records) {
+Written writeResults(CliShell& shell, const HarvestOptions& options, const QString& path,
+                     const ListView& results, ResultStream* stream, ResultFile* file,
+                     const QByteArray* records) {
     if (stream) {
         if (stream->flush())
             return Written::Yes;
@@ -89,7 +91,7 @@ Written writeResults(CliShell& shell, const HarvestOptions& options, const ListV
     } catch (const std::bad_alloc&) {
         shell.printError(
             QStringLiteral("cannot write ") +
-            (options.toStandardOutput() ? QStringLiteral("to standard output") : options.output) +
+            (options.toStandardOutput() ? QStringLiteral("to standard output") : path) +
             QStringLiteral(": Out of memory"));
         return Written::Failed;
     }
@@ -99,11 +101,13 @@ Written writeResults(CliShell& shell, const HarvestOptions& options, const ListV
             return Written::Yes;
         return standardOutputFailed(shell, error, SystemErrorText(error));
     }
+    // No file to write to: why was said when it could not be made.
+    if (!file)
+        return Written::Failed;
     QString error;
     if (WriteResultsFile(*file, bytes, &error))
         return Written::Yes;
-    shell.printError(QStringLiteral("cannot write ") + options.output + QStringLiteral(": ") +
-                     error);
+    shell.printError(QStringLiteral("cannot write ") + path + QStringLiteral(": ") + error);
     return Written::Failed;
 }
 
@@ -131,6 +135,7 @@ RunSettings runSettings(const HarvestOptions& options) {
     scope.maxDepth = options.depth;
     scope.robots = options.robots;
     settings.maxPages = options.maxPages;
+    settings.webAddressesOnly = true;
     return settings;
 }
 
@@ -139,18 +144,40 @@ bool isRecordFormat(OutputFormat format) {
 }
 
 // The exit status once the run has ended and its results were written, from the
-// Application Errors reported before the writing and in all.
-int exitStatus(Written written, int errorsBeforeWriting, int errors) {
+// Application Errors reported before the writing and in all, and from what the
+// run came to. A signal or a reader gone says how the program ended; then a
+// failure of the program's own; then a run where no page could be downloaded.
+int exitStatus(Written written, int errorsBeforeWriting, int errors, const RunTally& tally) {
     if (written == Written::BrokenPipe)
         return ExitStatus::BrokenPipe;
-    if (written == Written::Failed || errors > errorsBeforeWriting)
-        return ExitStatus::OutputFailed;
     if (Interrupt::count() > 0)
         return Interrupt::exitStatus();
     // A failure the program reported (not a failed download) means results may be missing.
-    if (errors > 0)
+    if (written == Written::Failed || errors > errorsBeforeWriting || errors > 0)
         return ExitStatus::OutputFailed;
+    if (tally.noPageDownloaded())
+        return ExitStatus::NothingDownloaded;
     return ExitStatus::Success;
+}
+
+// The results file of an interrupted run, beside the one it would have replaced:
+// *path + ".partial". The file at *path is left as it was; the results go to the
+// partial one, and *path becomes its name. Null when it cannot be made (said).
+std::unique_ptr<ResultFile> openPartial(CliShell& shell, QString* path) {
+    const QString partial = *path + QStringLiteral(".partial");
+    QString problem;
+    std::unique_ptr<ResultFile> file = OpenResultsFile(partial, &problem);
+    if (!file) {
+        shell.printError(QStringLiteral("cannot write ") + partial + QStringLiteral(": ") +
+                         problem + QStringLiteral("; ") + *path +
+                         QStringLiteral(" is left as it was"));
+        return nullptr;
+    }
+    rememberUnfinishedOutput(file.get());
+    shell.printError(QStringLiteral("interrupted: the results found so far go to ") + partial +
+                     QStringLiteral("; ") + *path + QStringLiteral(" is left as it was"));
+    *path = partial;
+    return file;
 }
 
 int harvest(const HarvestOptions& options) {
@@ -174,6 +201,8 @@ int harvest(const HarvestOptions& options) {
     // The results file is made before the first page is fetched: a long harvest
     // must not be lost to an output that cannot be written.
     std::unique_ptr<ResultFile> file;
+    QString path = options.output;
+    const bool replacesAFile = !options.toStandardOutput() && QFileInfo(path).isFile();
     if (!options.toStandardOutput()) {
         QString problem;
         file = OpenResultsFile(options.output, &problem);
@@ -223,12 +252,18 @@ int harvest(const HarvestOptions& options) {
     shell.onYield = nullptr;
     shell.finish();
 
+    // What an interrupted run found never takes the place of a complete file.
+    if (replacesAFile && Interrupt::count() > 0)
+        file = openPartial(shell, &path);
     const int errorsBefore = shell.applicationErrors();
-    const Written written = writeResults(shell, options, results, stream.get(), file.get(),
+    const Written written = writeResults(shell, options, path, results, stream.get(), file.get(),
                                          records && !stream ? &sink.records() : nullptr);
     // In place now, or removed: nothing is left for a signal to remove.
     rememberUnfinishedOutput(nullptr);
-    return exitStatus(written, errorsBefore, shell.applicationErrors());
+    // How the run went, in the words of the window's status line.
+    if (!options.quiet)
+        shell.printLine(sink.tally().text());
+    return exitStatus(written, errorsBefore, shell.applicationErrors(), sink.tally());
 }
 
 } // namespace

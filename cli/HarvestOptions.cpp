@@ -4,6 +4,7 @@
 #include <QRegularExpression>
 #include <cmath>
 #include <limits>
+#include <utility>
 
 namespace {
 
@@ -210,8 +211,8 @@ const OptionRow Options[] = {
      "only).",
      readDepth},
     {"", "robots", "",
-     "With --forever, visit only the links robots.txt allows the user-agent Orvelle (listed "
-     "addresses are always visited).",
+     "Visit only the pages robots.txt allows the user-agent Orvelle, the listed addresses "
+     "too.",
      turnOn<&HarvestOptions::robots>},
     {"", "wait", "S",
      "Wait at least S seconds (a decimal) between two requests to the same host, one at a time; "
@@ -272,6 +273,7 @@ const char* const ExitStatusHelp =
     "  0      the run completed (pages that could not be downloaded included)\n"
     "  1      the results could not be written, or the program failed\n"
     "  2      a bad command line, or a URL list that cannot be read\n"
+    "  4      addresses were visited and no page could be downloaded\n"
     "  128+N  stopped by signal N (130 Ctrl-C, 143 SIGTERM, 129 SIGHUP,\n"
     "         131 SIGQUIT): the results found so far were written\n"
     "  141    standard output's reader went away\n";
@@ -325,13 +327,24 @@ QString readOptions(const QCommandLineParser& parser, HarvestOptions& o) {
     return {};
 }
 
+// What the parser found wrong, in the words of the program's other messages.
+QString parseError(const QCommandLineParser& parser) {
+    const QStringList unknown = parser.unknownOptionNames();
+    if (unknown.isEmpty())
+        return parser.errorText();
+    const QString& name = unknown.first();
+    return QStringLiteral("unknown option '") +
+           (name.size() == 1 ? QStringLiteral("-") : QStringLiteral("--")) + name +
+           QStringLiteral("'.");
+}
+
 } // namespace
 
 ParsedCommandLine ParseCommandLine(const QStringList& arguments) {
     QCommandLineParser parser;
     declareOptions(parser);
     if (!parser.parse(arguments))
-        return answer(ParsedCommandLine::Action::UsageError, parser.errorText());
+        return answer(ParsedCommandLine::Action::UsageError, parseError(parser));
     if (parser.isSet(QStringLiteral("help"))) {
         // The usage line names the program as it is installed, not the path it was
         // started by.
@@ -355,11 +368,19 @@ ParsedCommandLine ParseCommandLine(const QStringList& arguments) {
         return answer(ParsedCommandLine::Action::UsageError,
                       QStringLiteral("--srcset lists file links: give --files too."));
     const HarvestOptions& o = result.options;
-    if (o.depth >= 0 && !o.extractForever)
-        return answer(ParsedCommandLine::Action::UsageError,
-                      QStringLiteral("--depth needs --forever."));
     if (o.sameHost && o.sameSite)
         return answer(ParsedCommandLine::Action::UsageError,
                       QStringLiteral("--same-host and --same-site exclude each other."));
+    // What only a crawl that follows links can use is refused without one, rather
+    // than silently doing nothing.
+    const std::pair<bool, const char*> crawlOnly[] = {
+        {o.depth >= 0, "--depth"},           {o.sameHost, "--same-host"},
+        {o.sameSite, "--same-site"},         {!o.include.isEmpty(), "--include"},
+        {!o.exclude.isEmpty(), "--exclude"},
+    };
+    for (const auto& [given, name] : crawlOnly)
+        if (given && !o.extractForever)
+            return answer(ParsedCommandLine::Action::UsageError,
+                          QLatin1String(name) + QStringLiteral(" needs --forever."));
     return result;
 }

@@ -49,12 +49,22 @@ bool HarvestRun::CrawlPage(const QString& address) {
         return false;
     Shell& shell = m_host.shell();
     const auto keepGoing = [this] { return m_host.keepRunning(); };
-    // A followed page that robots.txt keeps out was listed, and is not visited.
-    if (page.depth > 0 && !m_ahead.allows(page.address, shell, keepGoing))
+    // A listed address of another scheme is not fetched. A followed page that
+    // robots.txt keeps out was listed, and is not visited; a listed one is not
+    // visited either, and says why.
+    const bool otherScheme =
+        page.depth == 0 && Settings.webAddressesOnly && NamesAnotherScheme(address);
+    const bool allowed = otherScheme || m_ahead.allows(page.address, shell, keepGoing);
+    if (!allowed && (page.depth > 0 || !m_host.keepRunning()))
         return false;
 
-    VisitReport report(m_sink, page.address);
+    VisitReport report(m_sink, otherScheme ? address.trimmed() : page.address);
     report.end().outcome = VisitEnd::Outcome::Downloaded;
+    if (otherScheme || !allowed) {
+        report.fail(otherScheme ? QStringLiteral("not an http or https address")
+                                : QStringLiteral("robots.txt disallows it"));
+        return false;
+    }
     try {
         FetchedPage fetched = m_ahead.visit(page.address, shell, keepGoing);
         DownloadResult& download = fetched.download;

@@ -520,8 +520,17 @@ bool FetchAhead::startListed() {
     while (m_nextListed < m_listed.size() && m_listedHeld < listedLimit && roomForMore()) {
         // Brought into the form it is fetched in only now: a list of millions is
         // not held twice.
-        const QString address = PageAddressOf(m_listed.at(m_nextListed));
-        if (address.isEmpty()) {
+        const QString& listed = m_listed.at(m_nextListed);
+        const QString address = PageAddressOf(listed);
+        if (address.isEmpty() || (m_run.webAddressesOnly && NamesAnotherScheme(listed))) {
+            ++m_nextListed;
+            continue;
+        }
+        // robots.txt first, where the crawl honours it: it may keep the page out.
+        const Verdict verdict = robotsVerdict(address);
+        if (verdict == Verdict::Unknown)
+            return false;
+        if (verdict == Verdict::Disallowed) {
             ++m_nextListed;
             continue;
         }

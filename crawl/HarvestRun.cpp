@@ -56,8 +56,7 @@ qsizetype UsableLength(const QByteArray& page, qsizetype length) {
 } // namespace
 
 HarvestRun::HarvestRun(RunHost& host, RunSink& sink)
-    : m_host(host), m_sink(sink),
-      m_ahead(host, m_transfers, Settings) {}
+    : m_host(host), m_sink(sink), m_ahead(host, m_transfers, Settings) {}
 
 HarvestRun::~HarvestRun() = default;
 

@@ -141,6 +141,18 @@ QString ReadPageLinks(const char* page, qsizetype length, const QString& deliver
     return base;
 }
 
+bool NamesAnotherScheme(const QString& address) {
+    const QString s = address.trimmed();
+    for (const char* scheme : {"javascript:", "mailto:", "data:"})
+        if (s.startsWith(QLatin1String(scheme), Qt::CaseInsensitive))
+            return true;
+    if (!StartsWithSchemeAndSlashes(s))
+        return false;
+    const QStringView scheme = QStringView(s).left(s.indexOf(u':'));
+    return scheme.compare(u"http", Qt::CaseInsensitive) != 0 &&
+           scheme.compare(u"https", Qt::CaseInsensitive) != 0;
+}
+
 TakenLink TakeLink(const PageLink& link, int depth, QSet<QString>& seen, const CrawlScope& scope) {
     if (seen.contains(link.link))
         return {};

@@ -11,6 +11,10 @@ class CrawlScope;
 // mark dropped, "http://" put in front of an address without a scheme, an empty
 // path made "/"; empty for a blank address.
 QString PageAddressOf(const QString& address);
+// True when address names a scheme other than http or https: "scheme://..." (RFC
+// 3986 section 3.1), or one of the schemes written without slashes that pages
+// link to (javascript:, mailto:, data:). "host:port" names none.
+bool NamesAnotherScheme(const QString& address);
 
 // A value found on a page, resolved as the crawl takes it.
 struct PageLink {

@@ -14,4 +14,7 @@ struct RunSettings {
     // Page visits in all, for the pages fetched ahead to stay within; 0: no limit.
     // Whoever drives the run stops it there.
     qint64 maxPages = 0;
+    // A listed address that names a scheme other than http or https fails its
+    // visit instead of being fetched with "http://" put in front.
+    bool webAddressesOnly = false;
 };

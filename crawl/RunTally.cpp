@@ -93,7 +93,7 @@ QString RunTally::text() const {
         return QStringLiteral("Stopped after ") + pagesText(m_pages) + QStringLiteral(": ") +
                resultsText(m_results) + QStringLiteral(", ") + failedText(m_failed) +
                QStringLiteral(",") + time;
-    if (m_pages > 0 && m_failed == m_pages && !m_lastFailures.empty()) {
+    if (noPageDownloaded() && !m_lastFailures.empty()) {
         const Failure& last = m_lastFailures.back();
         return QStringLiteral("No page could be downloaded: ") + failedText(m_failed) +
                QStringLiteral(" (last: ") + shortAddress(last.address) + QStringLiteral(": ") +

@@ -51,6 +51,8 @@ public:
     qint64 results() const { return m_results; }
     qint64 failed() const { return m_failed; }
     bool stopped() const { return m_stopped; }
+    // Pages were visited, and every one of them failed.
+    bool noPageDownloaded() const { return m_pages > 0 && m_failed == m_pages; }
     // The address being visited (the one the run records), as it is fetched.
     const QString& currentAddress() const { return m_address; }
     // The latest failures of the run, oldest first, at most KeptFailures.

@@ -6,6 +6,7 @@
 #include "lists/ListView.h"
 #include "tests/support/LoopbackServer.h"
 #include "tests/support/Permissions.h"
+#include "tests/support/RunSummary.h"
 #include "tests/support/ScriptedShell.h"
 
 #include <QDir>
@@ -17,6 +18,7 @@
 #include <chrono>
 #include <csignal>
 #include <cstdlib>
+#include <cstring>
 #include <fcntl.h>
 #include <gtest/gtest.h>
 #include <iostream>
@@ -41,7 +43,8 @@ struct Outcome {
     int exitCode = -1;
     QProcess::ExitStatus status = QProcess::CrashExit;
     std::string out;
-    std::string err;
+    std::string err;     // without the summary line
+    std::string summary; // the run's summary line, or empty
 };
 
 // Points the program's page folder into a temporary folder of the test.
@@ -70,6 +73,7 @@ Outcome finish(QProcess& process) {
     o.status = process.exitStatus();
     o.out = process.readAllStandardOutput().toStdString();
     o.err = process.readAllStandardError().toStdString();
+    o.summary = TakeSummary(o.err);
     return o;
 }
 
@@ -262,6 +266,19 @@ TEST_P(HarvestCliCases, WritesTheResultsAndEndsWithItsStatus) {
         EXPECT_EQ(o.err, "");
     else
         EXPECT_NE(o.err.find(expand(c.errContains)), std::string::npos) << o.err;
+    // A run that went its way ends with the window's status text.
+    const auto given = [&](const std::string& a) {
+        return std::any_of(c.args.begin(), c.args.end(),
+                           [&](const std::string& arg) { return arg.rfind(a, 0) == 0; });
+    };
+    // A page limit stops the run on the person's behalf.
+    const char* summary = given("-q") || c.exitCode == 2        ? ""
+                          : c.exitCode == 4                     ? "No page could be downloaded: "
+                          : given("-n") || given("--max-pages") ? "Stopped after "
+                                                                : "Finished: ";
+    if (c.exitCode == 0 || c.exitCode == 2 || c.exitCode == 4) {
+        EXPECT_EQ(o.summary.substr(0, std::strlen(summary)), summary) << o.summary;
+    }
 }
 
 const std::vector<std::string> SiteResults = {"{}/a.html", "{}/b.html"};
@@ -361,7 +378,7 @@ INSTANTIATE_TEST_SUITE_P(
         CliCase{"StallTimeout",
                 {"--timeout", "1", "{}/slow"},
                 "",
-                0,
+                4, // no page could be downloaded
                 Format::Lines,
                 {},
                 "failed: {}/slow: "},
@@ -375,7 +392,7 @@ INSTANTIATE_TEST_SUITE_P(
         CliCase{"MaxTime",
                 {"--max-time", "0.5", "{}/slow"},
                 "",
-                0,
+                4, // no page could be downloaded
                 Format::Lines,
                 {},
                 "failed: {}/slow: "},
@@ -383,7 +400,7 @@ INSTANTIATE_TEST_SUITE_P(
         CliCase{"LongAddressIsCut",
                 {"http://127.0.0.1:1/" + std::string(100000, 'a')},
                 "",
-                0,
+                4, // no page could be downloaded
                 Format::Lines,
                 {},
                 "failed: http://127.0.0.1:1/" + std::string(181, 'a') + "\u2026: "},
@@ -497,6 +514,28 @@ INSTANTIATE_TEST_SUITE_P(
                 Format::Lines,
                 {A, X, B, Y, Deep, Deeper},
                 ""},
+        // robots.txt applies to the listed addresses too.
+        CliCase{"RobotsKeepsAListedAddressOut",
+                {"--robots", "{}/s/skip/b.html", "{}/"},
+                "",
+                0,
+                Format::Lines,
+                SiteResults,
+                "failed: {}/s/skip/b.html: robots.txt disallows it"},
+        CliCase{"AnotherSchemeIsNotFetched",
+                {"javascript:alert(1)", "ftp://127.0.0.1:{port}/x"},
+                "",
+                4,
+                Format::Lines,
+                {},
+                "failed: javascript:alert(1): not an http or https address"},
+        CliCase{"SameHostNeedsForever",
+                {"--same-host", "{}/"},
+                "",
+                2,
+                Format::Lines,
+                {},
+                "--same-host needs --forever."},
         CliCase{"WaitRetriesAfter429",
                 {"--wait", "0.05", "{}/retry"},
                 "",
@@ -561,7 +600,7 @@ INSTANTIATE_TEST_SUITE_P(
                 2,
                 Format::Lines,
                 {},
-                "Unknown option 'deep'"},
+                "unknown option '--deep'."},
         CliCase{"UnknownFormat",
                 {"--format", "xml", "{}/"},
                 "",
@@ -780,30 +819,46 @@ TEST_F(HarvestCli, CtrlCStopsAForeverRunAndKeepsWhatWasFound) {
     EXPECT_GE(lines, 6u);
 }
 
+// A new file gets what was found; an existing one is left as it was, and what
+// was found goes beside it, to FILE.partial.
 TEST_F(HarvestCli, CtrlCStillWritesTheOutputFile) {
-    QTemporaryDir temp;
-    const QString path = temp.filePath(QStringLiteral("partial.txt"));
-    QProcess process;
-    useTemporaryFolder(process, temp);
-    const size_t before = s_server->requests().size();
-    process.start(HarvestPath,
-                  {QStringLiteral("--forever"), QStringLiteral("--format=comma"),
-                   QStringLiteral("-o"), path, QString::fromStdString(expand("{}/g/1"))});
-    ASSERT_TRUE(process.waitForStarted());
-    const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(30);
-    while (s_server->requests().size() < before + 5 && std::chrono::steady_clock::now() < deadline)
-        std::this_thread::sleep_for(std::chrono::milliseconds(10));
-    ::kill(static_cast<pid_t>(process.processId()), SIGINT);
-    const Outcome o = finish(process);
-    EXPECT_EQ(o.exitCode, 130) << o.err;
-    QFile file(path);
-    ASSERT_TRUE(file.open(QIODevice::ReadOnly));
-    const std::string written = file.readAll().toStdString();
-    // Comma-delimited: at least the first page's two results, the last without a comma.
-    EXPECT_EQ(written.rfind(base() + "/g/2,\r\n" + base() + "/g/3,\r\n", 0), 0u) << written;
-    ASSERT_GE(written.size(), 3u);
-    EXPECT_EQ(written.substr(written.size() - 2), "\r\n");
-    EXPECT_NE(written[written.size() - 3], ',') << written;
+    for (const bool existing : {false, true}) {
+        QTemporaryDir temp;
+        const QString path = temp.filePath(QStringLiteral("partial.txt"));
+        if (existing) {
+            QFile old(path);
+            ASSERT_TRUE(old.open(QIODevice::WriteOnly));
+            old.write("old\n");
+        }
+        QProcess process;
+        useTemporaryFolder(process, temp);
+        const size_t before = s_server->requests().size();
+        process.start(HarvestPath,
+                      {QStringLiteral("--forever"), QStringLiteral("--format=comma"),
+                       QStringLiteral("-o"), path, QString::fromStdString(expand("{}/g/1"))});
+        ASSERT_TRUE(process.waitForStarted());
+        const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(30);
+        while (s_server->requests().size() < before + 5 &&
+               std::chrono::steady_clock::now() < deadline)
+            std::this_thread::sleep_for(std::chrono::milliseconds(10));
+        ::kill(static_cast<pid_t>(process.processId()), SIGINT);
+        const Outcome o = finish(process);
+        EXPECT_EQ(o.exitCode, 130) << o.err;
+        QFile file(existing ? path + QStringLiteral(".partial") : path);
+        ASSERT_TRUE(file.open(QIODevice::ReadOnly));
+        const std::string written = file.readAll().toStdString();
+        // Comma-delimited: at least the first page's two results, the last without a comma.
+        EXPECT_EQ(written.rfind(base() + "/g/2,\r\n" + base() + "/g/3,\r\n", 0), 0u) << written;
+        ASSERT_GE(written.size(), 3u);
+        EXPECT_EQ(written.substr(written.size() - 2), "\r\n");
+        EXPECT_NE(written[written.size() - 3], ',') << written;
+        if (existing) {
+            QFile old(path);
+            ASSERT_TRUE(old.open(QIODevice::ReadOnly));
+            EXPECT_EQ(old.readAll(), QByteArray("old\n"));
+            EXPECT_NE(o.err.find("partial.txt is left as it was"), std::string::npos) << o.err;
+        }
+    }
 }
 
 // The signals that ask a program to end, during a large download (the page file
@@ -1063,7 +1118,7 @@ TEST_F(HeavyHarvestCli, LargeUrlListCostsLittleMoreThanItsText) {
         file.write(bytes.data(), size);
     }
     const Outcome o = harvest({"-q", "-n", "1", "-i", path.toStdString()});
-    EXPECT_EQ(o.exitCode, 0) << o.err;
+    EXPECT_EQ(o.exitCode, 4) << o.err;
     const qint64 peak = PeakChildBytes();
     std::cout << "[ figure   ] peak for a list of " << size / (1 << 20) << " MiB, " << lines
               << " lines: " << peak / (1 << 20) << " MiB" << std::endl;
@@ -1135,7 +1190,9 @@ TEST_F(HarvestCli, TwoProgramsInTheSameTempKeepTheirPagesApart) {
         ASSERT_EQ(processes[i]->state(), QProcess::NotRunning) << "orvelle-harvest did not end";
         out[i] += processes[i]->readAllStandardOutput().toStdString();
         EXPECT_EQ(processes[i]->exitCode(), 0);
-        EXPECT_EQ(processes[i]->readAllStandardError().toStdString(), "");
+        std::string err = processes[i]->readAllStandardError().toStdString();
+        TakeSummary(err);
+        EXPECT_EQ(err, "");
     }
     EXPECT_EQ(std::count(out[0].begin(), out[0].end(), '\n'), 3000);
     EXPECT_EQ(out[0], out[1]);

@@ -3,6 +3,7 @@
 // `parallel --pipe -k -N 100 orvelle-harvest -q -i -` is the output of one run on
 // the whole list.
 #include "tests/support/LoopbackServer.h"
+#include "tests/support/RunSummary.h"
 
 #include <QDir>
 #include <QProcess>
@@ -49,6 +50,7 @@ ListRun runWithList(const QString& program, const QStringList& arguments, const 
     run.exitCode = process.exitStatus() == QProcess::NormalExit ? process.exitCode() : -1;
     run.out = process.readAllStandardOutput().toStdString();
     run.err = process.readAllStandardError().toStdString();
+    TakeSummary(run.err);
     // Every program took its page folder with it.
     EXPECT_EQ(
         QDir(temp.path())
