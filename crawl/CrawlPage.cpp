@@ -55,8 +55,10 @@ bool ExtractLinks::CrawlPage(ListView& list, const QString& address, int fileNum
     if (PageAddress.isEmpty())
         return false;
     Shell& shell = m_host.shell();
-    // A followed page that robots.txt keeps out was listed, and is not visited.
-    if (PageDepth > 0 && !Ahead.allows(PageAddress, shell, [this] { return m_host.RunFlag(); }))
+    // A followed page that robots.txt keeps out was listed, and is not visited;
+    // nor is a listed address, when robots.txt is asked about those too.
+    if ((PageDepth > 0 || Scope.robotsForListed) &&
+        !Ahead.allows(PageAddress, shell, [this] { return m_host.RunFlag(); }))
         return false;
 
     VisitReport report(shell, Tally, PageAddress);

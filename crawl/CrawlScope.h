@@ -26,6 +26,8 @@ public:
     int maxDepth = -1;
     // Followed pages are fetched only where robots.txt allows it.
     bool robots = false;
+    // With robots, the listed addresses too.
+    bool robotsForListed = false;
 
     // The crawl of a listed address starts from where its page was delivered.
     void startAt(const QString& address);

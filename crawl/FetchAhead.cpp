@@ -468,6 +468,17 @@ bool FetchAhead::startListed() {
             ++m_nextListed;
             continue;
         }
+        // Where robots.txt rules the listed addresses too, a page it keeps out is
+        // not fetched ahead either, and none is before its host's robots.txt is known.
+        if (m_scope.robotsForListed) {
+            const Verdict verdict = robotsVerdict(address);
+            if (verdict == Verdict::Unknown)
+                return false;
+            if (verdict == Verdict::Disallowed) {
+                ++m_nextListed;
+                continue;
+            }
+        }
         if (!m_transfers.canStartNow(address, m_settings, m_following ? 1 : 0))
             return false;
         ++m_nextListed;
