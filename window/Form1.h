@@ -30,6 +30,9 @@ public:
         Option1,
         Option2,
         Check2,
+        Check3,
+        Check4,
+        Depth1,
         PushButton1,
         PushButton2,
         PushButton3,
@@ -73,6 +76,20 @@ public:
     void setOption2(bool selected);
     int Check2() const override { return m_check2; }
     void setCheck2(int value);
+    // "Stay on the same site" and "Obey robots.txt": 1 = ticked.
+    int Check3() const { return m_check3; }
+    void setCheck3(int value);
+    int Check4() const { return m_check4; }
+    void setCheck4(int value);
+    // The depth a crawl may go from each listed address, 0 to 99; 0 is no limit.
+    int Depth1() const { return m_depth1; }
+    // A value outside 0 to 99 is brought to the nearest end.
+    void setDepth1(int value);
+    static constexpr int MaxDepth1 = 99;
+    // Narrows a crawl's scope by the three choices of the frame's second row, as a
+    // run reads them at its start: the same site, robots.txt for every page, and
+    // the depth. A scope narrower already (the same host, a smaller depth) stays so.
+    void ApplyRunOptions(CrawlScope& scope) const;
     // The custom pointer file loaded at start-up, shown for MousePointer 99; empty
     // when none was loaded (99 then shows the system's pointing hand).
     const QString& MouseIconPath() const { return m_mouseIconPath; }
@@ -133,6 +150,7 @@ signals:
 
 private:
     void removeSelected(ListView& list, int keyCode);
+    void clearRunStatus();
 
     Shell& m_shell;
     ExtractLinks m_extractLinks;
@@ -143,4 +161,7 @@ private:
     int m_mousePointer = PointerDefault;
     bool m_option1 = true;
     int m_check2 = 0;
+    int m_check3 = 0;
+    int m_check4 = 0;
+    int m_depth1 = 0;
 };

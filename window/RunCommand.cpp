@@ -3,6 +3,7 @@
 #include "base/Statements.h"
 #include "window/Form1.h"
 
+#include <QScopeGuard>
 #include <QStringList>
 
 namespace {
@@ -68,8 +69,13 @@ void visitListedAddresses(Form1& form, Statements& s) {
     // The run visits the list as it stands now: addresses added or removed during
     // the run change nothing in it.
     QStringList addresses;
+    // So are the frame's choices of site, robots.txt and depth: they narrow the
+    // crawl's scope for this run only.
+    const CrawlScope scope = crawl.Scope;
+    const auto restoreScope = qScopeGuard([&] { crawl.Scope = scope; });
     s.run(112, [&] {
         addresses = form.ListView1.Texts();
+        form.ApplyRunOptions(crawl.Scope);
         crawl.Ahead.beginRun(addresses);
     });
     for (qsizetype i = 0; i < addresses.size(); ++i) {
