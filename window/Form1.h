@@ -7,6 +7,7 @@
 
 #include <QObject>
 #include <QString>
+#include <QStringList>
 
 class Shell;
 
@@ -125,6 +126,10 @@ public:
     void PushButton9_Click();  // "Clear Results"
     void PushButton11_Click(); // "Clear List"
     void PushButton13_Click(); // "Load URL List From File"
+
+    // Appends addresses given on the command line to the URL list, each as "Add
+    // One URL" appends an answer: as given, an empty one not at all.
+    void AddAddresses(const QStringList& addresses);
 
     // List edits.
     void ListView1_KeyDown(int keyCode, int shift = 0);
