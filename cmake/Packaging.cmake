@@ -41,7 +41,8 @@ if(TARGET orvelle-harvest)
 endif()
 
 if(TARGET orvelle)
-    # orvelle(1), written by hand: the window has no --help to read.
+    # orvelle(1), written by hand: the window's --help is short, and the page says
+    # more (its controls, Qt's options); a test checks that it has every option.
     set(pod ${CMAKE_SOURCE_DIR}/docs/man/orvelle.1.pod)
     add_custom_command(
         OUTPUT ${ORVELLE_MAN_DIR}/orvelle.1.gz

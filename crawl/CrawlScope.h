@@ -24,7 +24,7 @@ public:
     QRegularExpression match;
     // The most steps a followed page may be from the listed address; -1 for no limit.
     int maxDepth = -1;
-    // Followed pages are fetched only where robots.txt allows it.
+    // Pages, the listed ones too, are fetched only where robots.txt allows it.
     bool robots = false;
 
     // The crawl of a listed address starts from where its page was delivered.

@@ -8,6 +8,7 @@
 namespace {
 
 const QString Dash = QStringLiteral(" \u2014 ");
+const QString Ellipsis = QStringLiteral("\u2026");
 
 QString pagesText(qint64 n) {
     return RunTally::count(n, QStringLiteral("page"), QStringLiteral("pages"));
@@ -21,13 +22,18 @@ QString failedText(qint64 n) {
     return RunTally::number(n) + QStringLiteral(" failed");
 }
 
+// An address in the status line: shortened in its middle, never cut at its end.
+QString statusAddress(const QString& address) {
+    return RunTally::middleElided(address, RunTally::AddressCharacters);
+}
+
 } // namespace
 
 RunTally::RunTally(QObject* parent) : QObject(parent) {}
 
 void RunTally::clear() {
     m_state = State::Empty;
-    m_pages = m_results = m_failed = 0;
+    m_visits = m_pages = m_results = m_failed = 0;
     m_stopped = false;
     m_address.clear();
     m_lastFailures.clear();
@@ -37,7 +43,7 @@ void RunTally::clear() {
 }
 
 void RunTally::start() {
-    m_pages = m_results = m_failed = 0;
+    m_visits = m_pages = m_results = m_failed = 0;
     m_stopped = false;
     m_address.clear();
     m_lastFailures.clear();
@@ -55,11 +61,13 @@ void RunTally::finish(bool stopped) {
 }
 
 void RunTally::visitStarted(const QString& address) {
-    ++m_pages;
+    ++m_visits;
     m_address = address;
 }
 
 void RunTally::visitEnded(const VisitEnd& visit) {
+    if (visit.outcome == VisitEnd::Outcome::Downloaded)
+        ++m_pages;
     if (visit.outcome != VisitEnd::Outcome::Failed)
         return;
     ++m_failed;
@@ -74,34 +82,57 @@ qint64 RunTally::elapsedMs() const {
     return m_elapsedMs;
 }
 
-QString RunTally::text() const {
+RunTally::StatusParts RunTally::statusParts() const {
+    const QString counts = pagesText(m_pages) + QStringLiteral(", ") + resultsText(m_results) +
+                           QStringLiteral(", ") + failedText(m_failed);
+    // A text without an address.
+    const auto plain = [](const QString& text) { return StatusParts{text, {}, {}}; };
     switch (m_state) {
     case State::Empty:
         return {};
-    case State::Running: {
-        QString text = QStringLiteral("Fetching");
-        if (!m_address.isEmpty())
-            text += QLatin1Char(' ') + shortAddress(m_address);
-        return text + Dash + pagesText(m_pages) + QStringLiteral(", ") + resultsText(m_results) +
-               QStringLiteral(", ") + failedText(m_failed);
-    }
+    case State::Running:
+        if (m_address.isEmpty())
+            return plain(QStringLiteral("Fetching") + Dash + counts);
+        return {QStringLiteral("Fetching "), statusAddress(m_address), Dash + counts};
     case State::Ended:
         break;
     }
     const QString time = QStringLiteral(" in ") + seconds(m_elapsedMs) + QStringLiteral(" s");
     if (m_stopped)
-        return QStringLiteral("Stopped after ") + pagesText(m_pages) + QStringLiteral(": ") +
-               resultsText(m_results) + QStringLiteral(", ") + failedText(m_failed) +
-               QStringLiteral(",") + time;
+        return plain(QStringLiteral("Stopped after ") + pagesText(m_pages) + QStringLiteral(": ") +
+                     resultsText(m_results) + QStringLiteral(", ") + failedText(m_failed) +
+                     QStringLiteral(",") + time);
     if (noPageDownloaded() && !m_lastFailures.empty()) {
         const Failure& last = m_lastFailures.back();
-        return QStringLiteral("No page could be downloaded: ") + failedText(m_failed) +
-               QStringLiteral(" (last: ") + shortAddress(last.address) + QStringLiteral(": ") +
-               last.reason + QLatin1Char(')');
+        return {QStringLiteral("No page could be downloaded: ") + failedText(m_failed) +
+                    QStringLiteral(" (last: "),
+                statusAddress(last.address), QStringLiteral(": ") + last.reason + QLatin1Char(')')};
     }
-    return QStringLiteral("Finished: ") + pagesText(m_pages) + QStringLiteral(", ") +
-           resultsText(m_results) + QStringLiteral(", ") + failedText(m_failed) +
-           QStringLiteral(",") + time;
+    return plain(QStringLiteral("Finished: ") + counts + QStringLiteral(",") + time);
+}
+
+QString RunTally::text() const {
+    const StatusParts parts = statusParts();
+    return parts.before + parts.address + parts.after;
+}
+
+QString RunTally::text(const std::function<bool(const QString&)>& fits) const {
+    const StatusParts parts = statusParts();
+    const QString whole = parts.before + parts.address + parts.after;
+    if (fits(whole))
+        return whole;
+    if (!parts.address.isEmpty()) {
+        const QString shorter =
+            parts.before +
+            middleElidedToFit(parts.address,
+                              [&](const QString& address) {
+                                  return fits(parts.before + address + parts.after);
+                              }) +
+            parts.after;
+        if (fits(shorter))
+            return shorter;
+    }
+    return middleElidedToFit(whole, fits);
 }
 
 QString RunTally::failureList() const {
@@ -132,4 +163,36 @@ QString RunTally::seconds(qint64 ms) {
 
 QString RunTally::shortAddress(const QString& address) {
     return ShortText(address, AddressCharacters);
+}
+
+QString RunTally::middleElided(const QString& text, qsizetype keep) {
+    if (text.size() <= keep)
+        return text;
+    keep = qMax<qsizetype>(keep, 0);
+    // The head gets the odd character; neither end splits a surrogate pair.
+    qsizetype head = (keep + 1) / 2;
+    qsizetype tail = keep - head;
+    if (head > 0 && text.at(head - 1).isHighSurrogate())
+        --head;
+    if (tail > 0 && text.at(text.size() - tail).isLowSurrogate())
+        --tail;
+    return text.left(head) + Ellipsis + text.right(tail);
+}
+
+QString RunTally::middleElidedToFit(const QString& text,
+                                    const std::function<bool(const QString&)>& fits) {
+    if (fits(text))
+        return text;
+    // The most characters kept for which the text fits: fitting never gets
+    // easier with more characters, so a binary search finds it.
+    qsizetype fitting = 0;
+    qsizetype tooMany = text.size();
+    while (tooMany - fitting > 1) {
+        const qsizetype keep = fitting + (tooMany - fitting) / 2;
+        if (fits(middleElided(text, keep)))
+            fitting = keep;
+        else
+            tooMany = keep;
+    }
+    return middleElided(text, fitting);
 }

@@ -6,6 +6,17 @@
 #include "export/ListSnapshot.h"
 #include "lists/ListView.h"
 
+namespace {
+// What a pasted line ends with where the text lands: CR LF on Windows, LF on
+// Linux, where a CR shows up as ^M in editors and terminals. The saved files keep
+// CR LF whatever the system.
+#ifdef Q_OS_WIN
+const QLatin1String ClipboardLineEnd("\r\n");
+#else
+const QLatin1String ClipboardLineEnd("\n");
+#endif
+} // namespace
+
 QString ClipboardText(const ListSnapshot& snapshot, Pacer* pacer) {
     const QList<int> widths = snapshot.columnWidths(false, pacer);
     QString text;
@@ -27,7 +38,7 @@ QString ClipboardText(const ListSnapshot& snapshot, Pacer* pacer) {
         while (end > 0 && text[end - 1] == QLatin1Char(' '))
             --end;
         text.truncate(end);
-        text += QLatin1String("\r\n");
+        text += ClipboardLineEnd;
     }
     return text;
 }

@@ -9,8 +9,9 @@ class Shell;
 
 // The clipboard text of a list: one line per checked item, its cells padded to
 // the width of their column (the longest cell; headers do not count) and
-// separated by tabs, blanks at the end of the line removed, CR LF after every
-// line. No header line. pacer (may be null) steps once per item and cell.
+// separated by tabs, blanks at the end of the line removed, a line end after
+// every line (LF; CR LF on Windows). No header line. pacer (may be null) steps once per item and
+// cell.
 QString ClipboardText(const ListSnapshot& snapshot, Pacer* pacer = nullptr);
 
 // Puts the clipboard text of list on the clipboard. True when it was placed, or

@@ -68,6 +68,8 @@ QStringList FilesIn(const QTemporaryDir& dir) {
 } // namespace
 
 // --- The three formats, byte for byte ---------------------------------------
+// The files end their lines with CR LF; the clipboard with LF, as pasted text on
+// Linux does.
 
 struct FormatCase {
     const char* name;
@@ -122,32 +124,32 @@ INSTANTIATE_TEST_SUITE_P(
     Cases, ExportFormat,
     ::testing::Values(
         FormatCase{"WorkedExample", ResultsHeader, WorkedExample, WorkedExampleSpaced,
-                   WorkedExampleComma, "index.htm\r\ndocs/manual.pdf\r\na.zip\r\n"},
+                   WorkedExampleComma, "index.htm\ndocs/manual.pdf\na.zip\n"},
         FormatCase{"EmptyList", ResultsHeader, {}, "Result(s)\t\r\n", "", ""},
         FormatCase{"OneResult",
                    ResultsHeader,
                    {{"a.zip"}},
                    "Result(s)\t\r\na.zip    \t\r\n",
                    "a.zip\r\n",
-                   "a.zip\r\n"},
+                   "a.zip\n"},
         FormatCase{"ResultWithCommaIsNotQuoted",
                    ResultsHeader,
                    {{"a,b"}, {"c"}},
                    "Result(s)\t\r\na,b      \t\r\nc        \t\r\n",
                    "a,b,\r\nc\r\n",
-                   "a,b\r\nc\r\n"},
+                   "a,b\nc\n"},
         FormatCase{"TrailingBlanksOffTheClipboardOnly",
                    ResultsHeader,
                    {{"a  "}, {"bb"}},
                    "Result(s)\t\r\na        \t\r\nbb       \t\r\n",
                    "a  ,\r\nbb\r\n",
-                   "a\r\nbb\r\n"},
+                   "a\nbb\n"},
         FormatCase{"TwoColumns",
                    {"URL", "Kind"},
                    {{"http://a/", "page"}, {"b", "file link"}},
                    "URL      \tKind     \t\r\nhttp://a/\tpage     \t\r\nb        \tfile link\t\r\n",
                    "URL,Kind,\r\nhttp://a/,page\r\nb,file link\r\n",
-                   "http://a/\tpage\r\nb        \tfile link\r\n"},
+                   "http://a/\tpage\nb        \tfile link\n"},
         // Widths count 16-bit characters; the bytes are UTF-8.
         FormatCase{"WidthsCountUtf16Characters",
                    ResultsHeader,
@@ -157,7 +159,7 @@ INSTANTIATE_TEST_SUITE_P(
                    "\xF0\x9F\x98\x80         \t\r\n",
                    "\xC3\xBC"
                    "123456789\xC3\xBC,\r\n\xF0\x9F\x98\x80\r\n",
-                   QStringLiteral("\u00FC123456789\u00FC\r\n\U0001F600\r\n")}),
+                   QStringLiteral("\u00FC123456789\u00FC\n\U0001F600\n")}),
     [](const auto& info) { return std::string(info.param.name); });
 
 // --- Failures: one dialog, nothing half-written -----------------------------
@@ -433,5 +435,5 @@ TEST(ClipboardCopy, ClearingTheListDuringTheCopyCopiesTheSnapshot) {
     shell.everyStep = true;
     shell.at(YieldPlace::Copy, 2, [&] { list.Clear(); });
     EXPECT_TRUE(CopyListviewToClipboard(shell, list));
-    EXPECT_EQ(shell.clipboard, QStringLiteral("index.htm\r\ndocs/manual.pdf\r\na.zip\r\n"));
+    EXPECT_EQ(shell.clipboard, QStringLiteral("index.htm\ndocs/manual.pdf\na.zip\n"));
 }

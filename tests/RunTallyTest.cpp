@@ -5,12 +5,14 @@
 
 #include "base/Shell.h"
 #include "tests/support/CrawlFixture.h"
+#include "tests/support/QtPrinters.h"
 
 #include <QRegularExpression>
 #include <QSignalSpy>
 #include <QStringList>
 #include <gtest/gtest.h>
 #include <limits>
+#include <vector>
 
 namespace {
 
@@ -67,79 +69,182 @@ TEST(RunTallyText, LongAddressesAreCutAtTwoHundredCharacters) {
               QString(199, QLatin1Char('a')) + QStringLiteral("\u2026"));
 }
 
-TEST(RunTallyText, DuringARunItNamesTheAddressAndTheCounts) {
+// --- The status texts, one run a row -----------------------------------------
+
+struct Visit {
+    const char* address;
+    VisitEnd::Outcome outcome;
+    const char* failure;
+};
+constexpr VisitEnd::Outcome Downloaded = VisitEnd::Outcome::Downloaded;
+constexpr VisitEnd::Outcome Failed = VisitEnd::Outcome::Failed;
+constexpr VisitEnd::Outcome Stopped = VisitEnd::Outcome::Stopped;
+
+enum class RunEnd { Running, Finished, StoppedByUser };
+
+struct TextCase {
+    const char* name;
+    std::vector<Visit> visits;
+    int results;
+    RunEnd end;
+    // A visit started last and still going on (running rows only).
+    QString fetching;
+    // The text without ", in T s" at its end.
+    QString text;
+};
+
+void PrintTo(const TextCase& c, std::ostream* os) {
+    *os << c.name;
+}
+
+class StatusText : public ::testing::TestWithParam<TextCase> {};
+
+TEST_P(StatusText, SaysWhatTheRunDid) {
+    const TextCase& c = GetParam();
     RunTally tally;
     tally.start();
-    EXPECT_TRUE(tally.running());
-    EXPECT_EQ(tally.text(), QStringLiteral("Fetching \u2014 0 pages, 0 results, 0 failed"));
-    visit(tally, QStringLiteral("http://a.example/"));
-    tally.resultListed();
-    tally.visitStarted(QStringLiteral("http://b.example/"));
-    EXPECT_EQ(tally.text(), QStringLiteral("Fetching http://b.example/ \u2014 2 pages, 1 result, "
-                                           "0 failed"));
-    tally.visitEnded(ended(QStringLiteral("http://b.example/"), VisitEnd::Outcome::Failed,
-                           QStringLiteral("HTTP 404")));
-    for (int i = 0; i < 1233; ++i)
+    for (const Visit& v : c.visits)
+        visit(tally, QString::fromLatin1(v.address), v.outcome, QString::fromLatin1(v.failure));
+    for (int i = 0; i < c.results; ++i)
         tally.resultListed();
-    EXPECT_EQ(tally.text(), QStringLiteral("Fetching http://b.example/ \u2014 2 pages, 1,234 "
-                                           "results, 1 failed"));
-    const QString longAddress = QStringLiteral("http://c.example/") + QString(300, u'p');
-    tally.visitStarted(longAddress);
-    EXPECT_EQ(tally.text(), QStringLiteral("Fetching ") + RunTally::shortAddress(longAddress) +
-                                QStringLiteral(" \u2014 3 pages, 1,234 results, 1 failed"));
+    if (!c.fetching.isEmpty())
+        tally.visitStarted(c.fetching);
+    if (c.end != RunEnd::Running)
+        tally.finish(c.end == RunEnd::StoppedByUser);
+    const QString text = tally.text();
+    EXPECT_EQ(withoutTime(text), c.text);
+    const bool timed = c.end != RunEnd::Running && !c.text.startsWith(QStringLiteral("No page"));
+    EXPECT_EQ(QRegularExpression(QStringLiteral(", in \\d+\\.\\d s$")).match(text).hasMatch(),
+              timed)
+        << text.toStdString();
 }
 
-TEST(RunTallyText, AtTheEndTheTotals) {
-    RunTally tally;
-    tally.start();
-    visit(tally, QStringLiteral("http://a.example/"));
-    tally.resultListed();
-    tally.resultListed();
-    visit(tally, QStringLiteral("http://b.example/"), VisitEnd::Outcome::Failed,
-          QStringLiteral("HTTP 404"));
-    tally.finish(false);
-    EXPECT_EQ(tally.state(), RunTally::State::Ended);
-    EXPECT_TRUE(QRegularExpression(
-                    QStringLiteral("^Finished: 2 pages, 2 results, 1 failed, in \\d+\\.\\d s$"))
-                    .match(tally.text())
-                    .hasMatch())
-        << tally.text().toStdString();
-    // The elapsed time no longer moves.
-    const qint64 elapsed = tally.elapsedMs();
-    EXPECT_EQ(tally.elapsedMs(), elapsed);
+const QString LongAddress =
+    QStringLiteral("http://c.example/") + QString(150, u'p') + QString(150, u'q');
+
+INSTANTIATE_TEST_SUITE_P(
+    Rows, StatusText,
+    ::testing::Values(
+        TextCase{"NothingYet",
+                 {},
+                 0,
+                 RunEnd::Running,
+                 {},
+                 "Fetching \u2014 0 pages, 0 results, 0 failed"},
+        // The visit under way is no page yet.
+        TextCase{"FetchingTheSecond",
+                 {{"http://a.example/", Downloaded, ""}},
+                 1,
+                 RunEnd::Running,
+                 "http://b.example/",
+                 "Fetching http://b.example/ \u2014 1 page, 1 result, 0 failed"},
+        TextCase{"AFailedVisitIsNoPage",
+                 {{"http://a.example/", Downloaded, ""}, {"http://b.example/", Failed, "HTTP 404"}},
+                 1234,
+                 RunEnd::Running,
+                 "http://c.example/",
+                 "Fetching http://c.example/ \u2014 1 page, 1,234 results, 1 failed"},
+        // A long address loses its middle, never its end.
+        TextCase{"ALongAddressIsShortenedInItsMiddle",
+                 {},
+                 0,
+                 RunEnd::Running,
+                 LongAddress,
+                 "Fetching " + LongAddress.left(100) + "\u2026" + LongAddress.right(100) +
+                     " \u2014 0 pages, 0 results, 0 failed"},
+        TextCase{"Finished",
+                 {{"http://a.example/", Downloaded, ""},
+                  {"http://b.example/", Downloaded, ""},
+                  {"http://c.example/", Failed, "HTTP 404"},
+                  {"http://d.example/", Failed, "HTTP 500"},
+                  {"http://e.example/", Failed, "Could not resolve host: e.example"}},
+                 339,
+                 RunEnd::Finished,
+                 {},
+                 "Finished: 2 pages, 339 results, 3 failed"},
+        TextCase{"StoppedSaysSoFirst",
+                 {{"http://a.example/", Downloaded, ""},
+                  {"http://b.example/", Failed, "Timeout was reached"},
+                  {"http://c.example/", Stopped, "Operation was aborted"}},
+                 4,
+                 RunEnd::StoppedByUser,
+                 {},
+                 "Stopped after 1 page: 4 results, 1 failed"},
+        TextCase{"NoPageCouldBeDownloaded",
+                 {{"http://a.example/", Failed, "Could not resolve host: a.example"},
+                  {"http://b.example/", Failed, "HTTP 404"}},
+                 0,
+                 RunEnd::Finished,
+                 {},
+                 "No page could be downloaded: 2 failed (last: http://b.example/: HTTP 404)"},
+        // A listed page kept out by the run's rules was no visit, and no failure.
+        TextCase{"NothingVisited",
+                 {},
+                 0,
+                 RunEnd::Finished,
+                 {},
+                 "Finished: 0 pages, 0 results, 0 failed"}),
+    [](const ::testing::TestParamInfo<TextCase>& info) { return std::string(info.param.name); });
+
+// --- The status text in a given width ----------------------------------------
+
+struct FitCase {
+    const char* name;
+    QString fetching; // the address being fetched; empty: every visit failed
+    int width;        // in characters
+    QString text;
+};
+
+void PrintTo(const FitCase& c, std::ostream* os) {
+    *os << c.name;
 }
 
-TEST(RunTallyText, AStoppedRunSaysSoFirst) {
+class FittedText : public ::testing::TestWithParam<FitCase> {};
+
+TEST_P(FittedText, ShortensTheAddressInItsMiddle) {
+    const FitCase& c = GetParam();
     RunTally tally;
     tally.start();
-    visit(tally, QStringLiteral("http://a.example/"), VisitEnd::Outcome::Failed,
-          QStringLiteral("Timeout was reached"));
-    tally.finish(true);
-    EXPECT_TRUE(tally.stopped());
-    EXPECT_EQ(withoutTime(tally.text()),
-              QStringLiteral("Stopped after 1 page: 0 results, 1 failed"));
-    EXPECT_TRUE(tally.text().endsWith(QStringLiteral(" s")));
+    if (c.fetching.isEmpty()) {
+        visit(tally, QStringLiteral("http://www.example.org/a/long/way/down/index.html"), Failed,
+              QStringLiteral("Could not resolve host: www.example.org"));
+        tally.finish(false);
+    } else {
+        tally.visitStarted(c.fetching);
+    }
+    const QString text = tally.text([&](const QString& t) { return t.size() <= c.width; });
+    EXPECT_EQ(text, c.text);
+    EXPECT_LE(text.size(), c.width);
 }
 
-TEST(RunTallyText, WhenEveryVisitFailedItNamesTheLastFailure) {
-    RunTally tally;
-    tally.start();
-    visit(tally, QStringLiteral("http://a.example/"), VisitEnd::Outcome::Failed,
-          QStringLiteral("Could not resolve host: a.example"));
-    visit(tally, QStringLiteral("http://b.example/"), VisitEnd::Outcome::Failed,
-          QStringLiteral("HTTP 404"));
-    tally.finish(false);
-    EXPECT_EQ(tally.text(),
-              QStringLiteral("No page could be downloaded: 2 failed (last: http://b.example/: "
-                             "HTTP 404)"));
-}
+INSTANTIATE_TEST_SUITE_P(
+    Rows, FittedText,
+    ::testing::Values(
+        FitCase{"FitsAsItIs", "http://a.example/", 60,
+                "Fetching http://a.example/ \u2014 0 pages, 0 results, 0 failed"},
+        FitCase{"AddressLosesItsMiddle", "http://www.example.com/0123456789/index.html", 60,
+                "Fetching http://www\u2026ndex.html \u2014 0 pages, 0 results, 0 failed"},
+        FitCase{"TheFailureKeepsItsReason",
+                {},
+                110,
+                "No page could be downloaded: 1 failed (last: http://www.\u2026/index.html: Could "
+                "not resolve host: www.example.org)"},
+        // Too narrow even for "…" as the address: the whole text loses its middle.
+        FitCase{"TooNarrowForTheCounts", "http://a.example/", 20, "Fetching h\u2026 0 failed"},
+        // A surrogate pair is kept whole or not at all.
+        FitCase{"NoHalfCharacters",
+                QStringLiteral("http://a.example/") + QString::fromUcs4(U"\U0001F600") +
+                    QStringLiteral("xyz"),
+                50, "Fetching http:\u2026xyz \u2014 0 pages, 0 results, 0 failed"}),
+    [](const ::testing::TestParamInfo<FitCase>& info) { return std::string(info.param.name); });
 
 TEST(RunTallyText, AVisitAbandonedByStopIsNoFailure) {
     RunTally tally;
     tally.start();
     visit(tally, QStringLiteral("http://a.example/"), VisitEnd::Outcome::Stopped,
           QStringLiteral("Operation was aborted"));
-    EXPECT_EQ(tally.pages(), 1);
+    EXPECT_EQ(tally.visits(), 1);
+    EXPECT_EQ(tally.pages(), 0);
     EXPECT_EQ(tally.failed(), 0);
     EXPECT_EQ(tally.failureList(), QString());
 }
@@ -211,11 +316,12 @@ TEST_F(RunTallyCount, StopDuringADownloadIsNoFailureAndEndsStopped) {
     ASSERT_EQ(shell.visits.size(), 1u);
     // The transfer was abandoned, with a reason the shell heard.
     EXPECT_FALSE(shell.visits[0].failure.isEmpty());
-    EXPECT_EQ(tally().pages(), 1);
+    EXPECT_EQ(tally().visits(), 1);
+    EXPECT_EQ(tally().pages(), 0);
     EXPECT_EQ(tally().failed(), 0);
     EXPECT_TRUE(tally().stopped());
     EXPECT_EQ(withoutTime(tally().text()),
-              QStringLiteral("Stopped after 1 page: 0 results, 0 failed"));
+              QStringLiteral("Stopped after 0 pages: 0 results, 0 failed"));
 }
 
 } // namespace

@@ -190,8 +190,8 @@ const QString BusyMessage =
 
 TEST_F(ResultCommands, CopyPlacesTheResultsAndSaysHowToPaste) {
     form.PushButton3_Click();
-    EXPECT_EQ(shell.clipboard, QStringLiteral("index.htm\r\ndocs/manual.pdf\r\na.zip\r\n"));
-    EXPECT_EQ(shell.clipboard.size(), 35);
+    EXPECT_EQ(shell.clipboard, QStringLiteral("index.htm\ndocs/manual.pdf\na.zip\n"));
+    EXPECT_EQ(shell.clipboard.size(), 32);
     ASSERT_EQ(shell.messages.size(), 1u);
     EXPECT_EQ(shell.messages[0].text, CopiedMessage);
     EXPECT_EQ(shell.messages[0].style, MsgStyle::OkOnly);
@@ -212,7 +212,7 @@ TEST_F(ResultCommands, CopyOfEmptyResultsLeavesTheClipboardButShowsTheMessage) {
 TEST_F(ResultCommands, BrieflyBusyClipboardIsRetried) {
     shell.clipboardBusyAttempts = 5;
     form.PushButton3_Click();
-    EXPECT_EQ(shell.clipboard, QStringLiteral("index.htm\r\ndocs/manual.pdf\r\na.zip\r\n"));
+    EXPECT_EQ(shell.clipboard, QStringLiteral("index.htm\ndocs/manual.pdf\na.zip\n"));
     ASSERT_EQ(shell.messages.size(), 1u);
     EXPECT_EQ(shell.messages[0].text, CopiedMessage);
 }

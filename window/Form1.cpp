@@ -4,6 +4,8 @@
 #include "base/Shell.h"
 #include "base/Statements.h"
 
+#include <algorithm>
+
 const QString Form1::StartCaption = QStringLiteral("Start Finding Links Within URL");
 const QString Form1::StopCaption = QStringLiteral("Stop");
 const QString Form1::LongTitle = QStringLiteral("Orvelle Software");
@@ -60,6 +62,38 @@ void Form1::setCheck2(int value) {
     emit optionsChanged();
 }
 
+void Form1::setCheck3(int value) {
+    if (m_check3 == value)
+        return;
+    m_check3 = value;
+    emit optionsChanged();
+}
+
+void Form1::setCheck4(int value) {
+    if (m_check4 == value)
+        return;
+    m_check4 = value;
+    emit optionsChanged();
+}
+
+void Form1::setDepth1(int value) {
+    value = std::clamp(value, 0, MaxDepth1);
+    if (m_depth1 == value)
+        return;
+    m_depth1 = value;
+    emit optionsChanged();
+}
+
+void Form1::ApplyRunOptions(CrawlScope& scope) const {
+    if (m_check3 == 1 && scope.hosts == CrawlScope::Hosts::Any)
+        scope.hosts = CrawlScope::Hosts::SameSite;
+    // The listed pages too: a person who asks for robots.txt means every page.
+    if (m_check4 == 1)
+        scope.robots = true;
+    if (m_depth1 >= 1)
+        scope.maxDepth = scope.maxDepth < 0 ? m_depth1 : std::min(scope.maxDepth, m_depth1);
+}
+
 bool Form1::RunFlag() const {
     return m_pushButton7Caption == StopCaption;
 }
@@ -67,15 +101,27 @@ bool Form1::RunFlag() const {
 void Form1::PushButton9_Click() {
     Statements s(m_shell, QualifiedName("Form1", "PushButton9_Click"));
     // No busy test: results can be cleared during a run.
-    s.run(100, [&] { ListView2.Clear(); });
+    s.run(100, [&] {
+        ListView2.Clear();
+        clearRunStatus();
+    });
 }
 
 void Form1::PushButton11_Click() {
     Statements s(m_shell, QualifiedName("Form1", "PushButton11_Click"));
     s.run(100, [&] {
-        if (!IsBusy())
-            ListView1.Clear();
+        if (IsBusy())
+            return;
+        ListView1.Clear();
+        clearRunStatus();
     });
+}
+
+void Form1::clearRunStatus() {
+    // The totals of the last run go with the lists they spoke of; a run in
+    // progress keeps counting.
+    if (!m_tally.running())
+        m_tally.clear();
 }
 
 void Form1::removeSelected(ListView& list, int keyCode) {
@@ -107,6 +153,9 @@ void Form1::MouseMove(Control control) {
         case Control::Option1:
         case Control::Option2:
         case Control::Check2:
+        case Control::Check3:
+        case Control::Check4:
+        case Control::Depth1:
             return;
         case Control::PushButton7:
             // The start button shows the hand even during a run, so that it can be

@@ -9,6 +9,7 @@
 
 #include <QObject>
 #include <QString>
+#include <QStringList>
 
 class Shell;
 
@@ -30,6 +31,9 @@ public:
         Option1,
         Option2,
         Check2,
+        Check3,
+        Check4,
+        Depth1,
         PushButton1,
         PushButton2,
         PushButton3,
@@ -82,6 +86,20 @@ public:
     void setOption2(bool selected);
     int Check2() const { return m_check2; }
     void setCheck2(int value);
+    // "Stay on the same site" and "Obey robots.txt": 1 = ticked.
+    int Check3() const { return m_check3; }
+    void setCheck3(int value);
+    int Check4() const { return m_check4; }
+    void setCheck4(int value);
+    // The depth a crawl may go from each listed address, 0 to 99; 0 is no limit.
+    int Depth1() const { return m_depth1; }
+    // A value outside 0 to 99 is brought to the nearest end.
+    void setDepth1(int value);
+    static constexpr int MaxDepth1 = 99;
+    // Narrows a crawl's scope by the three choices of the frame's second row, as a
+    // run reads them at its start: the same site, robots.txt for every page, and
+    // the depth. A scope narrower already (the same host, a smaller depth) stays so.
+    void ApplyRunOptions(CrawlScope& scope) const;
     // The custom pointer file loaded at start-up, shown for MousePointer 99; empty
     // when none was loaded (99 then shows the system's pointing hand).
     const QString& MouseIconPath() const { return m_mouseIconPath; }
@@ -118,6 +136,10 @@ public:
     void PushButton11_Click(); // "Clear List"
     void PushButton13_Click(); // "Load URL List From File"
 
+    // Appends addresses given on the command line to the URL list, each as "Add
+    // One URL" appends an answer: as given, an empty one not at all.
+    void AddAddresses(const QStringList& addresses);
+
     // List edits.
     void ListView1_KeyDown(int keyCode, int shift = 0);
     void ListView2_KeyDown(int keyCode, int shift = 0);
@@ -142,6 +164,7 @@ signals:
 
 private:
     void removeSelected(ListView& list, int keyCode);
+    void clearRunStatus();
 
     Shell& m_shell;
     RunTally m_tally;
@@ -155,4 +178,7 @@ private:
     int m_mousePointer = PointerDefault;
     bool m_option1 = true;
     int m_check2 = 0;
+    int m_check3 = 0;
+    int m_check4 = 0;
+    int m_depth1 = 0;
 };

@@ -3,6 +3,7 @@
 #include "base/Statements.h"
 #include "window/Form1.h"
 
+#include <QScopeGuard>
 #include <QStringList>
 
 namespace {
@@ -56,8 +57,16 @@ void Form1::PushButton7_Click() {
 
     // The run visits the list as it stands now: addresses added or removed during
     // the run change nothing in it.
+    // "Stay on the same site", "Obey robots.txt" and the depth are read with it,
+    // and narrow the crawl's scope for this run only.
     QStringList addresses;
-    s.run(112, [&] { addresses = ListView1.Texts(); });
+    CrawlScope& scope = m_run.Settings.scope;
+    const CrawlScope saved = scope;
+    const auto restoreScope = qScopeGuard([&] { scope = saved; });
+    s.run(112, [&] {
+        addresses = ListView1.Texts();
+        ApplyRunOptions(scope);
+    });
     m_run.Run(s, addresses);
 
     // Nothing fetched ahead outlives the run, nor do its connections.

@@ -24,6 +24,12 @@ void Form1::PushButton5_Click() {
     s.run(104, [&] { ListView1.Add(answer); });
 }
 
+void Form1::AddAddresses(const QStringList& addresses) {
+    for (const QString& address : addresses)
+        if (!address.isEmpty())
+            ListView1.Add(address);
+}
+
 void Form1::PushButton13_Click() {
     Statements s(m_shell, QualifiedName("Form1", "PushButton13_Click"));
     bool tooMany = false;

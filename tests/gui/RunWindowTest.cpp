@@ -8,10 +8,12 @@
 #include <QLabel>
 #include <QProcess>
 #include <QRegularExpression>
+#include <QSpinBox>
 #include <QTest>
 #include <algorithm>
 #include <chrono>
 #include <csignal>
+#include <set>
 #include <thread>
 #include <unistd.h>
 
@@ -216,9 +218,10 @@ TEST_F(RunWindowTest, TheStatusLineCountsPagesResultsAndFailures) {
     form->ListView1.Add(Refused);
     EXPECT_EQ(statusText(), QString());
 
-    // After the first visit, while the second page is being fetched.
+    // After the first visit, while the second page is being fetched: the page
+    // under way is not counted yet.
     const QString during = QStringLiteral("Fetching ") + url("/missing.html") +
-                           QStringLiteral(" \u2014 2 pages, 3 results, 0 failed");
+                           QStringLiteral(" \u2014 1 page, 3 results, 0 failed");
     bool reached = false;
     QString tallyDuring, shownDuring;
     onceAt(
@@ -241,7 +244,7 @@ TEST_F(RunWindowTest, TheStatusLineCountsPagesResultsAndFailures) {
     EXPECT_EQ(form->ListView2.Count(), 0);
     const QString finished = statusText();
     EXPECT_TRUE(QRegularExpression(
-                    QStringLiteral("^Finished: 3 pages, 3 results, 2 failed, in \\d+\\.\\d s$"))
+                    QStringLiteral("^Finished: 1 page, 3 results, 2 failed, in \\d+\\.\\d s$"))
                     .match(finished)
                     .hasMatch())
         << finished.toStdString();
@@ -268,9 +271,27 @@ TEST_F(RunWindowTest, ARunWhereEveryAddressFailsSaysNoPageCouldBeDownloaded) {
     ASSERT_TRUE(WaitUntil([&] { return saidDone(); }, 30000));
 
     // The blank address is no visit.
-    EXPECT_EQ(statusText(), QStringLiteral("No page could be downloaded: 2 failed (last: ") +
-                                url("/missing.html") + QStringLiteral(": HTTP 404)"));
+    const QString lastFailure = url("/missing.html") + QStringLiteral(": HTTP 404)");
+    EXPECT_EQ(form->Tally().text(),
+              QStringLiteral("No page could be downloaded: 2 failed (last: ") + lastFailure);
     EXPECT_EQ(statusToolTip().count(QLatin1Char('\n')), 1);
+    // Too long for the label at the window's first size: the address gives way in
+    // its middle, the rest is shown whole. A larger window shows it all.
+    QLabel* label = view->statusLine();
+    const QString shown = statusText();
+    EXPECT_TRUE(
+        shown.startsWith(QStringLiteral("No page could be downloaded: 2 failed (last: http")))
+        << shown.toStdString();
+    EXPECT_TRUE(shown.contains(QStringLiteral("\u2026")));
+    EXPECT_TRUE(shown.endsWith(QStringLiteral("/missing.html: HTTP 404)"))) << shown.toStdString();
+    EXPECT_LE(label->fontMetrics().horizontalAdvance(shown), label->contentsRect().width());
+    view->resize(view->size() + QSize(400, 0));
+    EXPECT_TRUE(WaitUntil([&] { return statusText() == form->Tally().text(); }));
+
+    // Clear List empties the status line once no run is going on.
+    QTest::mouseClick(button("PushButton11"), Qt::LeftButton);
+    EXPECT_EQ(statusText(), QString());
+    EXPECT_EQ(statusToolTip(), QString());
 
     // A start with no address leaves the status line empty again.
     form->ListView1.Clear();
@@ -298,9 +319,91 @@ TEST_F(RunWindowTest, AStoppedExtractForeverRunSaysStoppedAfter) {
                 "^Stopped after (\\d+) pages: (\\d+) results, 0 failed, in \\d+\\.\\d s$"))
             .match(statusText());
     ASSERT_TRUE(match.hasMatch()) << statusText().toStdString();
-    EXPECT_EQ(match.captured(1).toInt(), static_cast<int>(shell.visits.size()));
+    // The visit that Stop abandoned downloaded no page.
+    const auto downloaded =
+        std::count_if(shell.visits.begin(), shell.visits.end(),
+                      [](const ScriptedShell::Visit& v) { return v.ended && v.failure.isEmpty(); });
+    EXPECT_EQ(match.captured(1).toInt(), static_cast<int>(downloaded));
     EXPECT_EQ(match.captured(2).toInt(), form->ListView2.Count());
     EXPECT_EQ(statusToolTip(), QString());
+    // Clear Results empties it too.
+    QTest::mouseClick(button("PushButton9"), Qt::LeftButton);
+    EXPECT_EQ(statusText(), QString());
+}
+
+// --- What a crawl keeps to: the frame's second row ---------------------------
+
+class KeptCrawlTest : public RunWindowTest {
+protected:
+    // Ticks "Extract forever" and the given check box in the window, and runs.
+    void crawlWith(const char* checkBox) {
+        QTest::mouseClick(control("Check2"), Qt::LeftButton);
+        if (checkBox)
+            QTest::mouseClick(control(checkBox), Qt::LeftButton);
+        QTest::mouseClick(button("PushButton7"), Qt::LeftButton);
+        ASSERT_TRUE(WaitUntil([&] { return saidDone(); }, 30000));
+    }
+    static std::set<std::string> asSet(const std::vector<std::string>& paths) {
+        return {paths.begin(), paths.end()};
+    }
+};
+
+// The other site is 127.0.0.2: its link is listed, its page never asked for.
+TEST_F(KeptCrawlTest, StayOnTheSameSiteLeavesAnotherHostAlone) {
+    LoopbackServer other;
+    other.page("/elsewhere.html", links({"/further.html"}));
+    other.start("127.0.0.2");
+    server.page("/index.html", links({"/own.html", other.url("/elsewhere.html").toStdString()}));
+    server.page("/own.html", links({}));
+    server.start();
+    start();
+    form->ListView1.Add(url("/index.html"));
+    crawlWith("Check3");
+
+    EXPECT_TRUE(other.requests().empty());
+    EXPECT_EQ(asSet(server.requests()), (std::set<std::string>{"/index.html", "/own.html"}));
+    EXPECT_TRUE(form->ListView2.Texts().contains(other.url("/elsewhere.html")));
+    // The run's choices last for the run: the scope is as it was before.
+    EXPECT_EQ(form->harvestRun().Settings.scope.hosts, CrawlScope::Hosts::Any);
+}
+
+// robots.txt keeps out a followed page and a listed one alike; neither is asked
+// for, not even ahead of its visit.
+TEST_F(KeptCrawlTest, ObeyRobotsTxtForTheListedAddressesAndEveryPageFollowed) {
+    server.page("/robots.txt", "User-agent: *\nDisallow: /private/\n");
+    server.page("/index.html", links({"/private/followed.html", "/public.html"}));
+    server.page("/public.html", links({}));
+    server.page("/private/listed.html", links({"/public.html"}));
+    server.start();
+    start();
+    form->ListView1.Add(url("/index.html"));
+    form->ListView1.Add(url("/private/listed.html"));
+    crawlWith("Check4");
+
+    const std::vector<std::string> requests = server.requests();
+    EXPECT_EQ(asSet(requests),
+              (std::set<std::string>{"/robots.txt", "/index.html", "/public.html"}));
+    EXPECT_EQ(std::count(requests.begin(), requests.end(), "/robots.txt"), 1);
+    EXPECT_TRUE(form->ListView2.Texts().contains(url("/private/followed.html")));
+    // The listed page kept out says why; a followed one is no visit at all.
+    EXPECT_EQ(form->Tally().failed(), 1);
+    EXPECT_TRUE(form->Tally().failureList().contains(QStringLiteral("robots.txt disallows it")));
+}
+
+// A depth of 1: the listed page and the pages it links to, whose links are listed
+// but not followed.
+TEST_F(KeptCrawlTest, ADepthOfOneFollowsOneStep) {
+    ServeEndlessTree(server);
+    server.start();
+    start();
+    form->ListView1.Add(url("/p/0"));
+    auto* depth = qobject_cast<QSpinBox*>(control("Depth1"));
+    depth->setValue(1);
+    crawlWith(nullptr);
+
+    EXPECT_EQ(asSet(server.requests()), (std::set<std::string>{"/p/0", "/p/1", "/p/2"}));
+    EXPECT_EQ(form->ListView2.Texts(), (QStringList{url("/p/1"), url("/p/2"), url("/p/5"),
+                                                    url("/p/6"), url("/p/3"), url("/p/4")}));
 }
 
 // During a run the status line is redrawn a few times a second, not at every link.

@@ -9,7 +9,11 @@
 #include <QLabel>
 #include <QRadioButton>
 #include <QScrollBar>
+#include <QSpinBox>
 #include <QTest>
+#include <cstring>
+#include <stdexcept>
+#include <utility>
 
 namespace {
 
@@ -20,30 +24,81 @@ struct Place {
 };
 
 // Every control in tab order, with its caption and place in twips (the frame's
-// three choices measured from the frame's corner).
+// choices measured from the frame's corner).
 const Place Controls[] = {
     {"ListView1", nullptr, 120, 120, 7800, 2535},
-    {"ListView2", nullptr, 120, 5060, 7800, 2535},
-    {"Frame1", "Option", 120, 3720, 7800, 705},
+    {"ListView2", nullptr, 120, 5360, 7800, 2535},
+    {"Frame1", "Option", 120, 3720, 7800, 1005},
     {"Option1", "Retrieve HTML links", 270, 300, 2085, 255},
     {"Option2", "Retrieve file links", 2430, 300, 2085, 255},
     {"Check2", "Extract forever", 4560, 300, 1695, 255},
+    {"Check3", "Stay on the same site", 270, 600, 2145, 255},
+    {"Check4", "Obey robots.txt", 2430, 600, 2085, 255},
+    {"Depth1", nullptr, 5220, 570, 1080, 330},
     {"PushButton5", "Add One URL", 120, 2750, 3840, 405},
     {"PushButton13", "Load URL List From File", 4080, 2750, 3840, 405},
     {"PushButton11", "Clear List", 120, 3260, 3840, 405},
-    {"PushButton7", "Start Finding Links Within URL", 120, 4545, 7800, 405},
-    {"PushButton6", "Save Results As Text File", 120, 7680, 3840, 405},
-    {"PushButton1", "Save As Comma Delimited", 4080, 7680, 3840, 405},
-    {"PushButton3", "Copy Results To Clipboard", 120, 8190, 3840, 405},
-    {"PushButton9", "Clear Results", 4080, 8175, 3840, 405},
+    {"PushButton7", "Start Finding Links Within URL", 120, 4845, 7800, 405},
+    {"PushButton6", "Save Results As Text File", 120, 7980, 3840, 405},
+    {"PushButton1", "Save As Comma Delimited", 4080, 7980, 3840, 405},
+    {"PushButton3", "Copy Results To Clipboard", 120, 8490, 3840, 405},
+    {"PushButton9", "Clear Results", 4080, 8475, 3840, 405},
     {"PushButton2", "Load Sample/Example Sites", 4080, 3260, 3840, 405},
 };
+
+// Outside the tab order: the label of the depth, and the status line.
+const Place Labels[] = {
+    {"Label1", "Depth:", 4560, 600, 600, 255},
+    {"StatusLine", "", 120, 8960, 7800, 255},
+};
+
+// The window made larger by 300 x 201 pixels: the lists take the height, 100 and
+// 101 pixels, and every control the width, each button of a row 150 pixels of it.
+struct Grown {
+    const char* name;
+    int left, top, width, height; // what each gains, in pixels
+};
+constexpr QSize Larger(300, 201);
+const Grown GrownControls[] = {
+    {"ListView1", 0, 0, 300, 100},
+    {"PushButton5", 0, 100, 150, 0},
+    {"PushButton13", 150, 100, 150, 0},
+    {"PushButton11", 0, 100, 150, 0},
+    {"PushButton2", 150, 100, 150, 0},
+    {"Frame1", 0, 100, 300, 0},
+    {"Check3", 0, 0, 0, 0},
+    {"Depth1", 0, 0, 0, 0},
+    {"PushButton7", 0, 100, 300, 0},
+    {"ListView2", 0, 100, 300, 101},
+    {"PushButton6", 0, 201, 150, 0},
+    {"PushButton1", 150, 201, 150, 0},
+    {"PushButton3", 0, 201, 150, 0},
+    {"PushButton9", 150, 201, 150, 0},
+    {"StatusLine", 0, 201, 300, 0},
+};
+
+QRect twipsRect(const Place& p, int dpiX, int dpiY) {
+    return QRect(TwipsToPixels(p.left, dpiX), TwipsToPixels(p.top, dpiY),
+                 TwipsToPixels(p.width, dpiX), TwipsToPixels(p.height, dpiY));
+}
+
+const Place& placeOf(const char* name) {
+    for (const Place& p : Controls)
+        if (std::strcmp(p.name, name) == 0)
+            return p;
+    for (const Place& p : Labels)
+        if (std::strcmp(p.name, name) == 0)
+            return p;
+    throw std::logic_error(name);
+}
 
 QString captionOf(QWidget* widget) {
     if (auto* button = qobject_cast<QAbstractButton*>(widget))
         return button->text();
     if (auto* frame = qobject_cast<QGroupBox*>(widget))
         return frame->title();
+    if (auto* label = qobject_cast<QLabel*>(widget))
+        return label->text();
     return {};
 }
 
@@ -60,14 +115,14 @@ TEST_F(WindowTest, ShowsEveryControlWithItsCaptionAndPlace) {
     EXPECT_FALSE(view->windowIcon().isNull());
     const int dpiX = view->logicalDpiX();
     const int dpiY = view->logicalDpiY();
-    EXPECT_EQ(view->size(), QSize(TwipsToPixels(8040, dpiX), TwipsToPixels(9000, dpiY)));
+    EXPECT_EQ(view->size(), QSize(TwipsToPixels(8040, dpiX), TwipsToPixels(9300, dpiY)));
     if (dpiX == 96 && dpiY == 96) {
-        EXPECT_EQ(view->size(), QSize(536, 600));
+        EXPECT_EQ(view->size(), QSize(536, 620));
     }
-    // Fixed: no resizing, a minimise button and no maximise button.
-    EXPECT_EQ(view->minimumSize(), view->maximumSize());
+    // Larger, never smaller, than the first size.
+    EXPECT_EQ(view->minimumSize(), view->size());
+    EXPECT_GT(view->maximumSize().width(), view->width());
     EXPECT_TRUE(view->windowFlags() & Qt::WindowMinimizeButtonHint);
-    EXPECT_FALSE(view->windowFlags() & Qt::WindowMaximizeButtonHint);
     EXPECT_EQ(view->palette().color(QPalette::Window), QColor(Qt::white));
 
     for (const Place& p : Controls) {
@@ -77,9 +132,7 @@ TEST_F(WindowTest, ShowsEveryControlWithItsCaptionAndPlace) {
         if (p.caption) {
             EXPECT_EQ(captionOf(widget), QString::fromLatin1(p.caption));
         }
-        EXPECT_EQ(widget->geometry(),
-                  QRect(TwipsToPixels(p.left, dpiX), TwipsToPixels(p.top, dpiY),
-                        TwipsToPixels(p.width, dpiX), TwipsToPixels(p.height, dpiY)));
+        EXPECT_EQ(widget->geometry(), twipsRect(p, dpiX, dpiY));
         EXPECT_TRUE(widget->isVisible());
         const bool isButton = qobject_cast<QPushButton*>(widget) != nullptr;
         EXPECT_EQ(widget->font().family(), QStringLiteral("Arial"));
@@ -88,11 +141,46 @@ TEST_F(WindowTest, ShowsEveryControlWithItsCaptionAndPlace) {
         const QPalette::ColorRole face = isButton ? QPalette::Button : QPalette::Window;
         EXPECT_EQ(widget->palette().color(face), QColor(Qt::white));
     }
-    EXPECT_EQ(control("Option1")->parentWidget(), control("Frame1"));
-    EXPECT_EQ(control("Check2")->parentWidget(), control("Frame1"));
+    const Place& label = placeOf("Label1");
+    EXPECT_EQ(captionOf(control("Label1")), QString::fromLatin1(label.caption));
+    EXPECT_EQ(control("Label1")->geometry(), twipsRect(label, dpiX, dpiY));
+    EXPECT_EQ(control("Label1")->palette().color(QPalette::Window), QColor(Qt::white));
+    for (const char* name : {"Option1", "Check2", "Check3", "Check4", "Label1", "Depth1"})
+        EXPECT_EQ(control(name)->parentWidget(), control("Frame1")) << name;
     EXPECT_TRUE(qobject_cast<QRadioButton*>(control("Option1"))->isChecked());
     EXPECT_FALSE(qobject_cast<QRadioButton*>(control("Option2"))->isChecked());
-    EXPECT_FALSE(qobject_cast<QCheckBox*>(control("Check2"))->isChecked());
+    for (const char* name : {"Check2", "Check3", "Check4"})
+        EXPECT_FALSE(qobject_cast<QCheckBox*>(control(name))->isChecked()) << name;
+    // The depth: 0 to 99, no limit at first.
+    auto* depth = qobject_cast<QSpinBox*>(control("Depth1"));
+    ASSERT_NE(depth, nullptr);
+    EXPECT_EQ(depth->minimum(), 0);
+    EXPECT_EQ(depth->maximum(), 99);
+    EXPECT_EQ(depth->value(), 0);
+    EXPECT_EQ(depth->text(), QStringLiteral("no limit"));
+}
+
+TEST_F(WindowTest, ALargerWindowGivesTheHeightToTheListsAndTheWidthToEveryControl) {
+    const int dpiX = view->logicalDpiX();
+    const int dpiY = view->logicalDpiY();
+    const QSize first = view->size();
+    const int column = view->listView1()->header()->sectionSize(0);
+    view->resize(first + Larger);
+    ASSERT_TRUE(WaitUntil([&] { return view->size() == first + Larger; }));
+    for (const Grown& g : GrownControls) {
+        SCOPED_TRACE(g.name);
+        const QRect at = twipsRect(placeOf(g.name), dpiX, dpiY);
+        EXPECT_EQ(control(g.name)->geometry(), QRect(at.left() + g.left, at.top() + g.top,
+                                                     at.width() + g.width, at.height() + g.height));
+    }
+    EXPECT_EQ(view->listView1()->header()->sectionSize(0), column + Larger.width());
+    EXPECT_EQ(view->listView2()->header()->sectionSize(0), column + Larger.width());
+    // Back to the first size, everything is where it was; smaller it does not get.
+    view->resize(first - QSize(50, 50));
+    ASSERT_TRUE(WaitUntil([&] { return view->size() == first; }));
+    for (const Place& p : Controls)
+        EXPECT_EQ(control(p.name)->geometry(), twipsRect(p, dpiX, dpiY)) << p.name;
+    EXPECT_EQ(view->listView1()->header()->sectionSize(0), column);
 }
 
 TEST_F(WindowTest, TheStatusLineIsALabelBelowTheButtonsOutsideTheTabOrder) {
@@ -101,8 +189,7 @@ TEST_F(WindowTest, TheStatusLineIsALabelBelowTheButtonsOutsideTheTabOrder) {
     EXPECT_EQ(label, view->statusLine());
     const int dpiX = view->logicalDpiX();
     const int dpiY = view->logicalDpiY();
-    EXPECT_EQ(label->geometry(), QRect(TwipsToPixels(120, dpiX), TwipsToPixels(8660, dpiY),
-                                       TwipsToPixels(7800, dpiX), TwipsToPixels(255, dpiY)));
+    EXPECT_EQ(label->geometry(), twipsRect(placeOf("StatusLine"), dpiX, dpiY));
     EXPECT_TRUE(label->isVisible());
     // The window's font, on white.
     EXPECT_EQ(label->font(), view->font());
@@ -150,20 +237,35 @@ TEST_F(WindowTest, TabsThroughTheControlsInTheirOrder) {
     EXPECT_EQ(chain, names);
 }
 
-TEST_F(WindowTest, OptionsAndCheckBoxFollowTheFormBothWays) {
+TEST_F(WindowTest, OptionsAndCheckBoxesFollowTheFormBothWays) {
     auto* option2 = qobject_cast<QRadioButton*>(control("Option2"));
-    auto* check2 = qobject_cast<QCheckBox*>(control("Check2"));
     QTest::mouseClick(option2, Qt::LeftButton);
     EXPECT_TRUE(form->Option2());
     EXPECT_FALSE(form->Option1());
-    QTest::mouseClick(check2, Qt::LeftButton);
-    EXPECT_EQ(form->Check2(), 1);
+    const std::pair<const char*, int (Form1::*)() const> boxes[] = {
+        {"Check2", &Form1::Check2}, {"Check3", &Form1::Check3}, {"Check4", &Form1::Check4}};
+    for (const auto& [name, value] : boxes) {
+        QTest::mouseClick(control(name), Qt::LeftButton);
+        EXPECT_EQ(((*form).*value)(), 1) << name;
+    }
+    auto* depth = qobject_cast<QSpinBox*>(control("Depth1"));
+    depth->setFocus();
+    QTest::keyClick(depth, Qt::Key_Up);
+    QTest::keyClick(depth, Qt::Key_Up);
+    EXPECT_EQ(form->Depth1(), 2);
+    EXPECT_EQ(depth->text(), QStringLiteral("2"));
 
     form->setOption1(true);
     form->setCheck2(0);
+    form->setCheck3(0);
+    form->setCheck4(0);
+    form->setDepth1(150);
     EXPECT_TRUE(qobject_cast<QRadioButton*>(control("Option1"))->isChecked());
     EXPECT_FALSE(option2->isChecked());
-    EXPECT_FALSE(check2->isChecked());
+    for (const auto& [name, value] : boxes)
+        EXPECT_FALSE(qobject_cast<QCheckBox*>(control(name))->isChecked()) << name;
+    EXPECT_EQ(form->Depth1(), 99);
+    EXPECT_EQ(depth->value(), 99);
 }
 
 TEST_F(WindowTest, CaptionsAndListsRedrawFromTheForm) {
@@ -302,10 +404,11 @@ TEST_F(HoverTest, HandOverCommandButtonsArrowOverListsFrameAndWindow) {
         moveMouseTo(button(name));
         EXPECT_EQ(form->MousePointer(), Form1::PointerCustom) << name;
     }
-    // Over the three choices nothing changes, and the frame around them does not hear it.
-    moveMouseTo(control("Option1"));
-    moveMouseTo(control("Check2"));
-    EXPECT_EQ(form->MousePointer(), Form1::PointerCustom);
+    // Over the choices nothing changes, and the frame around them does not hear it.
+    for (const char* name : {"Option1", "Check2", "Check3", "Check4", "Label1", "Depth1"}) {
+        moveMouseTo(control(name));
+        EXPECT_EQ(form->MousePointer(), Form1::PointerCustom) << name;
+    }
     moveMouseTo(control("Frame1"), QPoint(control("Frame1")->width() - 10, 5));
     EXPECT_EQ(form->MousePointer(), Form1::PointerDefault);
 

@@ -1,11 +1,14 @@
 #!/usr/bin/env bash
 # The manual pages as man shows them: orvelle-harvest(1) has every option of the
-# program's --help and the exit statuses; both pages render without a warning.
-# Usage: manpages.sh MAN-FOLDER ORVELLE-HARVEST PAGE... (orvelle-harvest, orvelle)
+# program's --help and the exit statuses, orvelle(1) every option of the window's
+# --help and its exit statuses; both pages render without a warning.
+# Usage: manpages.sh MAN-FOLDER ORVELLE-HARVEST [ORVELLE]
 set -uo pipefail
 man_dir=$1
 program=$2
-shift 2
+window=${3:-}
+pages=(orvelle-harvest)
+[ -n "$window" ] && pages+=(orvelle)
 if ! command -v man >/dev/null; then
     echo "SKIP: man is not installed (scripts/install-deps --packaging)"
     exit 77
@@ -26,7 +29,7 @@ render() {
 scratch=$(mktemp -d)
 trap 'rm -rf "$scratch"' EXIT
 
-for page in "$@"; do
+for page in "${pages[@]}"; do
     file=$man_dir/$page.1.gz
     if [ ! -f "$file" ]; then
         fail "$file was not built"
@@ -57,6 +60,28 @@ for status in 0 1 2 130; do
 done
 grep -qF -- "$("$program" --version)" "$scratch/orvelle-harvest.txt" ||
     fail "orvelle-harvest(1) does not name the version"
+
+# The window: the options of its --help (the block under "Options:") and its
+# exit statuses, and its version.
+if [ -n "$window" ]; then
+    help=$("$window" --help) || fail "$window --help"
+    window_count=0
+    while IFS= read -r entry; do
+        window_count=$((window_count + 1))
+        # A short entry ("--") shares its line with the start of its text.
+        awk -v e="$entry" 'index($0, e) == 1 && substr($0, length(e) + 1, 1) ~ /^([ \t]|)$/ \
+            { found = 1 } END { exit !found }' "$scratch/orvelle.txt" ||
+            fail "orvelle(1) has no entry '$entry'"
+    done < <(printf '%s\n' "$help" | sed -n '/^Options:$/,/^$/p' | grep -E '^  -' |
+        sed -E 's/^  //; s/  +[^ ].*$//')
+    [ "$window_count" -ge 3 ] || fail "only $window_count options read from orvelle --help"
+    for status in 0 2; do
+        sed -n '/^EXIT STATUS$/,/^[A-Z][A-Z ]*$/p' "$scratch/orvelle.txt" |
+            grep -qE "^$status([[:space:]]|$)" ||
+            fail "orvelle(1): exit status $status is not described"
+    done
+    grep -q "ADDRESS" "$scratch/orvelle.txt" || fail "orvelle(1) does not name the addresses"
+fi
 
 if [ "$failures" -ne 0 ]; then
     echo "$failures failed"

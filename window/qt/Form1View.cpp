@@ -8,6 +8,7 @@
 
 #include <QCheckBox>
 #include <QCloseEvent>
+#include <QFontMetrics>
 #include <QGroupBox>
 #include <QHeaderView>
 #include <QKeyEvent>
@@ -17,16 +18,21 @@
 #include <QRadioButton>
 #include <QScreen>
 #include <QScrollBar>
+#include <QSpinBox>
 #include <QTimer>
 #include <QTreeView>
+#include <initializer_list>
 
 namespace {
-// Client area of the window, in twips.
+// Client area of the window at its first size, in twips.
 constexpr int FormWidth = 8040;
-constexpr int FormHeight = 9000;
+constexpr int FormHeight = 9300;
 
 const char* const ListToolTip = "Double-click item to remove it. Move | line to right and out of "
                                 "window to reveal full names.";
+
+using Across = Form1View::Across;
+using Down = Form1View::Down;
 
 struct ButtonSpec {
     const char* name;
@@ -34,28 +40,31 @@ struct ButtonSpec {
     void (Form1::*handler)();
     Form1::Control control;
     int left, top, width, height;
+    Across across;
+    Down down;
 };
 
-// The push buttons in tab order, with their place in twips.
+// The push buttons in tab order, with their place in twips and how a larger
+// window moves and widens them.
 const ButtonSpec Buttons[] = {
     {"PushButton5", "Add One URL", &Form1::PushButton5_Click, Form1::Control::PushButton5, 120,
-     2750, 3840, 405},
+     2750, 3840, 405, Across::LeftHalf, Down::BetweenLists},
     {"PushButton13", "Load URL List From File", &Form1::PushButton13_Click,
-     Form1::Control::PushButton13, 4080, 2750, 3840, 405},
+     Form1::Control::PushButton13, 4080, 2750, 3840, 405, Across::RightHalf, Down::BetweenLists},
     {"PushButton11", "Clear List", &Form1::PushButton11_Click, Form1::Control::PushButton11, 120,
-     3260, 3840, 405},
-    {"PushButton7", nullptr, &Form1::PushButton7_Click, Form1::Control::PushButton7, 120, 4545,
-     7800, 405},
+     3260, 3840, 405, Across::LeftHalf, Down::BetweenLists},
+    {"PushButton7", nullptr, &Form1::PushButton7_Click, Form1::Control::PushButton7, 120, 4845,
+     7800, 405, Across::Whole, Down::BetweenLists},
     {"PushButton6", "Save Results As Text File", &Form1::PushButton6_Click,
-     Form1::Control::PushButton6, 120, 7680, 3840, 405},
+     Form1::Control::PushButton6, 120, 7980, 3840, 405, Across::LeftHalf, Down::BelowLists},
     {"PushButton1", "Save As Comma Delimited", &Form1::PushButton1_Click,
-     Form1::Control::PushButton1, 4080, 7680, 3840, 405},
+     Form1::Control::PushButton1, 4080, 7980, 3840, 405, Across::RightHalf, Down::BelowLists},
     {"PushButton3", "Copy Results To Clipboard", &Form1::PushButton3_Click,
-     Form1::Control::PushButton3, 120, 8190, 3840, 405},
+     Form1::Control::PushButton3, 120, 8490, 3840, 405, Across::LeftHalf, Down::BelowLists},
     {"PushButton9", "Clear Results", &Form1::PushButton9_Click, Form1::Control::PushButton9, 4080,
-     8175, 3840, 405},
+     8475, 3840, 405, Across::RightHalf, Down::BelowLists},
     {"PushButton2", "Load Sample/Example Sites", &Form1::PushButton2_Click,
-     Form1::Control::PushButton2, 4080, 3260, 3840, 405},
+     Form1::Control::PushButton2, 4080, 3260, 3840, 405, Across::RightHalf, Down::BetweenLists},
 };
 
 QFont arialBold(qreal points) {
@@ -76,9 +85,10 @@ Form1View::Form1View(Form1& form, QWidget* parent) : QWidget(parent), m_form(for
     makeButtons();
     makeStatusLine();
 
-    // Tab order: the lists, the frame and its three choices, then the buttons
-    // in the order of the table above.
-    QList<QWidget*> order{m_listView1, m_listView2, m_frame1, m_option1, m_option2, m_check2};
+    // Tab order: the lists, the frame and its choices, then the buttons in the
+    // order of the table above.
+    QList<QWidget*> order{m_listView1, m_listView2, m_frame1, m_option1, m_option2,
+                          m_check2,    m_check3,    m_check4, m_depth1};
     for (const ButtonSpec& spec : Buttons)
         order.append(findChild<QPushButton*>(QLatin1String(spec.name)));
     for (qsizetype i = 1; i < order.size(); ++i)
@@ -113,17 +123,82 @@ int Form1View::pixelsY(int twips) const {
     return TwipsToPixels(twips, logicalDpiY());
 }
 
-void Form1View::place(QWidget* widget, int left, int top, int width, int height) {
-    widget->setGeometry(pixelsX(left), pixelsY(top), pixelsX(width), pixelsY(height));
+void Form1View::place(QWidget* widget, int left, int top, int width, int height, Across across,
+                      Down down) {
+    m_placed.push_back({widget, left, top, width, height, across, down});
+    widget->setGeometry(geometryOf(m_placed.back()));
+}
+
+QRect Form1View::geometryOf(const Placed& p) const {
+    // Each length is converted on its own, so that the first size is exactly the
+    // layout's; what the window gained is added in pixels.
+    int left = pixelsX(p.left), width = pixelsX(p.width);
+    int top = pixelsY(p.top), height = pixelsY(p.height);
+    const int across = m_gained.width();
+    const int down = m_gained.height();
+    switch (p.across) {
+    case Across::Whole:
+        width += across;
+        break;
+    case Across::LeftHalf:
+        width += across / 2;
+        break;
+    case Across::RightHalf:
+        left += across / 2;
+        width += across - across / 2;
+        break;
+    case Across::Fixed:
+        break;
+    }
+    switch (p.down) {
+    case Down::UpperList:
+        height += down / 2;
+        break;
+    case Down::BetweenLists:
+        top += down / 2;
+        break;
+    case Down::LowerList:
+        top += down / 2;
+        height += down - down / 2;
+        break;
+    case Down::BelowLists:
+        top += down;
+        break;
+    case Down::Fixed:
+        break;
+    }
+    return QRect(left, top, width, height);
+}
+
+void Form1View::layOut() {
+    const QSize first(pixelsX(FormWidth), pixelsY(FormHeight));
+    const QSize gained = (size() - first).expandedTo(QSize(0, 0));
+    if (gained == m_gained)
+        return;
+    const int widened = gained.width() - m_gained.width();
+    m_gained = gained;
+    for (const Placed& placed : m_placed)
+        placed.widget->setGeometry(geometryOf(placed));
+    // The lists' columns widen and narrow with their lists, keeping whatever
+    // width the person gave them.
+    for (QTreeView* list : {m_listView1, m_listView2})
+        if (list->header()->count() > 0)
+            list->header()->resizeSection(0, list->header()->sectionSize(0) + widened);
+    // The status line has another width to fit its text into.
+    showStatus();
 }
 
 void Form1View::setUpWindow() {
     setObjectName(QStringLiteral("Form1"));
     // A fixed border: a minimise button, no maximise button, no resizing.
+    // A border that can be dragged to make the window larger, never smaller than
+    // its first size; so a maximise button too.
     setWindowFlags(Qt::Window | Qt::CustomizeWindowHint | Qt::WindowTitleHint |
                    Qt::WindowSystemMenuHint | Qt::WindowMinimizeButtonHint |
-                   Qt::WindowCloseButtonHint);
-    setFixedSize(pixelsX(FormWidth), pixelsY(FormHeight));
+                   Qt::WindowMaximizeButtonHint | Qt::WindowCloseButtonHint);
+    const QSize first(pixelsX(FormWidth), pixelsY(FormHeight));
+    setMinimumSize(first);
+    resize(first);
     setFont(arialBold(9));
     QPalette white = palette();
     white.setColor(QPalette::Window, Qt::white);
@@ -151,7 +226,8 @@ QTreeView* Form1View::makeList(ListBinding& binding, ListView& model, bool urls,
     view->header()->setStretchLastSection(false);
     view->header()->setSectionsMovable(false);
     view->setToolTip(QLatin1String(ListToolTip));
-    place(view, 120, urls ? 120 : 5060, 7800, 2535);
+    place(view, 120, urls ? 120 : 5360, 7800, 2535, Across::Whole,
+          urls ? Down::UpperList : Down::LowerList);
 
     binding.view = view;
     binding.model = &model;
@@ -175,7 +251,7 @@ QTreeView* Form1View::makeList(ListBinding& binding, ListView& model, bool urls,
 void Form1View::makeFrame() {
     m_frame1 = new QGroupBox(QStringLiteral("Option"), this);
     m_frame1->setObjectName(QStringLiteral("Frame1"));
-    place(m_frame1, 120, 3720, 7800, 705);
+    place(m_frame1, 120, 3720, 7800, 1005, Across::Whole, Down::BetweenLists);
     hoverTarget(m_frame1, Form1::Control::Frame1);
 
     // Placed inside the frame, measured from its corner.
@@ -188,10 +264,30 @@ void Form1View::makeFrame() {
     m_check2 = new QCheckBox(QStringLiteral("Extract forever"), m_frame1);
     m_check2->setObjectName(QStringLiteral("Check2"));
     place(m_check2, 4560, 300, 1695, 255);
+
+    // The second row: what a crawl keeps to.
+    m_check3 = new QCheckBox(QStringLiteral("Stay on the same site"), m_frame1);
+    m_check3->setObjectName(QStringLiteral("Check3"));
+    place(m_check3, 270, 600, 2145, 255);
+    m_check4 = new QCheckBox(QStringLiteral("Obey robots.txt"), m_frame1);
+    m_check4->setObjectName(QStringLiteral("Check4"));
+    place(m_check4, 2430, 600, 2085, 255);
+    m_label1 = new QLabel(QStringLiteral("Depth:"), m_frame1);
+    m_label1->setObjectName(QStringLiteral("Label1"));
+    place(m_label1, 4560, 600, 600, 255);
+    m_depth1 = new QSpinBox(m_frame1);
+    m_depth1->setObjectName(QStringLiteral("Depth1"));
+    m_depth1->setRange(0, Form1::MaxDepth1);
+    // 0, the lowest value, is shown as "no limit".
+    m_depth1->setSpecialValueText(QStringLiteral("no limit"));
+    m_label1->setBuddy(m_depth1);
+    // Centred on the row: a spin box is a little taller than a check box.
+    place(m_depth1, 5220, 570, 1080, 330);
+
     // Movement over the choices changes nothing, so it must not reach the frame
     // around them either (Qt hands an unhandled movement on to the parent).
-    for (QWidget* choice : {static_cast<QWidget*>(m_option1), static_cast<QWidget*>(m_option2),
-                            static_cast<QWidget*>(m_check2)})
+    for (QWidget* choice : std::initializer_list<QWidget*>{m_option1, m_option2, m_check2, m_check3,
+                                                           m_check4, m_label1, m_depth1})
         choice->setAttribute(Qt::WA_NoMousePropagation);
 }
 
@@ -206,7 +302,7 @@ void Form1View::makeButtons() {
         button->setFont(arialBold(11.25));
         button->setPalette(white);
         button->setAutoDefault(false);
-        place(button, spec.left, spec.top, spec.width, spec.height);
+        place(button, spec.left, spec.top, spec.width, spec.height, spec.across, spec.down);
         hoverTarget(button, spec.control);
         const auto handler = spec.handler;
         const char* name = spec.name;
@@ -229,7 +325,7 @@ void Form1View::makeStatusLine() {
     white.setColor(QPalette::Window, Qt::white);
     m_statusLine->setPalette(white);
     m_statusLine->setAutoFillBackground(true);
-    place(m_statusLine, 120, 8660, 7800, 255);
+    place(m_statusLine, 120, 8960, 7800, 255, Across::Whole, Down::BelowLists);
 }
 
 void Form1View::hoverTarget(QWidget* widget, Form1::Control control) {
@@ -271,8 +367,10 @@ void Form1View::bindList(ListBinding& binding) {
 }
 
 void Form1View::showColumnWidth(const ListBinding& binding) {
+    // Wider by what the window has gained across, as the list is.
     if (binding.model->ColumnCount() >= 1)
-        binding.view->header()->resizeSection(0, pixelsX(binding.model->ColumnWidth(1)));
+        binding.view->header()->resizeSection(0, pixelsX(binding.model->ColumnWidth(1)) +
+                                                     m_gained.width());
 }
 
 void Form1View::bindOptions() {
@@ -285,6 +383,10 @@ void Form1View::bindOptions() {
             m_form.setOption2(true);
     });
     connect(m_check2, &QCheckBox::toggled, this, [this](bool on) { m_form.setCheck2(on ? 1 : 0); });
+    connect(m_check3, &QCheckBox::toggled, this, [this](bool on) { m_form.setCheck3(on ? 1 : 0); });
+    connect(m_check4, &QCheckBox::toggled, this, [this](bool on) { m_form.setCheck4(on ? 1 : 0); });
+    connect(m_depth1, qOverload<int>(&QSpinBox::valueChanged), this,
+            [this](int depth) { m_form.setDepth1(depth); });
     connect(&m_form, &Form1::optionsChanged, this, &Form1View::showOptions);
     showOptions();
 }
@@ -293,6 +395,9 @@ void Form1View::showOptions() {
     m_option1->setChecked(m_form.Option1());
     m_option2->setChecked(m_form.Option2());
     m_check2->setChecked(m_form.Check2() != 0);
+    m_check3->setChecked(m_form.Check3() != 0);
+    m_check4->setChecked(m_form.Check4() != 0);
+    m_depth1->setValue(m_form.Depth1());
 }
 
 void Form1View::showPointer() {
@@ -326,7 +431,12 @@ void Form1View::showRunState() {
 
 void Form1View::showStatus() {
     const RunTally& tally = m_form.Tally();
-    const QString text = tally.text();
+    // Shortened to the label's width, in the middle of the address: a label would
+    // cut it off at its edge.
+    const QFontMetrics metrics(m_statusLine->font());
+    const int width = m_statusLine->contentsRect().width();
+    const QString text =
+        tally.text([&](const QString& t) { return metrics.horizontalAdvance(t) <= width; });
     if (m_statusLine->text() != text)
         m_statusLine->setText(text);
     // The list of failures changes only with their count.
@@ -404,6 +514,11 @@ void Form1View::showEvent(QShowEvent* event) {
         }
     }
     QWidget::showEvent(event);
+}
+
+void Form1View::resizeEvent(QResizeEvent* event) {
+    QWidget::resizeEvent(event);
+    layOut();
 }
 
 void Form1View::closeEvent(QCloseEvent* event) {

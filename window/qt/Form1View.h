@@ -7,6 +7,7 @@
 #include <QTimer>
 #include <QWidget>
 #include <optional>
+#include <vector>
 
 class ListView;
 class QCheckBox;
@@ -14,6 +15,7 @@ class QGroupBox;
 class QLabel;
 class QPushButton;
 class QRadioButton;
+class QSpinBox;
 class QTreeView;
 class ShownRows;
 
@@ -36,10 +38,19 @@ public:
     int pixelsX(int twips) const;
     int pixelsY(int twips) const;
 
+    // The window opens at its layout's size and may be made larger, not smaller.
+    // What it gains across goes to every control: the whole of it to those as wide
+    // as the window, half of it to each button of a row of two. What it gains
+    // down goes to the two lists, half to each; the controls between them move
+    // down by the first half, those below them by all of it.
+    enum class Across { Whole, LeftHalf, RightHalf, Fixed };
+    enum class Down { UpperList, BetweenLists, LowerList, BelowLists, Fixed };
+
 protected:
     bool eventFilter(QObject* watched, QEvent* event) override;
     void mouseMoveEvent(QMouseEvent* event) override;
     void showEvent(QShowEvent* event) override;
+    void resizeEvent(QResizeEvent* event) override;
     void closeEvent(QCloseEvent* event) override;
 
 private:
@@ -59,7 +70,17 @@ private:
     void makeFrame();
     void makeButtons();
     void makeStatusLine();
-    void place(QWidget* widget, int left, int top, int width, int height);
+    // Where a control stands at the first size, in twips, and how it grows.
+    struct Placed {
+        QWidget* widget;
+        int left, top, width, height;
+        Across across;
+        Down down;
+    };
+    void place(QWidget* widget, int left, int top, int width, int height,
+               Across across = Across::Fixed, Down down = Down::Fixed);
+    void layOut();
+    QRect geometryOf(const Placed& placed) const;
     void hoverTarget(QWidget* widget, Form1::Control control);
     void bindList(ListBinding& binding);
     void bindOptions();
@@ -80,6 +101,10 @@ private:
     QRadioButton* m_option1 = nullptr;
     QRadioButton* m_option2 = nullptr;
     QCheckBox* m_check2 = nullptr;
+    QCheckBox* m_check3 = nullptr;
+    QCheckBox* m_check4 = nullptr;
+    QLabel* m_label1 = nullptr;
+    QSpinBox* m_depth1 = nullptr;
     QPushButton* m_pushButton7 = nullptr;
     QLabel* m_statusLine = nullptr;
     // Redraws the status line during a run.
@@ -87,6 +112,9 @@ private:
     // The failures the status line's tool tip lists, as counted when it was made.
     qint64 m_tipFailures = -1;
     QHash<QObject*, Form1::Control> m_hoverTargets;
+    std::vector<Placed> m_placed;
+    // What the window has gained over its first size, in pixels.
+    QSize m_gained;
     QString m_customCursorPath;
     std::optional<QCursor> m_customCursor;
     bool m_centred = false;
