@@ -14,6 +14,12 @@ struct VisitEnd {
     Outcome outcome = Outcome::Failed;
     // Empty when the page was downloaded, else a short reason.
     QString failure;
+    // Where the page was finally delivered from, the status of the last answer (0:
+    // none), its content type, and the page's steps from the listed address.
+    QString finalAddress;
+    int status = 0;
+    QString contentType;
+    int depth = 0;
     qint64 bytes = 0;      // the page's length
     qint64 downloadNs = 0; // from the request to the page's last byte
     qint64 scanNs = 0;     // scanning the page and recording its links

@@ -26,25 +26,89 @@
 
 namespace {
 
-// The temporary file of an unfinished results file, for a second signal to
-// remove on its way out with the page folder. A signal handler may not allocate,
-// so the path is laid down in advance.
-char g_unfinishedOutput[PATH_MAX];
+// The temporary files of the unfinished output files (the results, the visits),
+// for a second signal to remove on its way out with the page folder. A signal
+// handler may not allocate, so the paths are laid down in advance.
+char g_unfinishedOutput[2][PATH_MAX];
 
 void removeWhatIsLeftNow() {
     RemovePageFolderFromSignalHandler();
-    if (g_unfinishedOutput[0] != '\0')
-        ::unlink(g_unfinishedOutput);
+    for (const char* path : g_unfinishedOutput)
+        if (path[0] != '\0')
+            ::unlink(path);
 }
 
-void rememberUnfinishedOutput(const ResultFile* file) {
-    g_unfinishedOutput[0] = '\0';
+void rememberUnfinishedOutput(int slot, const ResultFile* file) {
+    char* kept = g_unfinishedOutput[slot];
+    kept[0] = '\0';
     if (!file)
         return;
     const QByteArray path = QFile::encodeName(file->temporaryPath());
     if (path.size() < PATH_MAX)
-        std::memcpy(g_unfinishedOutput, path.constData(), static_cast<size_t>(path.size()) + 1);
+        std::memcpy(kept, path.constData(), static_cast<size_t>(path.size()) + 1);
 }
+
+// A file the run writes, made before the first page is fetched: a long harvest
+// must not be lost to an output that cannot be written.
+class OutputFile {
+public:
+    explicit OutputFile(int slot) : m_slot(slot) {}
+
+    // False, said, when path cannot be written.
+    bool open(CliShell& shell, const QString& path) {
+        m_path = path;
+        m_replaces = QFileInfo(path).isFile();
+        QString problem;
+        m_file = OpenResultsFile(path, &problem);
+        if (!m_file)
+            shell.printError(QStringLiteral("cannot write ") + path + QStringLiteral(": ") +
+                             problem);
+        rememberUnfinishedOutput(m_slot, m_file.get());
+        return m_file != nullptr;
+    }
+
+    // What an interrupted run found never takes the place of a complete file: it
+    // goes beside it, to PATH.partial, and the file is left as it was (both said).
+    void divertIfInterrupted(CliShell& shell) {
+        if (!m_file || !m_replaces || Interrupt::count() == 0)
+            return;
+        const QString partial = m_path + QStringLiteral(".partial");
+        const QString kept = QStringLiteral("; ") + m_path + QStringLiteral(" is left as it was");
+        QString problem;
+        m_file = OpenResultsFile(partial, &problem);
+        rememberUnfinishedOutput(m_slot, m_file.get());
+        if (!m_file) {
+            shell.printError(QStringLiteral("cannot write ") + partial + QStringLiteral(": ") +
+                             problem + kept);
+            return;
+        }
+        shell.printError(QStringLiteral("interrupted: what was found so far goes to ") + partial +
+                         kept);
+        m_path = partial;
+    }
+
+    // Writes bytes and puts the file in place; false, said, on failure (or when
+    // there is no file).
+    bool write(CliShell& shell, const QByteArray& bytes) {
+        QString error;
+        const bool written = m_file && WriteResultsFile(*m_file, bytes, &error);
+        if (m_file && !written)
+            shell.printError(QStringLiteral("cannot write ") + m_path + QStringLiteral(": ") +
+                             error);
+        // In place now, or removed: nothing is left for a signal to remove.
+        rememberUnfinishedOutput(m_slot, nullptr);
+        m_file.reset();
+        return written;
+    }
+
+    const QString& path() const { return m_path; }
+
+private:
+    int m_slot;
+    QString m_path;
+    bool m_replaces = false;
+    std::unique_ptr<ResultFile> m_file;
+};
 
 void printUsageError(const QString& text) {
     WriteAll(STDERR_FILENO,
@@ -77,9 +141,8 @@ Written standardOutputFailed(CliShell& shell, int error, const QString& reason) 
 
 // Writes the results when the run has ended: what the stream still holds, or the
 // whole list in the chosen format. The reason of a failure is printed.
-Written writeResults(CliShell& shell, const HarvestOptions& options, const QString& path,
-                     const ListView& results, ResultStream* stream, ResultFile* file,
-                     const QByteArray* records) {
+Written writeResults(CliShell& shell, const HarvestOptions& options, const ListView& results,
+                     ResultStream* stream, OutputFile& file, const QByteArray* records) {
     if (stream) {
         if (stream->flush())
             return Written::Yes;
@@ -91,7 +154,7 @@ Written writeResults(CliShell& shell, const HarvestOptions& options, const QStri
     } catch (const std::bad_alloc&) {
         shell.printError(
             QStringLiteral("cannot write ") +
-            (options.toStandardOutput() ? QStringLiteral("to standard output") : path) +
+            (options.toStandardOutput() ? QStringLiteral("to standard output") : file.path()) +
             QStringLiteral(": Out of memory"));
         return Written::Failed;
     }
@@ -101,14 +164,7 @@ Written writeResults(CliShell& shell, const HarvestOptions& options, const QStri
             return Written::Yes;
         return standardOutputFailed(shell, error, SystemErrorText(error));
     }
-    // No file to write to: why was said when it could not be made.
-    if (!file)
-        return Written::Failed;
-    QString error;
-    if (WriteResultsFile(*file, bytes, &error))
-        return Written::Yes;
-    shell.printError(QStringLiteral("cannot write ") + path + QStringLiteral(": ") + error);
-    return Written::Failed;
+    return file.write(shell, bytes) ? Written::Yes : Written::Failed;
 }
 
 // The run's settings, as the command line gives them.
@@ -160,26 +216,6 @@ int exitStatus(Written written, int errorsBeforeWriting, int errors, const RunTa
     return ExitStatus::Success;
 }
 
-// The results file of an interrupted run, beside the one it would have replaced:
-// *path + ".partial". The file at *path is left as it was; the results go to the
-// partial one, and *path becomes its name. Null when it cannot be made (said).
-std::unique_ptr<ResultFile> openPartial(CliShell& shell, QString* path) {
-    const QString partial = *path + QStringLiteral(".partial");
-    QString problem;
-    std::unique_ptr<ResultFile> file = OpenResultsFile(partial, &problem);
-    if (!file) {
-        shell.printError(QStringLiteral("cannot write ") + partial + QStringLiteral(": ") +
-                         problem + QStringLiteral("; ") + *path +
-                         QStringLiteral(" is left as it was"));
-        return nullptr;
-    }
-    rememberUnfinishedOutput(file.get());
-    shell.printError(QStringLiteral("interrupted: the results found so far go to ") + partial +
-                     QStringLiteral("; ") + *path + QStringLiteral(" is left as it was"));
-    *path = partial;
-    return file;
-}
-
 int harvest(const HarvestOptions& options) {
     CliShell shell(shellSettings(options));
     // The URL list, read as "Load URL List From File" reads it, and the results
@@ -200,18 +236,12 @@ int harvest(const HarvestOptions& options) {
     }
     // The results file is made before the first page is fetched: a long harvest
     // must not be lost to an output that cannot be written.
-    std::unique_ptr<ResultFile> file;
-    QString path = options.output;
-    const bool replacesAFile = !options.toStandardOutput() && QFileInfo(path).isFile();
-    if (!options.toStandardOutput()) {
-        QString problem;
-        file = OpenResultsFile(options.output, &problem);
-        if (!file) {
-            shell.printError(QStringLiteral("cannot write ") + options.output +
-                             QStringLiteral(": ") + problem);
-            return ExitStatus::OutputFailed;
-        }
-    }
+    OutputFile file(0);
+    if (!options.toStandardOutput() && !file.open(shell, options.output))
+        return ExitStatus::OutputFailed;
+    OutputFile visits(1);
+    if (!options.visits.isEmpty() && !visits.open(shell, options.visits))
+        return ExitStatus::OutputFailed;
 
     // Lines and records to standard output go out as they are found: a harvest
     // that is killed keeps what it had found up to its last page.
@@ -230,11 +260,12 @@ int harvest(const HarvestOptions& options) {
         };
     }
     HarvestSink sink(shell, options.format, stream.get(), results);
+    if (!options.visits.isEmpty())
+        sink.keepVisits();
     shell.attach(sink.tally());
     HarvestRun run(shell, sink);
     run.Settings = runSettings(options);
 
-    rememberUnfinishedOutput(file.get());
     Interrupt::setLastWish(removeWhatIsLeftNow);
     Interrupt::install();
     {
@@ -252,14 +283,13 @@ int harvest(const HarvestOptions& options) {
     shell.onYield = nullptr;
     shell.finish();
 
-    // What an interrupted run found never takes the place of a complete file.
-    if (replacesAFile && Interrupt::count() > 0)
-        file = openPartial(shell, &path);
+    file.divertIfInterrupted(shell);
+    visits.divertIfInterrupted(shell);
     const int errorsBefore = shell.applicationErrors();
-    const Written written = writeResults(shell, options, path, results, stream.get(), file.get(),
-                                         records && !stream ? &sink.records() : nullptr);
-    // In place now, or removed: nothing is left for a signal to remove.
-    rememberUnfinishedOutput(nullptr);
+    Written written = writeResults(shell, options, results, stream.get(), file,
+                                   records && !stream ? &sink.records() : nullptr);
+    if (!options.visits.isEmpty() && !visits.write(shell, sink.visits()) && written == Written::Yes)
+        written = Written::Failed;
     // How the run went, in the words of the window's status line.
     if (!options.quiet)
         shell.printLine(sink.tally().text());

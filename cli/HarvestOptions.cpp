@@ -257,6 +257,15 @@ const OptionRow Options[] = {
      "Write the results to FILE (default: standard output). An existing file is replaced only "
      "once the new one is complete.",
      readOutput},
+    {"", "visits", "FILE",
+     "Write one JSON line per page visit to FILE, in the order of the run: url, final, status, "
+     "type, bytes, depth, error.",
+     [](const QString&, const QString& value, HarvestOptions& o) {
+         if (value.isEmpty())
+             return QStringLiteral("--visits needs a file name.");
+         o.visits = value;
+         return QString();
+     }},
     {"", "format", "FORMAT",
      "lines (one result per line), spaced (as \"Save Results As Text File\"), comma (as "
      "\"Save As Comma Delimited\"), jsonl (JSON Lines: url, kind, page, listed, depth) or csv "

@@ -39,6 +39,7 @@ struct HarvestOptions {
     bool robots = false;
     qint64 waitMs = -1; // -1: no --wait
     QString output;     // empty for standard output
+    QString visits;     // a JSON line per visit goes there; empty for none
     OutputFormat format = OutputFormat::Lines;
     bool quiet = false;
 

@@ -52,6 +52,8 @@ void HarvestSink::visitStarted(const QString& address) {
 
 void HarvestSink::visitEnded(const VisitEnd& visit) {
     m_tally.visitEnded(visit);
+    if (m_keepVisits)
+        m_visits += VisitRecord(visit);
     m_shell.visitEnded(visit);
     // Output nobody can receive is no reason to go on harvesting.
     if (m_stream && !m_stream->flush())

@@ -24,6 +24,9 @@ public:
     RunTally& tally() { return m_tally; }
     // The jsonl or csv records of a run that writes a file, made as it went.
     const QByteArray& records() const { return m_records; }
+    // The visit records, made as the run went when asked for.
+    void keepVisits() { m_keepVisits = true; }
+    const QByteArray& visits() const { return m_visits; }
 
     void resultListed(const ListedResult& result) override;
     void visitStarted(const QString& address) override;
@@ -36,4 +39,6 @@ private:
     ListView& m_results;
     RunTally m_tally;
     QByteArray m_records;
+    bool m_keepVisits = false;
+    QByteArray m_visits;
 };

@@ -59,6 +59,7 @@ bool HarvestRun::CrawlPage(const QString& address) {
         return false;
 
     VisitReport report(m_sink, otherScheme ? address.trimmed() : page.address);
+    report.end().depth = page.depth;
     report.end().outcome = VisitEnd::Outcome::Downloaded;
     if (otherScheme || !allowed) {
         report.fail(otherScheme ? QStringLiteral("not an http or https address")
@@ -68,7 +69,11 @@ bool HarvestRun::CrawlPage(const QString& address) {
     try {
         FetchedPage fetched = m_ahead.visit(page.address, shell, keepGoing);
         DownloadResult& download = fetched.download;
-        report.end().downloadNs = download.downloadNs;
+        VisitEnd& end = report.end();
+        end.downloadNs = download.downloadNs;
+        end.status = download.httpStatus;
+        end.contentType = download.contentType;
+        end.finalAddress = download.redirected ? download.effectiveAddress : page.address;
         if (!download.pageFileError.isEmpty())
             throw Failure(download.pageFileError);
         if (!download) {

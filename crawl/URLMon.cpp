@@ -237,6 +237,9 @@ struct Transfer {
     // Turns libcurl's verdict into the result.
     void conclude(CURLcode code) {
         result.downloadNs = nowNs() - startNs;
+        char* type = nullptr;
+        if (curl_easy_getinfo(easy, CURLINFO_CONTENT_TYPE, &type) == CURLE_OK && type)
+            result.contentType = QString::fromUtf8(type);
         auto fail = [&](DownloadOutcome outcome, const QString& reason) {
             result.outcome = outcome;
             result.failure = reason;

@@ -89,8 +89,9 @@ struct DownloadResult {
     // The address the page was finally delivered from, after any redirects.
     QString effectiveAddress;
     bool redirected = false;
-    // The status of the last answer; 0 when there was none.
+    // The status of the last answer; 0 when there was none. Its Content-Type.
     int httpStatus = 0;
+    QString contentType;
     PageBody body;
     // From the request being handed to libcurl to the last byte, in nanoseconds.
     qint64 downloadNs = 0;

@@ -63,6 +63,16 @@ QByteArray JsonRecord(const ListedResult& result) {
            ",\"depth\":" + QByteArray::number(result.depth) + "}\n";
 }
 
+QByteArray VisitRecord(const VisitEnd& visit) {
+    return "{\"url\":" + JsonString(visit.address) +
+           ",\"final\":" + JsonString(visit.finalAddress) +
+           ",\"status\":" + QByteArray::number(visit.status) +
+           ",\"type\":" + JsonString(visit.contentType) +
+           ",\"bytes\":" + QByteArray::number(visit.bytes) +
+           ",\"depth\":" + QByteArray::number(visit.depth) +
+           ",\"error\":" + JsonString(visit.failure) + "}\n";
+}
+
 QByteArray CsvField(const QString& text) {
     QByteArray field = text.toUtf8();
     if (field.contains(',') || field.contains('"') || field.contains('\r') ||

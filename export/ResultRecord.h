@@ -1,5 +1,6 @@
 #pragma once
 
+#include "base/Shell.h"
 #include "crawl/ListedResult.h"
 
 #include <QByteArray>
@@ -7,6 +8,9 @@
 // A result with where it was found, as one line of JSON Lines (RFC 8259, UTF-8):
 // {"url":…,"kind":…,"page":…,"listed":…,"depth":…} and LF.
 QByteArray JsonRecord(const ListedResult& result);
+// A page visit as one line of JSON Lines: {"url":…,"final":…,"status":…,"type":…,
+// "bytes":…,"depth":…,"error":…} and LF; error is empty when the page came.
+QByteArray VisitRecord(const VisitEnd& visit);
 
 // The same as a record of CSV (RFC 4180: a field quoted when it holds a comma, a
 // double quote, CR or LF, a double quote doubled; CR LF; UTF-8, no byte-order

@@ -797,6 +797,22 @@ std::string readLines(QProcess& process, int n) {
     return out;
 }
 
+// One JSON line per visit, in the order of the run, whatever the format.
+TEST_F(HarvestCli, VisitsFileHasEveryVisitWithItsStatus) {
+    QTemporaryDir temp;
+    const std::string path = temp.filePath(QStringLiteral("visits.jsonl")).toStdString();
+    const Outcome o =
+        harvest({"-q", "--format=csv", "--visits", path, expand("{}/"), expand("{}/missing")});
+    EXPECT_EQ(o.exitCode, 0) << o.err;
+    QFile file(QString::fromStdString(path));
+    ASSERT_TRUE(file.open(QIODevice::ReadOnly));
+    EXPECT_EQ(file.readAll().toStdString(),
+              expand("{\"url\":\"{}/\",\"final\":\"{}/\",\"status\":200,\"type\":"
+                     "\"text/html\",\"bytes\":96,\"depth\":0,\"error\":\"\"}\n"
+                     "{\"url\":\"{}/missing\",\"final\":\"{}/missing\",\"status\":404,"
+                     "\"type\":\"\",\"bytes\":0,\"depth\":0,\"error\":\"HTTP 404\"}\n"));
+}
+
 TEST_F(HarvestCli, CtrlCStopsAForeverRunAndKeepsWhatWasFound) {
     QTemporaryDir temp;
     QProcess process;
