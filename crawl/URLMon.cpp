@@ -178,7 +178,8 @@ struct Transfer {
         return decoded / settings.maxExpansion > static_cast<qint64>(received);
     }
 
-    void setUp(CURL* handle) {
+    // caFile: the certificates to trust instead of the system's, or null.
+    void setUp(CURL* handle, const char* caFile) {
         easy = handle;
         errorText[0] = '\0';
         curl_easy_reset(easy);
@@ -195,6 +196,8 @@ struct Transfer {
         curl_easy_setopt(easy, CURLOPT_NOSIGNAL, 1L);
         curl_easy_setopt(easy, CURLOPT_TCP_NODELAY, 1L);
         curl_easy_setopt(easy, CURLOPT_PIPEWAIT, 1L);
+        if (caFile)
+            curl_easy_setopt(easy, CURLOPT_CAINFO, caFile);
         curl_easy_setopt(easy, CURLOPT_ERRORBUFFER, errorText);
         curl_easy_setopt(easy, CURLOPT_WRITEFUNCTION, &Transfer::onData);
         curl_easy_setopt(easy, CURLOPT_WRITEDATA, this);
@@ -299,6 +302,9 @@ struct URLMon::Engine {
     Id nextId = 1;
     int runningCount = 0;
     std::vector<WaitNotice> notices;
+    // As curl does, CURL_CA_BUNDLE (else SSL_CERT_FILE) names the certificates
+    // to trust in place of the system's.
+    QByteArray caFile;
 
     Engine() {
         static const CURLcode initialised = curl_global_init(CURL_GLOBAL_DEFAULT);
@@ -312,6 +318,9 @@ struct URLMon::Engine {
         curl_multi_setopt(multi, CURLMOPT_TIMERFUNCTION, &Engine::onTimer);
         curl_multi_setopt(multi, CURLMOPT_TIMERDATA, this);
         curl_multi_setopt(multi, CURLMOPT_PIPELINING, static_cast<long>(CURLPIPE_MULTIPLEX));
+        caFile = qgetenv("CURL_CA_BUNDLE");
+        if (caFile.isEmpty())
+            caFile = qgetenv("SSL_CERT_FILE");
     }
     ~Engine() {
         abandonAll();
@@ -384,7 +393,7 @@ struct URLMon::Engine {
         if (!easy)
             throw Failure(QStringLiteral("Cannot start the download service"));
         t.slot = slot;
-        t.setUp(easy);
+        t.setUp(easy, caFile.isEmpty() ? nullptr : caFile.constData());
         const auto limit = static_cast<long>(std::max(1, t.settings.perHost));
         curl_multi_setopt(multi, CURLMOPT_MAX_HOST_CONNECTIONS, limit);
         t.startNs = nowNs();
