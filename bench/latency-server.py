@@ -13,7 +13,8 @@ that closes the connection after every response. It serves generated sites:
   /list/N.html   a page with a few links that lead nowhere
 
 Usage: latency-server.py PORT_FILE LOG_FILE PAGES DELAY_MS [DENSE] [--close]
-The chosen port is written to PORT_FILE; every request's path goes to LOG_FILE.
+The chosen port is written to PORT_FILE; every request's path and client port
+(one port for each connection) go to LOG_FILE.
 """
 import http.server
 import random
@@ -78,7 +79,7 @@ class Handler(http.server.BaseHTTPRequestHandler):
 
     def do_GET(self):
         with log_lock:
-            log.write(self.path + "\n")
+            log.write("%s %d\n" % (self.path, self.client_address[1]))
         time.sleep(delay_ms / 1000.0)
         parts = self.path.strip("/").split("/")
         body, status = b"not found", 404

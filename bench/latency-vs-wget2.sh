@@ -10,7 +10,8 @@
 #   http   HTTP/1.1 with keep-alive
 #   close  HTTP/1.0 that closes the connection after every response
 #   https  nginx with a certificate made for the run, passing to the http server:
-#          "https" speaks HTTP/2 (ALPN h2), "https1" HTTP/1.1 only
+#          "https" speaks HTTP/2 (ALPN h2), "https1" HTTP/1.1 only; the programs
+#          trust the system's certificates and this one, as a bundle of their own
 # Prints the pages per second of each program, the requests the server saw and
 # the ratios. Every run is cut off after RUN_LIMIT seconds.
 #
@@ -31,6 +32,8 @@ delay="${DELAY_MS:-50}"
 servers="${SERVERS:-http close https https1}"
 only="${SHAPES:-tree chain dense list}"
 limit="${RUN_LIMIT:-120}"
+# The runs start in a scratch folder.
+case "$harvest" in */*) harvest="$(realpath "$harvest")" ;; esac
 
 needed=("$harvest" python3 wget2 wget bc timeout)
 case " $servers " in *" https"*) needed+=(/usr/sbin/nginx openssl) ;; esac
@@ -80,7 +83,8 @@ pid $work/nginx/nginx.pid;
 error_log $work/nginx/error.log;
 events { worker_connections 4096; }
 http {
-    access_log off;
+    log_format connection '\$connection';
+    access_log $work/nginx/access.log connection;
     client_body_temp_path $work/nginx/body;
     proxy_temp_path $work/nginx/proxy;
     fastcgi_temp_path $work/nginx/fastcgi;
@@ -125,6 +129,9 @@ case " $servers " in *" https"*)
     openssl req -x509 -newkey ec -pkeyopt ec_paramgen_curve:prime256v1 -nodes -days 1 \
         -subj /CN=127.0.0.1 -addext subjectAltName=IP:127.0.0.1 \
         -keyout "$work/nginx/key.pem" -out "$work/nginx/cert.pem" 2>/dev/null
+    # Trusted as a system's store would be: its certificates and this one.
+    cat /etc/ssl/certs/ca-certificates.crt "$work/nginx/cert.pem" >"$work/nginx/trusted.pem" \
+        2>/dev/null || cp "$work/nginx/cert.pem" "$work/nginx/trusted.pem"
     for _ in $(seq 20); do
         h2=$((20000 + RANDOM % 40000)) h1=$((20000 + RANDOM % 40000))
         [ "$h1" != "$h2" ] || continue
@@ -150,30 +157,39 @@ base_of() { # server
 log_of() { # server: the delay server that sees its requests
     case "$1" in close) echo "$work/close.log" ;; *) echo "$work/http.log" ;; esac
 }
+connections_of() { # server: where its connections are told apart
+    case "$1" in https*) echo "$work/nginx/access.log" ;; *) log_of "$1" ;; esac
+}
+lines() { if [ -f "$1" ]; then wc -l <"$1"; else echo 0; fi; }
+# The connections among the lines of a log after the first $2: the client port
+# is the last field of the delay servers' lines, the connection number nginx's.
+distinct() { tail -n +"$(( $2 + 1 ))" "$1" 2>/dev/null | awk '!seen[$NF]++ { n++ } END { print n + 0 }'; }
 
-# Runs a command in a scratch folder; prints "seconds requests".
-measure() { # log command...
-    local log="$1" before after start end
-    shift
-    before=$(wc -l <"$log")
+# Runs a command in a scratch folder; prints "seconds requests connections".
+measure() { # log connection-log command...
+    local log="$1" conns="$2" before cbefore after start end
+    shift 2
+    before=$(lines "$log")
+    cbefore=$(lines "$conns")
     rm -rf "$work/run" && mkdir "$work/run"
     start=$EPOCHREALTIME
     (cd "$work/run" && timeout -k 5 "$limit" "$@" >/dev/null 2>&1) || true
     end=$EPOCHREALTIME
-    after=$(wc -l <"$log")
-    echo "$(echo "$end - $start" | bc -l) $(( after - before ))"
+    after=$(lines "$log")
+    echo "$(echo "$end - $start" | bc -l) $(( after - before )) $(distinct "$conns" "$cbefore")"
 }
 
 declare -A rate secs reqs
 run() { # server name shape command...
-    local server="$1" name="$2" shape="$3" seconds requests
+    local server="$1" name="$2" shape="$3" seconds requests connections
     shift 3
-    read -r seconds requests < <(measure "$(log_of "$server")" "$@")
+    read -r seconds requests connections < <(measure "$(log_of "$server")" \
+        "$(connections_of "$server")" "$@")
     rate["$server/$name/$shape"]=$(echo "$requests / $seconds" | bc -l)
     secs["$server/$name/$shape"]=$seconds
     reqs["$server/$name/$shape"]=$requests
-    printf '%-7s %-24s %-6s %5d requests %7.2f s %8.1f pages/s\n' "$server" "$name" "$shape" \
-        "$requests" "$seconds" "${rate["$server/$name/$shape"]}"
+    printf '%-7s %-26s %-6s %5d requests %4d connections %7.2f s %8.1f pages/s\n' "$server" \
+        "$name" "$shape" "$requests" "$connections" "$seconds" "${rate["$server/$name/$shape"]}"
 }
 
 ratio() { # server shape a b
@@ -193,8 +209,8 @@ for server in $servers; do
     tls=()
     trust=()
     if [ "${server#https}" != "$server" ]; then
-        tls=(--ca-certificate="$work/nginx/cert.pem")
-        trust=(env CURL_CA_BUNDLE="$work/nginx/cert.pem")
+        tls=(--ca-certificate="$work/nginx/trusted.pem")
+        trust=(env CURL_CA_BUNDLE="$work/nginx/trusted.pem")
     fi
     case "$server" in
     http) shapes="tree chain dense list" ;;
@@ -213,6 +229,11 @@ for server in $servers; do
         run "$server" orvelle "$shape" "${trust[@]}" "$harvest" -q "${what[@]}"
         run "$server" "orvelle --parallel 1" "$shape" "${trust[@]}" "$harvest" -q --parallel 1 \
             "${what[@]}"
+        if [ "$server" = https ]; then
+            # Over HTTP/2 one host takes --parallel requests at once: the most allowed.
+            run "$server" "orvelle --parallel 64" "$shape" "${trust[@]}" "$harvest" -q \
+                --parallel 64 "${what[@]}"
+        fi
         if [ "$shape" = dense ]; then
             run "$server" "orvelle --max-pages 40" "$shape" "${trust[@]}" "$harvest" -q \
                 --max-pages 40 "${what[@]}"
@@ -240,6 +261,11 @@ for server in $servers; do
         printf '%-7s %-6s %16s %16s %22s\n' "$server" "$shape" "$(ratio "$server" "$shape" orvelle wget2)" \
             "$(ratio "$server" "$shape" orvelle wget)" \
             "$(ratio "$server" "$shape" orvelle "orvelle --parallel 1")"
+    done
+    for shape in tree chain dense list; do
+        [ -n "${rate["$server/orvelle --parallel 64/$shape"]:-}" ] || continue
+        printf '%-7s %-6s --parallel 64 / wget2 %s\n' "$server" "$shape" \
+            "$(ratio "$server" "$shape" "orvelle --parallel 64" wget2)"
     done
     if [ -n "${secs["$server/orvelle --max-pages 40/dense"]:-}" ]; then
         printf '%-7s dense --max-pages 40: %d requests in %.2f s (--parallel 1: %d in %.2f s)\n' \
