@@ -179,7 +179,9 @@ struct Transfer {
     }
 
     // caFile: the certificates to trust instead of the system's, or null.
-    void setUp(CURL* handle, const char* caFile) {
+    // pipeWait: wait for a connection being made to the host to tell whether it
+    // multiplexes (HTTP/2) before opening another.
+    void setUp(CURL* handle, const char* caFile, bool pipeWait) {
         easy = handle;
         errorText[0] = '\0';
         curl_easy_reset(easy);
@@ -195,7 +197,7 @@ struct Transfer {
         curl_easy_setopt(easy, CURLOPT_ACCEPT_ENCODING, "");
         curl_easy_setopt(easy, CURLOPT_NOSIGNAL, 1L);
         curl_easy_setopt(easy, CURLOPT_TCP_NODELAY, 1L);
-        curl_easy_setopt(easy, CURLOPT_PIPEWAIT, 1L);
+        curl_easy_setopt(easy, CURLOPT_PIPEWAIT, pipeWait ? 1L : 0L);
         if (caFile)
             curl_easy_setopt(easy, CURLOPT_CAINFO, caFile);
         curl_easy_setopt(easy, CURLOPT_ERRORBUFFER, errorText);
@@ -277,10 +279,15 @@ struct Transfer {
 };
 
 struct URLMon::Engine {
+    // What a host's connections were seen to speak.
+    enum class Multiplex {
+        Unknown,
+        Yes, // HTTP/2: its transfers are streams on shared connections
+        No,  // one transfer at a time on each connection
+    };
     struct Host {
         int running = 0;
-        // Seen answering over HTTP/2: its transfers share connections.
-        bool multiplexed = false;
+        Multiplex multiplex = Multiplex::Unknown;
         // With politeness on, no request starts before this.
         qint64 readyAtNs = 0;
     };
@@ -349,12 +356,26 @@ struct URLMon::Engine {
         return 0;
     }
 
+    // The transfers one host may have at once. Without multiplexing each has a
+    // connection of its own, and the limit counts connections; over HTTP/2 the
+    // transfers are streams on at most perHost connections, up to parallel in all.
+    // With politeness on, one at a time whatever the protocol.
     int hostLimit(const Transfer& t) const {
         if (t.settings.waitMs >= 0)
             return 1;
         const auto host = hosts.constFind(t.host);
-        const bool shared = host != hosts.cend() && host->multiplexed;
+        const bool shared = host != hosts.cend() && host->multiplex == Multiplex::Yes;
         return shared ? std::max(t.settings.parallel, t.settings.perHost) : t.settings.perHost;
+    }
+
+    // Only a TLS connection can offer HTTP/2 (ALPN; plain http:// is asked in
+    // HTTP/1.1), and only while the host has not been seen to answer without it:
+    // a transfer made to wait for a connection that will never multiplex waits
+    // for that connection's whole transfer, and with a server that closes every
+    // connection libcurl forgets what it learnt with the connection, so every
+    // transfer would wait for the one before it.
+    bool pipeWait(const Transfer& t) const {
+        return t.url.startsWith("https:") && hosts.value(t.host).multiplex != Multiplex::No;
     }
 
     bool hostHasRoom(const Transfer& t) const {
@@ -393,9 +414,9 @@ struct URLMon::Engine {
         if (!easy)
             throw Failure(QStringLiteral("Cannot start the download service"));
         t.slot = slot;
-        t.setUp(easy, caFile.isEmpty() ? nullptr : caFile.constData());
-        const auto limit = static_cast<long>(std::max(1, t.settings.perHost));
-        curl_multi_setopt(multi, CURLMOPT_MAX_HOST_CONNECTIONS, limit);
+        t.setUp(easy, caFile.isEmpty() ? nullptr : caFile.constData(), pipeWait(t));
+        const int perHost = std::max(1, t.settings.perHost);
+        curl_multi_setopt(multi, CURLMOPT_MAX_HOST_CONNECTIONS, static_cast<long>(perHost));
         t.startNs = nowNs();
         if (curl_multi_add_handle(multi, easy) != CURLM_OK)
             throw Failure(QStringLiteral("Cannot start the download service"));
@@ -440,10 +461,7 @@ struct URLMon::Engine {
             curl_easy_getinfo(message->easy_handle, CURLINFO_PRIVATE, &t);
             if (!t)
                 continue;
-            long version = 0;
-            curl_easy_getinfo(t->easy, CURLINFO_HTTP_VERSION, &version);
-            if (version >= CURL_HTTP_VERSION_2_0)
-                hosts[t->host].multiplexed = true;
+            learnMultiplex(*t);
             const CURLcode code = message->data.result;
             const qint64 pauseNs = t->settings.waitMs * 1'000'000;
             if (const int seconds = t->retryAfterSeconds(code); seconds >= 0) {
@@ -455,6 +473,17 @@ struct URLMon::Engine {
             if (t->settings.waitMs >= 0)
                 hosts[t->host].readyAtNs = nowNs() + pauseNs;
         }
+    }
+
+    // What the answer's protocol says of its host; an answer from elsewhere, after
+    // a redirect, says nothing of it.
+    void learnMultiplex(const Transfer& t) {
+        long version = 0, redirects = 0;
+        curl_easy_getinfo(t.easy, CURLINFO_HTTP_VERSION, &version);
+        curl_easy_getinfo(t.easy, CURLINFO_REDIRECT_COUNT, &redirects);
+        if (version == 0 || redirects > 0)
+            return;
+        hosts[t.host].multiplex = version >= CURL_HTTP_VERSION_2_0 ? Multiplex::Yes : Multiplex::No;
     }
 
     // Puts a transfer back at the head of the queue, its host paused for seconds.
