@@ -83,6 +83,20 @@ QByteArray PageBody::read(qint64 maxBytes) const {
     return bytes;
 }
 
+// How the connections of a run are made, the same for every transfer.
+struct ConnectionSetup {
+    // The certificates to trust in place of the system's; null for libcurl's
+    // default bundle.
+    const char* caFile = nullptr;
+    // Leave out libcurl's default certificate folder: with a folder set, libcurl
+    // keeps no certificate store from one connection to the next and parses the
+    // whole bundle again for each (CURLOPT_CA_CACHE_TIMEOUT).
+    bool noCaPath = false;
+    // TLS sessions shared by every transfer, so that a new connection to a host
+    // resumes one instead of a full handshake.
+    CURLSH* share = nullptr;
+};
+
 // One download, from its queue to its result.
 struct Transfer {
     enum class State { Queued, Running, Finished };
@@ -178,10 +192,9 @@ struct Transfer {
         return decoded / settings.maxExpansion > static_cast<qint64>(received);
     }
 
-    // caFile: the certificates to trust instead of the system's, or null.
     // pipeWait: wait for a connection being made to the host to tell whether it
     // multiplexes (HTTP/2) before opening another.
-    void setUp(CURL* handle, const char* caFile, bool pipeWait) {
+    void setUp(CURL* handle, const ConnectionSetup& connection, bool pipeWait) {
         easy = handle;
         errorText[0] = '\0';
         curl_easy_reset(easy);
@@ -198,8 +211,12 @@ struct Transfer {
         curl_easy_setopt(easy, CURLOPT_NOSIGNAL, 1L);
         curl_easy_setopt(easy, CURLOPT_TCP_NODELAY, 1L);
         curl_easy_setopt(easy, CURLOPT_PIPEWAIT, pipeWait ? 1L : 0L);
-        if (caFile)
-            curl_easy_setopt(easy, CURLOPT_CAINFO, caFile);
+        if (connection.caFile)
+            curl_easy_setopt(easy, CURLOPT_CAINFO, connection.caFile);
+        if (connection.noCaPath)
+            curl_easy_setopt(easy, CURLOPT_CAPATH, nullptr);
+        if (connection.share)
+            curl_easy_setopt(easy, CURLOPT_SHARE, connection.share);
         curl_easy_setopt(easy, CURLOPT_ERRORBUFFER, errorText);
         curl_easy_setopt(easy, CURLOPT_WRITEFUNCTION, &Transfer::onData);
         curl_easy_setopt(easy, CURLOPT_WRITEDATA, this);
@@ -298,7 +315,10 @@ struct URLMon::Engine {
         int seconds;
     };
 
+    static constexpr long MaxStreams = 100;
+
     CURLM* multi = nullptr;
+    CURLSH* share = nullptr;
     std::vector<CURL*> handles; // by slot - 1; null while a slot is free
     std::vector<bool> slotBusy;
     std::unordered_map<Id, std::unique_ptr<Transfer>> transfers;
@@ -312,6 +332,7 @@ struct URLMon::Engine {
     // As curl does, CURL_CA_BUNDLE (else SSL_CERT_FILE) names the certificates
     // to trust in place of the system's.
     QByteArray caFile;
+    ConnectionSetup connection;
 
     Engine() {
         static const CURLcode initialised = curl_global_init(CURL_GLOBAL_DEFAULT);
@@ -325,9 +346,30 @@ struct URLMon::Engine {
         curl_multi_setopt(multi, CURLMOPT_TIMERFUNCTION, &Engine::onTimer);
         curl_multi_setopt(multi, CURLMOPT_TIMERDATA, this);
         curl_multi_setopt(multi, CURLMOPT_PIPELINING, static_cast<long>(CURLPIPE_MULTIPLEX));
+        // Streams on one HTTP/2 connection, at most; the server's own limit
+        // (SETTINGS_MAX_CONCURRENT_STREAMS) lowers it, and no more transfers than
+        // a host is allowed are ever handed over.
+        curl_multi_setopt(multi, CURLMOPT_MAX_CONCURRENT_STREAMS, MaxStreams);
         caFile = qgetenv("CURL_CA_BUNDLE");
         if (caFile.isEmpty())
             caFile = qgetenv("SSL_CERT_FILE");
+        if (!caFile.isEmpty()) {
+            connection.caFile = caFile.constData();
+            connection.noCaPath = true;
+        } else {
+            // Where the system keeps a bundle, its certificate folder holds the
+            // same certificates: the bundle alone is loaded, once.
+            CURL* probe = curl_easy_init();
+            char* bundle = nullptr;
+            if (probe && curl_easy_getinfo(probe, CURLINFO_CAINFO, &bundle) == CURLE_OK && bundle)
+                connection.noCaPath = ::access(bundle, R_OK) == 0;
+            if (probe)
+                curl_easy_cleanup(probe);
+        }
+        share = curl_share_init();
+        if (share &&
+            curl_share_setopt(share, CURLSHOPT_SHARE, CURL_LOCK_DATA_SSL_SESSION) == CURLSHE_OK)
+            connection.share = share;
     }
     ~Engine() {
         abandonAll();
@@ -335,6 +377,8 @@ struct URLMon::Engine {
             if (easy)
                 curl_easy_cleanup(easy);
         curl_multi_cleanup(multi);
+        if (share)
+            curl_share_cleanup(share);
     }
 
     static int onSocket(CURL*, curl_socket_t fd, int what, void* userdata, void*) noexcept {
@@ -414,9 +458,14 @@ struct URLMon::Engine {
         if (!easy)
             throw Failure(QStringLiteral("Cannot start the download service"));
         t.slot = slot;
-        t.setUp(easy, caFile.isEmpty() ? nullptr : caFile.constData(), pipeWait(t));
+        t.setUp(easy, connection, pipeWait(t));
         const int perHost = std::max(1, t.settings.perHost);
         curl_multi_setopt(multi, CURLMOPT_MAX_HOST_CONNECTIONS, static_cast<long>(perHost));
+        // Room for a connection of every transfer allowed and as many idle ones
+        // besides: libcurl's default (four per transfer in flight) shrinks as the
+        // transfers end and closes connections the next ones would have used.
+        curl_multi_setopt(multi, CURLMOPT_MAXCONNECTS,
+                          static_cast<long>(2 * std::max(t.settings.parallel, perHost)));
         t.startNs = nowNs();
         if (curl_multi_add_handle(multi, easy) != CURLM_OK)
             throw Failure(QStringLiteral("Cannot start the download service"));

@@ -6,6 +6,7 @@
 #include "crawl/PageFile.h"
 #include "tests/support/LoopbackServer.h"
 #include "tests/support/ScriptedShell.h"
+#include "tests/support/TestCertificate.h"
 
 #include <QDir>
 #include <QFile>
@@ -266,6 +267,36 @@ TEST_F(Download, RequestsToAServerThatClosesEveryConnectionGoSideBySide) {
     }
     const std::vector<int> ports = closing.clientPorts();
     EXPECT_EQ(std::set<int>(ports.begin(), ports.end()).size(), 6u);
+}
+
+// A TLS server with an authority of its own is reached when CURL_CA_BUNDLE names
+// that authority, and only then; its connections are kept for the next pages.
+TEST_F(Download, TlsServerIsTrustedThroughCurlCaBundleAndItsConnectionsKept) {
+    const TestCertificate certificate = MakeTestCertificate(dir.path());
+    LoopbackServer tls(certificate.certPath, certificate.keyPath);
+    tls.page("/page", Page);
+    tls.start();
+    const QByteArray savedBundle = qgetenv("CURL_CA_BUNDLE"), savedFile = qgetenv("SSL_CERT_FILE");
+    qunsetenv("CURL_CA_BUNDLE");
+    qunsetenv("SSL_CERT_FILE");
+    const DownloadResult untrusted = get(tls.url("/page"));
+    EXPECT_TRUE(untrusted.failure.contains(QLatin1String("certificate")))
+        << untrusted.failure.toStdString();
+
+    urlmon.release(); // the certificates to trust are read when the service starts
+    qputenv("CURL_CA_BUNDLE", QByteArray::fromStdString(certificate.certPath));
+    for (int round = 0; round < 2; ++round)
+        for (const DownloadResult& result : getAll(std::vector<QString>(4, tls.url("/page")))) {
+            ASSERT_TRUE(result.ok()) << result.failure.toStdString();
+            EXPECT_EQ(result.body.read(1 << 20).toStdString(), Page);
+        }
+    const std::vector<int> ports = tls.clientPorts(); // the untrusted attempt sent nothing
+    EXPECT_EQ(ports.size(), 8u);
+    EXPECT_LE(std::set<int>(ports.begin(), ports.end()).size(), 4u);
+    urlmon.release(); // before the server, which would wait for the idle connections
+    for (const auto& [name, saved] :
+         {std::pair("CURL_CA_BUNDLE", savedBundle), std::pair("SSL_CERT_FILE", savedFile)})
+        saved.isNull() ? qunsetenv(name) : qputenv(name, saved);
 }
 
 TEST_F(Download, PageFileThatCannotBeCreatedIsAFailureNotAFailedDownload) {
