@@ -249,7 +249,11 @@ const OptionRow Options[] = {
          return readWhole(option, value, HarvestOptions::MaxParallel, "", &o.parallel);
      }},
     {"", "per-host", "N",
-     "Open at most N connections to one host name and port, from 1 to 16 (default 6).",
+     "Open at most N connections to one host name and port, from 1 to 16 (default 6). Over "
+     "HTTP/1.x, and to a server that closes every connection, a host sees at most N requests at "
+     "once, one on each connection; over HTTP/2 (https only) the requests are streams on those "
+     "connections, up to --parallel at once. With --wait, one request at a time whatever the "
+     "protocol.",
      [](const QString& option, const QString& value, HarvestOptions& o) {
          return readWhole(option, value, HarvestOptions::MaxPerHost, "", &o.perHost);
      }},

@@ -83,6 +83,20 @@ QByteArray PageBody::read(qint64 maxBytes) const {
     return bytes;
 }
 
+// How the connections of a run are made, the same for every transfer.
+struct ConnectionSetup {
+    // The certificates to trust in place of the system's; null for libcurl's
+    // default bundle.
+    const char* caFile = nullptr;
+    // Leave out libcurl's default certificate folder: with a folder set, libcurl
+    // keeps no certificate store from one connection to the next and parses the
+    // whole bundle again for each (CURLOPT_CA_CACHE_TIMEOUT).
+    bool noCaPath = false;
+    // TLS sessions shared by every transfer, so that a new connection to a host
+    // resumes one instead of a full handshake.
+    CURLSH* share = nullptr;
+};
+
 // One download, from its queue to its result.
 struct Transfer {
     enum class State { Queued, Running, Finished };
@@ -178,7 +192,9 @@ struct Transfer {
         return decoded / settings.maxExpansion > static_cast<qint64>(received);
     }
 
-    void setUp(CURL* handle) {
+    // pipeWait: wait for a connection being made to the host to tell whether it
+    // multiplexes (HTTP/2) before opening another.
+    void setUp(CURL* handle, const ConnectionSetup& connection, bool pipeWait) {
         easy = handle;
         errorText[0] = '\0';
         curl_easy_reset(easy);
@@ -194,7 +210,13 @@ struct Transfer {
         curl_easy_setopt(easy, CURLOPT_ACCEPT_ENCODING, "");
         curl_easy_setopt(easy, CURLOPT_NOSIGNAL, 1L);
         curl_easy_setopt(easy, CURLOPT_TCP_NODELAY, 1L);
-        curl_easy_setopt(easy, CURLOPT_PIPEWAIT, 1L);
+        curl_easy_setopt(easy, CURLOPT_PIPEWAIT, pipeWait ? 1L : 0L);
+        if (connection.caFile)
+            curl_easy_setopt(easy, CURLOPT_CAINFO, connection.caFile);
+        if (connection.noCaPath)
+            curl_easy_setopt(easy, CURLOPT_CAPATH, nullptr);
+        if (connection.share)
+            curl_easy_setopt(easy, CURLOPT_SHARE, connection.share);
         curl_easy_setopt(easy, CURLOPT_ERRORBUFFER, errorText);
         curl_easy_setopt(easy, CURLOPT_WRITEFUNCTION, &Transfer::onData);
         curl_easy_setopt(easy, CURLOPT_WRITEDATA, this);
@@ -277,10 +299,15 @@ struct Transfer {
 };
 
 struct URLMon::Engine {
+    // What a host's connections were seen to speak.
+    enum class Multiplex {
+        Unknown,
+        Yes, // HTTP/2: its transfers are streams on shared connections
+        No,  // one transfer at a time on each connection
+    };
     struct Host {
         int running = 0;
-        // Seen answering over HTTP/2: its transfers share connections.
-        bool multiplexed = false;
+        Multiplex multiplex = Multiplex::Unknown;
         // With politeness on, no request starts before this.
         qint64 readyAtNs = 0;
     };
@@ -291,7 +318,10 @@ struct URLMon::Engine {
         int seconds;
     };
 
+    static constexpr long MaxStreams = 100;
+
     CURLM* multi = nullptr;
+    CURLSH* share = nullptr;
     std::vector<CURL*> handles; // by slot - 1; null while a slot is free
     std::vector<bool> slotBusy;
     std::unordered_map<Id, std::unique_ptr<Transfer>> transfers;
@@ -302,6 +332,10 @@ struct URLMon::Engine {
     Id nextId = 1;
     int runningCount = 0;
     std::vector<WaitNotice> notices;
+    // As curl does, CURL_CA_BUNDLE (else SSL_CERT_FILE) names the certificates
+    // to trust in place of the system's.
+    QByteArray caFile;
+    ConnectionSetup connection;
 
     Engine() {
         static const CURLcode initialised = curl_global_init(CURL_GLOBAL_DEFAULT);
@@ -315,6 +349,30 @@ struct URLMon::Engine {
         curl_multi_setopt(multi, CURLMOPT_TIMERFUNCTION, &Engine::onTimer);
         curl_multi_setopt(multi, CURLMOPT_TIMERDATA, this);
         curl_multi_setopt(multi, CURLMOPT_PIPELINING, static_cast<long>(CURLPIPE_MULTIPLEX));
+        // Streams on one HTTP/2 connection, at most; the server's own limit
+        // (SETTINGS_MAX_CONCURRENT_STREAMS) lowers it, and no more transfers than
+        // a host is allowed are ever handed over.
+        curl_multi_setopt(multi, CURLMOPT_MAX_CONCURRENT_STREAMS, MaxStreams);
+        caFile = qgetenv("CURL_CA_BUNDLE");
+        if (caFile.isEmpty())
+            caFile = qgetenv("SSL_CERT_FILE");
+        if (!caFile.isEmpty()) {
+            connection.caFile = caFile.constData();
+            connection.noCaPath = true;
+        } else {
+            // Where the system keeps a bundle, its certificate folder holds the
+            // same certificates: the bundle alone is loaded, once.
+            CURL* probe = curl_easy_init();
+            char* bundle = nullptr;
+            if (probe && curl_easy_getinfo(probe, CURLINFO_CAINFO, &bundle) == CURLE_OK && bundle)
+                connection.noCaPath = ::access(bundle, R_OK) == 0;
+            if (probe)
+                curl_easy_cleanup(probe);
+        }
+        share = curl_share_init();
+        if (share &&
+            curl_share_setopt(share, CURLSHOPT_SHARE, CURL_LOCK_DATA_SSL_SESSION) == CURLSHE_OK)
+            connection.share = share;
     }
     ~Engine() {
         abandonAll();
@@ -322,6 +380,8 @@ struct URLMon::Engine {
             if (easy)
                 curl_easy_cleanup(easy);
         curl_multi_cleanup(multi);
+        if (share)
+            curl_share_cleanup(share);
     }
 
     static int onSocket(CURL*, curl_socket_t fd, int what, void* userdata, void*) noexcept {
@@ -343,12 +403,26 @@ struct URLMon::Engine {
         return 0;
     }
 
+    // The transfers one host may have at once. Without multiplexing each has a
+    // connection of its own, and the limit counts connections; over HTTP/2 the
+    // transfers are streams on at most perHost connections, up to parallel in all.
+    // With politeness on, one at a time whatever the protocol.
     int hostLimit(const Transfer& t) const {
         if (t.settings.waitMs >= 0)
             return 1;
         const auto host = hosts.constFind(t.host);
-        const bool shared = host != hosts.cend() && host->multiplexed;
+        const bool shared = host != hosts.cend() && host->multiplex == Multiplex::Yes;
         return shared ? std::max(t.settings.parallel, t.settings.perHost) : t.settings.perHost;
+    }
+
+    // Only a TLS connection can offer HTTP/2 (ALPN; plain http:// is asked in
+    // HTTP/1.1), and only while the host has not been seen to answer without it:
+    // a transfer made to wait for a connection that will never multiplex waits
+    // for that connection's whole transfer, and with a server that closes every
+    // connection libcurl forgets what it learnt with the connection, so every
+    // transfer would wait for the one before it.
+    bool pipeWait(const Transfer& t) const {
+        return t.url.startsWith("https:") && hosts.value(t.host).multiplex != Multiplex::No;
     }
 
     bool hostHasRoom(const Transfer& t) const {
@@ -387,9 +461,14 @@ struct URLMon::Engine {
         if (!easy)
             throw Failure(QStringLiteral("Cannot start the download service"));
         t.slot = slot;
-        t.setUp(easy);
-        const auto limit = static_cast<long>(std::max(1, t.settings.perHost));
-        curl_multi_setopt(multi, CURLMOPT_MAX_HOST_CONNECTIONS, limit);
+        t.setUp(easy, connection, pipeWait(t));
+        const int perHost = std::max(1, t.settings.perHost);
+        curl_multi_setopt(multi, CURLMOPT_MAX_HOST_CONNECTIONS, static_cast<long>(perHost));
+        // Room for a connection of every transfer allowed and as many idle ones
+        // besides: libcurl's default (four per transfer in flight) shrinks as the
+        // transfers end and closes connections the next ones would have used.
+        curl_multi_setopt(multi, CURLMOPT_MAXCONNECTS,
+                          static_cast<long>(2 * std::max(t.settings.parallel, perHost)));
         t.startNs = nowNs();
         if (curl_multi_add_handle(multi, easy) != CURLM_OK)
             throw Failure(QStringLiteral("Cannot start the download service"));
@@ -434,10 +513,7 @@ struct URLMon::Engine {
             curl_easy_getinfo(message->easy_handle, CURLINFO_PRIVATE, &t);
             if (!t)
                 continue;
-            long version = 0;
-            curl_easy_getinfo(t->easy, CURLINFO_HTTP_VERSION, &version);
-            if (version >= CURL_HTTP_VERSION_2_0)
-                hosts[t->host].multiplexed = true;
+            learnMultiplex(*t);
             const CURLcode code = message->data.result;
             const qint64 pauseNs = t->settings.waitMs * 1'000'000;
             if (const int seconds = t->retryAfterSeconds(code); seconds >= 0) {
@@ -449,6 +525,17 @@ struct URLMon::Engine {
             if (t->settings.waitMs >= 0)
                 hosts[t->host].readyAtNs = nowNs() + pauseNs;
         }
+    }
+
+    // What the answer's protocol says of its host; an answer from elsewhere, after
+    // a redirect, says nothing of it.
+    void learnMultiplex(const Transfer& t) {
+        long version = 0, redirects = 0;
+        curl_easy_getinfo(t.easy, CURLINFO_HTTP_VERSION, &version);
+        curl_easy_getinfo(t.easy, CURLINFO_REDIRECT_COUNT, &redirects);
+        if (version == 0 || redirects > 0)
+            return;
+        hosts[t.host].multiplex = version >= CURL_HTTP_VERSION_2_0 ? Multiplex::Yes : Multiplex::No;
     }
 
     // Puts a transfer back at the head of the queue, its host paused for seconds.

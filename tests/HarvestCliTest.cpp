@@ -881,7 +881,8 @@ TEST_F(HarvestCli, CtrlCStillWritesTheOutputFile) {
 // open) with the results going to a file: one stops the run, which writes what
 // was found and ends with 128 + the signal's number; a second ends it at once,
 // the unfinished results file and the page folder removed. SIGKILL cannot be
-// caught: at most the empty private folder stays.
+// caught: at most the empty private folder stays. One page at a time: the large
+// download, and so the page folder, starts only once the first page is recorded.
 TEST_F(HarvestCli, SignalsDuringALargeDownloadLeaveNothingInTemp) {
     struct Row {
         const char* name;
@@ -897,9 +898,10 @@ TEST_F(HarvestCli, SignalsDuringALargeDownloadLeaveNothingInTemp) {
         const QString path = out.filePath(QStringLiteral("results.txt"));
         QProcess process;
         useTemporaryFolder(process, temp);
-        process.start(HarvestPath, {QStringLiteral("-q"), QStringLiteral("-o"), path,
-                                    QString::fromStdString(expand("{}/")),
-                                    QString::fromStdString(expand("{}/large"))});
+        process.start(HarvestPath,
+                      {QStringLiteral("-q"), QStringLiteral("--parallel"), QStringLiteral("1"),
+                       QStringLiteral("-o"), path, QString::fromStdString(expand("{}/")),
+                       QString::fromStdString(expand("{}/large"))});
         ASSERT_TRUE(process.waitForStarted());
         const QDir tempDir(temp.path());
         const auto entries = [](const QDir& dir) {

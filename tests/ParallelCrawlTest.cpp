@@ -154,6 +154,7 @@ struct Case {
     int stopAfter;   // Stop pressed at the end of this visit; 0 for none
     int switchAfter; // "Retrieve file links" selected at the end of this visit; 0 for none
     void (*tune)(HarvestRun&) = nullptr; // scope and politeness
+    bool closing = false;                // the servers close the connection after every answer
 };
 
 void PrintTo(const Case& c, std::ostream* os) {
@@ -217,9 +218,18 @@ const Case Cases[] = {
          l.Settings.scope.maxDepth = 3;
      }},
     {"Wait", {"/c/0"}, false, true, 0, 0, [](HarvestRun& l) { l.Settings.download.waitMs = 1; }},
+    {"ClosingServers", {"/t/0", "/c/3"}, false, true, 0, 0, nullptr, true},
 };
 
-class Differential : public ParallelCrawl, public ::testing::WithParamInterface<Case> {};
+class Differential : public ParallelCrawl, public ::testing::WithParamInterface<Case> {
+protected:
+    void SetUp() override {
+        if (GetParam().closing)
+            for (LoopbackServer* host : {&server, &other})
+                host->server().set_keep_alive_max_count(1);
+        ParallelCrawl::SetUp();
+    }
+};
 
 TEST_P(Differential, FetchingAheadChangesNothingButTheSpeed) {
     const Case& c = GetParam();

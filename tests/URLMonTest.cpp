@@ -6,14 +6,17 @@
 #include "crawl/PageFile.h"
 #include "tests/support/LoopbackServer.h"
 #include "tests/support/ScriptedShell.h"
+#include "tests/support/TestCertificate.h"
 
 #include <QDir>
 #include <QFile>
 #include <QFileInfo>
 #include <QTemporaryDir>
 #include <algorithm>
+#include <condition_variable>
 #include <gtest/gtest.h>
 #include <mutex>
+#include <set>
 #include <sys/stat.h>
 #include <thread>
 #include <unistd.h>
@@ -62,6 +65,20 @@ protected:
 
     DownloadResult get(const QString& address, bool keepGoing = true) {
         return urlmon.download(address, settings, shell, [&] { return keepGoing && !stopped; });
+    }
+
+    // Downloads every address at once; their results in the same order.
+    std::vector<DownloadResult> getAll(const std::vector<QString>& addresses) {
+        std::vector<URLMon::Id> ids;
+        for (const QString& address : addresses)
+            ids.push_back(urlmon.start(address, settings));
+        while (!std::all_of(ids.begin(), ids.end(),
+                            [&](URLMon::Id id) { return urlmon.finished(id); }))
+            urlmon.wait(shell);
+        std::vector<DownloadResult> results;
+        for (const URLMon::Id id : ids)
+            results.push_back(urlmon.take(id));
+        return results;
     }
 
     // A page file is unlinked as soon as it is open: none is ever left to see.
@@ -221,6 +238,65 @@ TEST_F(Download, PolitenessSpacesTheRequestsToAHostAndTriesOnceMoreAfterRetryAft
     const DownloadResult busy = get(server.url("/busy"));
     EXPECT_EQ(busy.httpStatus, 503);
     EXPECT_EQ(server.requests().size(), 1u + 3u + 2u) << "asked once more, and only once";
+}
+
+// A server that closes the connection after every answer (HTTP/1.0, Connection:
+// close) multiplexes nothing: requests to it still go side by side, each on a
+// connection of its own. Each answer waits until three requests are open at once,
+// or for a second when they never are.
+TEST_F(Download, RequestsToAServerThatClosesEveryConnectionGoSideBySide) {
+    LoopbackServer closing;
+    closing.server().set_keep_alive_max_count(1);
+    std::mutex mutex;
+    std::condition_variable opened;
+    int open = 0, mostOpen = 0;
+    closing.server().Get("/side", [&](const httplib::Request&, httplib::Response& res) {
+        std::unique_lock<std::mutex> lock(mutex);
+        mostOpen = std::max(mostOpen, ++open);
+        opened.notify_all();
+        opened.wait_for(lock, std::chrono::seconds(1), [&] { return mostOpen >= 3; });
+        --open;
+        res.set_content(Page, "text/html");
+    });
+    closing.start();
+    for (int round = 0; round < 2; ++round) {
+        for (const DownloadResult& result : getAll(std::vector<QString>(3, closing.url("/side"))))
+            EXPECT_TRUE(result.ok()) << result.failure.toStdString();
+        EXPECT_EQ(mostOpen, 3);
+        mostOpen = 0;
+    }
+    const std::vector<int> ports = closing.clientPorts();
+    EXPECT_EQ(std::set<int>(ports.begin(), ports.end()).size(), 6u);
+}
+
+// A TLS server with an authority of its own is reached when CURL_CA_BUNDLE names
+// that authority, and only then; its connections are kept for the next pages.
+TEST_F(Download, TlsServerIsTrustedThroughCurlCaBundleAndItsConnectionsKept) {
+    const TestCertificate certificate = MakeTestCertificate(dir.path());
+    LoopbackServer tls(certificate.certPath, certificate.keyPath);
+    tls.page("/page", Page);
+    tls.start();
+    const QByteArray savedBundle = qgetenv("CURL_CA_BUNDLE"), savedFile = qgetenv("SSL_CERT_FILE");
+    qunsetenv("CURL_CA_BUNDLE");
+    qunsetenv("SSL_CERT_FILE");
+    const DownloadResult untrusted = get(tls.url("/page"));
+    EXPECT_TRUE(untrusted.failure.contains(QLatin1String("certificate")))
+        << untrusted.failure.toStdString();
+
+    urlmon.release(); // the certificates to trust are read when the service starts
+    qputenv("CURL_CA_BUNDLE", QByteArray::fromStdString(certificate.certPath));
+    for (int round = 0; round < 2; ++round)
+        for (const DownloadResult& result : getAll(std::vector<QString>(4, tls.url("/page")))) {
+            ASSERT_TRUE(result.ok()) << result.failure.toStdString();
+            EXPECT_EQ(result.body.read(1 << 20).toStdString(), Page);
+        }
+    const std::vector<int> ports = tls.clientPorts(); // the untrusted attempt sent nothing
+    EXPECT_EQ(ports.size(), 8u);
+    EXPECT_LE(std::set<int>(ports.begin(), ports.end()).size(), 4u);
+    urlmon.release(); // before the server, which would wait for the idle connections
+    for (const auto& [name, saved] :
+         {std::pair("CURL_CA_BUNDLE", savedBundle), std::pair("SSL_CERT_FILE", savedFile)})
+        saved.isNull() ? qunsetenv(name) : qputenv(name, saved);
 }
 
 TEST_F(Download, PageFileThatCannotBeCreatedIsAFailureNotAFailedDownload) {

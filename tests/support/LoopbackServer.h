@@ -4,6 +4,7 @@
 #include <atomic>
 #include <chrono>
 #include <httplib.h>
+#include <memory>
 #include <mutex>
 #include <string>
 #include <thread>
@@ -15,11 +16,13 @@
 class LoopbackServer {
 public:
     LoopbackServer();
+    // Over TLS, presenting the certificate in certPath with the key in keyPath.
+    LoopbackServer(const std::string& certPath, const std::string& keyPath);
     ~LoopbackServer();
     LoopbackServer(const LoopbackServer&) = delete;
     LoopbackServer& operator=(const LoopbackServer&) = delete;
 
-    httplib::Server& server() { return m_server; }
+    httplib::Server& server() { return *m_server; }
 
     // Serves body as text/html at path.
     void page(const std::string& path, const std::string& body);
@@ -43,7 +46,7 @@ public:
     void stop();
 
     int port() const { return m_port; }
-    // "http://<host>:<port>" followed by path.
+    // "http://<host>:<port>" (https:// over TLS) followed by path.
     QString url(const std::string& path = "/") const;
 
     std::vector<std::string> requests() const;
@@ -51,7 +54,10 @@ public:
     std::vector<int> clientPorts() const;
 
 private:
-    httplib::Server m_server;
+    explicit LoopbackServer(std::unique_ptr<httplib::Server> server);
+
+    std::unique_ptr<httplib::Server> m_server;
+    bool m_tls = false;
     std::thread m_thread;
     int m_port = 0;
     std::string m_host = "127.0.0.1";
