@@ -5,6 +5,7 @@
 #include "crawl/ExtractLinks.h"
 
 #include <QElapsedTimer>
+#include <QScopeGuard>
 #include <exception>
 #include <new>
 
@@ -78,8 +79,19 @@ bool ExtractLinks::CrawlPage(ListView& list, const QString& address, int fileNum
         // The crawl keeps to the host the listed address was delivered from.
         if (PageDepth == 0)
             Scope.startAt(PageFinalAddress);
-        PageBytes = download.body.read(Download.maxPageBytes);
+        // A large page is scanned through a map of its page file, not copied; the
+        // map goes with the download at the end of the visit, and the page buffer
+        // lets go of it first (a page in memory stays there until the next visit).
+        PageBytes = download.body.view(Download.maxPageBytes);
         PageLength = PageBytes.size();
+        const char* const mapped = download.body.onDisk() ? PageBytes.constData() : nullptr;
+        const auto unmapped = qScopeGuard([&] {
+            // A visit made meanwhile, in a yield, may have left its own page there.
+            if (mapped && PageBytes.constData() == mapped) {
+                PageBytes = QByteArray();
+                PageLength = 0;
+            }
+        });
         report.end().bytes = PageLength;
 
         QElapsedTimer clock;

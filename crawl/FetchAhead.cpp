@@ -20,12 +20,18 @@ constexpr int GuessReachPerTransfer = 2;
 constexpr int MaxPlanSteps = 4096;
 
 // Collects the HTML links of a page fetched ahead, resolved as its visit will
-// resolve them.
+// resolve them. What the scan has passed of a page read from its page file may
+// leave memory.
 class LinkCollector : public LinkSink {
 public:
-    LinkCollector(const QByteArray& page,
+    LinkCollector(const QByteArray& page, const PageBody& body,
                   const std::function<void(const QString&, qsizetype)>& found)
-        : m_page(page), m_found(found) {}
+        : m_page(page), m_body(body), m_found(found) {}
+
+    bool progress(qsizetype scanned) override {
+        m_body.scannedTo(scanned);
+        return true;
+    }
 
     bool matched(const LinkMatch& match) override {
         if (match.isFile())
@@ -40,6 +46,7 @@ public:
 
 private:
     const QByteArray& m_page;
+    const PageBody& m_body;
     const std::function<void(const QString&, qsizetype)>& m_found;
 };
 
@@ -289,9 +296,11 @@ void FetchAhead::scan(Job& job, const DownloadResult& result) {
     job.scanned = true;
     if (!result.ok() || !result.pageFileError.isEmpty())
         return;
+    // A large page is read through a map of its page file, which lasts as long as
+    // the result: the scan ends before this function does.
     QByteArray page;
     try {
-        page = result.body.read(m_settings.maxPageBytes);
+        page = result.body.view(m_settings.maxPageBytes);
     } catch (...) {
         // The visit meets the same failure and reports it.
         return;
@@ -309,7 +318,7 @@ void FetchAhead::scan(Job& job, const DownloadResult& result) {
         const bool followed = link.visitable && m_scope.inScope(link.link);
         job.links.push_back({qHash(link.link), followed ? PageAddressOf(link.link) : QString()});
     };
-    LinkCollector collector(page, found);
+    LinkCollector collector(page, result.body, found);
     m_resolver.setBase(
         DocumentBase(page.constData(), page.size(), delivery, m_rules, collector, &baseHrefStart));
     LinkScanner(LinkScanner::Method::Best, m_rules).scan(page.constData(), page.size(), collector);

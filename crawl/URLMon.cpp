@@ -46,41 +46,94 @@ QString hostKey(const QString& address) {
 } // namespace
 
 PageBody::~PageBody() {
+    release();
+}
+
+void PageBody::release() noexcept {
+    if (m_map)
+        UnmapPageFile(m_map, m_mapSize);
     if (m_fd >= 0)
         ::close(m_fd);
+    m_map = nullptr;
+    m_mapSize = 0;
+    m_released = 0;
+    m_fd = -1;
 }
 
 PageBody::PageBody(PageBody&& other) noexcept
     : m_memory(std::move(other.m_memory)), m_fd(std::exchange(other.m_fd, -1)),
-      m_size(std::exchange(other.m_size, 0)), m_path(std::move(other.m_path)) {}
+      m_size(std::exchange(other.m_size, 0)), m_path(std::move(other.m_path)),
+      m_map(std::exchange(other.m_map, nullptr)), m_mapSize(std::exchange(other.m_mapSize, 0)),
+      m_released(std::exchange(other.m_released, 0)) {}
 
 PageBody& PageBody::operator=(PageBody&& other) noexcept {
     if (this != &other) {
-        if (m_fd >= 0)
-            ::close(m_fd);
+        release();
         m_memory = std::move(other.m_memory);
         m_fd = std::exchange(other.m_fd, -1);
         m_size = std::exchange(other.m_size, 0);
         m_path = std::move(other.m_path);
+        m_map = std::exchange(other.m_map, nullptr);
+        m_mapSize = std::exchange(other.m_mapSize, 0);
+        m_released = std::exchange(other.m_released, 0);
     }
     return *this;
 }
 
+namespace {
+
+// The length of an open page file, checked against the largest page kept.
+qint64 PageFileLength(int fd, const QString& path, qint64 maxBytes) {
+    struct stat st;
+    if (::fstat(fd, &st) != 0)
+        throw Failure(pageFileFailure("Cannot read the page file ", path, errno));
+    if (st.st_size > maxBytes)
+        throw Failure(pageFileFailure("Cannot read the page file ", path, EFBIG));
+    return st.st_size;
+}
+
+} // namespace
+
 QByteArray PageBody::read(qint64 maxBytes) const {
     if (m_fd < 0)
         return m_memory;
-    struct stat st;
-    if (::fstat(m_fd, &st) != 0)
-        throw Failure(pageFileFailure("Cannot read the page file ", m_path, errno));
-    if (st.st_size > maxBytes)
-        throw Failure(pageFileFailure("Cannot read the page file ", m_path, EFBIG));
-    QByteArray bytes(static_cast<qsizetype>(st.st_size), Qt::Uninitialized);
+    QByteArray bytes(static_cast<qsizetype>(PageFileLength(m_fd, m_path, maxBytes)),
+                     Qt::Uninitialized);
     const qsizetype done =
         ::lseek(m_fd, 0, SEEK_SET) == 0 ? ReadFully(m_fd, bytes.data(), bytes.size()) : -1;
     if (done < 0)
         throw Failure(pageFileFailure("Cannot read the page file ", m_path, errno));
     bytes.resize(done);
     return bytes;
+}
+
+QByteArray PageBody::view(qint64 maxBytes) const {
+    if (m_fd < 0)
+        return m_memory;
+    if (!m_map) {
+        const qint64 length = PageFileLength(m_fd, m_path, maxBytes);
+        // An empty file has nothing to map.
+        if (length == 0)
+            return QByteArray();
+        m_map = MapPageFile(m_fd, length, m_path);
+        m_mapSize = length;
+    }
+    if (m_mapSize > maxBytes)
+        throw Failure(pageFileFailure("Cannot read the page file ", m_path, EFBIG));
+    return QByteArray::fromRawData(m_map, static_cast<qsizetype>(m_mapSize));
+}
+
+void PageBody::scannedTo(qint64 offset) const noexcept {
+    if (!m_map)
+        return;
+    // A scan that starts again from the front reads back what was let go.
+    if (offset < m_released)
+        m_released = 0;
+    // A little behind the scan stays: a match is checked a few bytes back.
+    constexpr qint64 Behind = 64 * 1024;
+    const qint64 upTo = std::min(offset, m_mapSize) - Behind;
+    if (upTo > m_released)
+        m_released = ReleasePageFileMap(m_map, m_released, upTo);
 }
 
 // One download, from its queue to its result.

@@ -62,8 +62,19 @@ public:
     PageBody(const PageBody&) = delete;
     PageBody& operator=(const PageBody&) = delete;
 
-    // The page's bytes; reads the page file when there is one. Throws Failure.
+    // A copy of the page's bytes; reads the page file when there is one. Throws
+    // Failure.
     QByteArray read(qint64 maxBytes) const;
+    // The page's bytes without a copy, for a scan: the memory they were received
+    // into, or a read-only map of the page file, made at the first call. The bytes
+    // of a map stay valid as long as this body, or one it is moved into, lives:
+    // they must not be kept beyond it. Throws Failure as read() does.
+    QByteArray view(qint64 maxBytes) const;
+    // A scan of the view has got past offset: the pages of the map before it may
+    // leave memory (a later read brings them back from the page file), so that a
+    // large page costs little more memory than the stretch being read. Nothing
+    // for a page in memory.
+    void scannedTo(qint64 offset) const noexcept;
     qint64 size() const { return m_size; }
     bool onDisk() const { return m_fd >= 0; }
     // The bytes kept in memory (empty for a page on disk).
@@ -75,6 +86,11 @@ private:
     int m_fd = -1;
     qint64 m_size = 0;
     QString m_path; // where the page file was, for messages
+    // The map view() made of the page file, unmapped with the body.
+    mutable const char* m_map = nullptr;
+    mutable qint64 m_mapSize = 0;
+    mutable qint64 m_released = 0; // the map's bytes let go so far, from its start
+    void release() noexcept;
 };
 
 // What one download came to.

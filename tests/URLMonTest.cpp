@@ -130,6 +130,7 @@ TEST_P(DownloadCase, GivesTheResultAndKeepsOnlyAGoodPage) {
     } else {
         ASSERT_TRUE(result.ok()) << result.failure.toStdString();
         EXPECT_EQ(result.body.read(1 << 20).toStdString(), c.content);
+        EXPECT_EQ(result.body.view(1 << 20).toStdString(), c.content);
         EXPECT_EQ(result.body.onDisk(), c.memoryBytes != 0);
         EXPECT_EQ(result.effectiveAddress, server.url(c.deliveredFrom));
         EXPECT_EQ(result.redirected, c.deliveredFrom != c.target);
@@ -231,6 +232,30 @@ TEST_F(Download, PageFileThatCannotBeCreatedIsAFailureNotAFailedDownload) {
     EXPECT_FALSE(result.ok());
     EXPECT_TRUE(result.pageFileError.startsWith(QStringLiteral("Cannot make a private folder")))
         << result.pageFileError.toStdString();
+}
+
+// A page in its page file is read through a map: the same bytes as a copy, also
+// once a scan has let go of the front, also in the body it is moved into; and
+// still no larger than the limit.
+TEST_F(Download, PageInAFileIsMappedAndReadBackAfterTheScanLetGoOfIt) {
+    std::string large(300 * 1024, '\0');
+    for (size_t i = 0; i < large.size(); ++i)
+        large[i] = char('a' + i % 23);
+    server.server().Get("/large", [&](const httplib::Request&, httplib::Response& res) {
+        res.set_content(large, "application/octet-stream");
+    });
+    settings.memoryPageBytes = 1024;
+    DownloadResult result = get(server.url("/large"));
+    ASSERT_TRUE(result.ok()) << result.failure.toStdString();
+    ASSERT_TRUE(result.body.onDisk());
+    const QByteArray view = result.body.view(1 << 20);
+    EXPECT_EQ(view.toStdString(), large);
+    result.body.scannedTo(view.size());
+    EXPECT_EQ(view.toStdString(), large);
+    const PageBody moved = std::move(result.body);
+    EXPECT_EQ(moved.view(1 << 20).constData(), view.constData());
+    EXPECT_EQ(view.toStdString(), large);
+    EXPECT_THROW(moved.view(1000), Failure);
 }
 
 TEST(PageFolder, IsPrivateUnderTempElseTmpdirAndGoesWhenRemoved) {
