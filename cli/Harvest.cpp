@@ -115,8 +115,8 @@ void applySettings(Form1& form, const HarvestOptions& options) {
     form.setOption2(options.files);
     form.setCheck2(options.extractForever ? 1 : 0);
     DownloadSettings& download = form.extractLinks().Download;
-    download.connectTimeoutSeconds = options.connectTimeoutSeconds;
-    download.stallSeconds = options.stallTimeoutSeconds;
+    download.connectTimeoutMs = options.connectTimeoutSeconds * qint64(1000);
+    download.stallMs = options.stallTimeoutSeconds * qint64(1000);
     download.maxTimeMs = options.maxTimeMs;
     download.maxPageBytes = options.maxPageBytes;
     download.parallel = options.parallel;

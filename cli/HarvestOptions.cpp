@@ -96,7 +96,7 @@ QString readSize(const QString& option, const QString& text, qint64* bytes) {
     }
     bool ok = false;
     const qint64 v = number.toLongLong(&ok);
-    if (ok && v >= 1 && v <= HarvestOptions::MaxPageBytes / unit) {
+    if (ok && v >= 1 && v <= DownloadSettings::MaxPageBytes / unit) {
         *bytes = v * unit;
         return {};
     }

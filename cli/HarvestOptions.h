@@ -1,5 +1,7 @@
 #pragma once
 
+#include "crawl/URLMon.h"
+
 #include <QString>
 #include <QStringList>
 
@@ -23,8 +25,8 @@ struct HarvestOptions {
     qint64 maxPages = 0;         // page visits in all; 0 is no limit
     int stallTimeoutSeconds = 60;
     int connectTimeoutSeconds = 30;
-    qint64 maxTimeMs = 0;               // a whole transfer at most; 0 is no limit
-    qint64 maxPageBytes = MaxPageBytes; // decoded
+    qint64 maxTimeMs = 0;                                 // a whole transfer at most; 0 is no limit
+    qint64 maxPageBytes = DownloadSettings::MaxPageBytes; // decoded
     // Pages in flight at once (1 = one page at a time), and connections to one host
     // name and port. Checked here; the parallel engine is to read them.
     int parallel = 16;
@@ -44,7 +46,6 @@ struct HarvestOptions {
 
     bool toStandardOutput() const { return output.isEmpty(); }
 
-    static constexpr qint64 MaxPageBytes = 2147483647; // the page length is a 32-bit count
     static constexpr int MaxParallel = 64;
     static constexpr int MaxPerHost = 16;
     static constexpr int MaxDepth = 1000000;

@@ -66,8 +66,9 @@ bool ExtractLinks::CrawlPage(ListView& list, const QString& address, int fileNum
         DownloadResult download =
             Ahead.visit(PageAddress, shell, [this] { return m_host.RunFlag(); });
         report.end().downloadNs = download.downloadNs;
-        if (!download.pageFileError.isEmpty())
-            throw Failure(download.pageFileError);
+        // A failure of this program, not of the site: the run's statement reports it.
+        if (download.outcome == DownloadOutcome::LocalError)
+            throw Failure(download.failure);
         if (!download) {
             report.fail(download.failure, download.outcome == DownloadOutcome::Stopped);
             return false;

@@ -56,7 +56,7 @@ const QString RobotsAgent = QStringLiteral("Orvelle");
 // What robots.txt says, from how its download ended (section 2.3.1): its rules;
 // all allowed when it is unavailable (4xx); nothing when the server could not say.
 RobotsTxt RulesOf(const DownloadResult& result, qint64 maxBytes) {
-    if (result.ok() && result.pageFileError.isEmpty()) {
+    if (result.ok()) {
         try {
             return RobotsTxt::parse(result.body.read(maxBytes), RobotsAgent);
         } catch (...) {
@@ -294,7 +294,7 @@ void FetchAhead::scanArrivals() {
 
 void FetchAhead::scan(Job& job, const DownloadResult& result) {
     job.scanned = true;
-    if (!result.ok() || !result.pageFileError.isEmpty())
+    if (!result.ok())
         return;
     // A large page is read through a map of its page file, which lasts as long as
     // the result: the scan ends before this function does.

@@ -110,8 +110,9 @@ protected:
         if (tune)
             tune(form.extractLinks());
         form.extractLinks().Download.parallel = parallel;
-        form.extractLinks().Download.connectTimeoutSeconds = 5;
-        form.extractLinks().Download.stallSeconds = 5;
+        form.extractLinks().Download.connectTimeoutMs = 5000;
+        form.extractLinks().Download.stallMs = 5000;
+        form.extractLinks().Download.retryBaseMs = 1;
         form.setOption2(files);
         form.setCheck2(followLinks ? 1 : 0);
         for (const std::string& path : paths)
