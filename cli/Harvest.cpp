@@ -123,6 +123,8 @@ void applySettings(Form1& form, const HarvestOptions& options) {
     download.perHost = options.perHost;
     form.extractLinks().Scan = {options.anyQuotes, options.srcset};
     download.waitMs = options.waitMs;
+    download.retries = options.retries;
+    download.maxRetryWaitSeconds = options.maxRetryWaitSeconds;
     CrawlScope& scope = form.extractLinks().Scope;
     scope.hosts = options.sameHost   ? CrawlScope::Hosts::SameHost
                   : options.sameSite ? CrawlScope::Hosts::SameSite

@@ -40,7 +40,10 @@ struct HarvestOptions {
     int depth = -1; // -1: no limit
     bool robots = false;
     qint64 waitMs = -1; // -1: no --wait
-    QString output;     // empty for standard output
+    // Tries again after a failure that seldom lasts, and the longest wait before one.
+    int retries = DownloadSettings().retries;
+    int maxRetryWaitSeconds = DownloadSettings().maxRetryWaitSeconds;
+    QString output; // empty for standard output
     OutputFormat format = OutputFormat::Lines;
     bool quiet = false;
 
