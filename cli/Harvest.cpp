@@ -171,13 +171,15 @@ Written writeResults(CliShell& shell, const HarvestOptions& options, const ListV
 RunSettings runSettings(const HarvestOptions& options) {
     RunSettings settings;
     DownloadSettings& download = settings.download;
-    download.connectTimeoutSeconds = options.connectTimeoutSeconds;
-    download.stallSeconds = options.stallTimeoutSeconds;
+    download.connectTimeoutMs = options.connectTimeoutSeconds * qint64(1000);
+    download.stallMs = options.stallTimeoutSeconds * qint64(1000);
     download.maxTimeMs = options.maxTimeMs;
     download.maxPageBytes = options.maxPageBytes;
     download.parallel = options.parallel;
     download.perHost = options.perHost;
     download.waitMs = options.waitMs;
+    download.retries = options.retries;
+    download.maxRetryWaitSeconds = options.maxRetryWaitSeconds;
     settings.scan = {options.anyQuotes, options.srcset};
     CrawlScope& scope = settings.scope;
     scope.hosts = options.sameHost   ? CrawlScope::Hosts::SameHost

@@ -26,24 +26,33 @@ constexpr qint64 NoLimit = std::numeric_limits<qint64>::max();
 // time-out); a day is far beyond any sensible value and keeps both in range.
 constexpr qint64 MaxSeconds = 24 * 60 * 60;
 
-// A whole number from 1 to max into *value; otherwise, in words, what the option
+// A whole number from min to max into *value; otherwise, in words, what the option
 // needs ("--timeout needs a whole number of seconds from 1 to 86400, not '0'.").
 template <class T>
-QString readWhole(const QString& option, const QString& text, qint64 max, const char* unit,
-                  T* value) {
+QString readWholeFrom(const QString& option, const QString& text, qint64 min, qint64 max,
+                      const char* unit, T* value) {
     bool ok = false;
     const qint64 v = text.trimmed().toLongLong(&ok);
-    if (ok && v >= 1 && v <= max) {
+    if (ok && v >= min && v <= max) {
         *value = static_cast<T>(v);
         return {};
     }
     QString needs = QStringLiteral("a whole number");
     if (*unit)
         needs += QStringLiteral(" of ") + QLatin1String(unit);
-    needs += max == NoLimit ? QStringLiteral(" of at least 1")
-                            : QStringLiteral(" from 1 to ") + QString::number(max);
+    if (max == NoLimit)
+        needs += QStringLiteral(" of at least ") + QString::number(min);
+    else
+        needs += QStringLiteral(" from ") + QString::number(min) + QStringLiteral(" to ") +
+                 QString::number(max);
     return option + QStringLiteral(" needs ") + needs + QStringLiteral(", not '") + text +
            QStringLiteral("'.");
+}
+
+template <class T>
+QString readWhole(const QString& option, const QString& text, qint64 max, const char* unit,
+                  T* value) {
+    return readWholeFrom(option, text, 1, max, unit, value);
 }
 
 // Every option that takes seconds.
@@ -97,7 +106,7 @@ QString readSize(const QString& option, const QString& text, qint64* bytes) {
     }
     bool ok = false;
     const qint64 v = number.toLongLong(&ok);
-    if (ok && v >= 1 && v <= HarvestOptions::MaxPageBytes / unit) {
+    if (ok && v >= 1 && v <= DownloadSettings::MaxPageBytes / unit) {
         *bytes = v * unit;
         return {};
     }
@@ -216,8 +225,8 @@ const OptionRow Options[] = {
      turnOn<&HarvestOptions::robots>},
     {"", "wait", "S",
      "Wait at least S seconds (a decimal) between two requests to the same host, one at a time; "
-     "a 429 or 503 answer with Retry-After is then waited out (at most 60 s) and asked once "
-     "more.",
+     "a 429 or 503 answer with Retry-After is then waited out and asked once more, even with "
+     "--retries 0.",
      [](const QString& option, const QString& value, HarvestOptions& o) {
          return readDecimalSeconds(option, value, /*zeroAllowed=*/true, &o.waitMs);
      }},
@@ -256,6 +265,20 @@ const OptionRow Options[] = {
      "protocol.",
      [](const QString& option, const QString& value, HarvestOptions& o) {
          return readWhole(option, value, HarvestOptions::MaxPerHost, "", &o.perHost);
+     }},
+    {"", "retries", "N",
+     "Ask again, up to N times a page (0 to 10, default 2), after a connection refused or reset "
+     "before any answer, or an HTTP 429, 502, 503 or 504: after 0.5 s, 1 s, 2 s ... (a little "
+     "more at random), or as long as a Retry-After asks. A time-out or a 500 is not retried.",
+     [](const QString& option, const QString& value, HarvestOptions& o) {
+         return readWholeFrom(option, value, 0, DownloadSettings::MaxRetries, "", &o.retries);
+     }},
+    {"", "max-retry-wait", "S",
+     "Wait at most S seconds before asking again (0 to 3600, default 60); a server whose "
+     "Retry-After asks for longer has failed the page (\"server asked to wait N s\").",
+     [](const QString& option, const QString& value, HarvestOptions& o) {
+         return readWholeFrom(option, value, 0, DownloadSettings::MaxRetryWaitSeconds, "seconds",
+                              &o.maxRetryWaitSeconds);
      }},
     {"o", "output", "FILE",
      "Write the results to FILE (default: standard output). An existing file is replaced only "

@@ -1,5 +1,7 @@
 #pragma once
 
+#include "crawl/URLMon.h"
+
 #include <QString>
 #include <QStringList>
 
@@ -23,8 +25,8 @@ struct HarvestOptions {
     qint64 maxPages = 0;         // page visits in all; 0 is no limit
     int stallTimeoutSeconds = 60;
     int connectTimeoutSeconds = 30;
-    qint64 maxTimeMs = 0;               // a whole transfer at most; 0 is no limit
-    qint64 maxPageBytes = MaxPageBytes; // decoded
+    qint64 maxTimeMs = 0;                                 // a whole transfer at most; 0 is no limit
+    qint64 maxPageBytes = DownloadSettings::MaxPageBytes; // decoded
     // Pages in flight at once (1 = one page at a time), and connections to one host
     // name and port. Checked here; the parallel engine is to read them.
     int parallel = 16;
@@ -38,14 +40,16 @@ struct HarvestOptions {
     int depth = -1; // -1: no limit
     bool robots = false;
     qint64 waitMs = -1; // -1: no --wait
-    QString output;     // empty for standard output
-    QString visits;     // a JSON line per visit goes there; empty for none
+    // Tries again after a failure that seldom lasts, and the longest wait before one.
+    int retries = DownloadSettings().retries;
+    int maxRetryWaitSeconds = DownloadSettings().maxRetryWaitSeconds;
+    QString output; // empty for standard output
+    QString visits; // a JSON line per visit goes there; empty for none
     OutputFormat format = OutputFormat::Lines;
     bool quiet = false;
 
     bool toStandardOutput() const { return output.isEmpty(); }
 
-    static constexpr qint64 MaxPageBytes = 2147483647; // the page length is a 32-bit count
     static constexpr int MaxParallel = 64;
     static constexpr int MaxPerHost = 16;
     static constexpr int MaxDepth = 1000000;

@@ -6,6 +6,7 @@
 #include "crawl/RunSink.h"
 
 #include <QElapsedTimer>
+#include <QScopeGuard>
 #include <exception>
 #include <new>
 
@@ -74,8 +75,9 @@ bool HarvestRun::CrawlPage(const QString& address) {
         end.status = download.httpStatus;
         end.contentType = download.contentType;
         end.finalAddress = download.redirected ? download.effectiveAddress : page.address;
-        if (!download.pageFileError.isEmpty())
-            throw Failure(download.pageFileError);
+        // A failure of this program, not of the site: the run's statement reports it.
+        if (download.outcome == DownloadOutcome::LocalError)
+            throw Failure(download.failure);
         if (!download) {
             report.fail(download.failure, download.outcome == DownloadOutcome::Stopped);
             return false;
@@ -97,9 +99,22 @@ bool HarvestRun::CrawlPage(const QString& address) {
             report.end().bytes = fetched.bytes;
             recordAll(fetched.links);
         } else {
-            page.bytes = download.body.read(Settings.download.maxPageBytes);
+            // A large page is scanned through a map of its page file, not copied; the
+            // map goes with the download at the end of the visit, and the page
+            // buffer lets go of it first (a page in memory stays until the next visit).
+            page.bytes = download.body.view(Settings.download.maxPageBytes);
             page.length = page.bytes.size();
+            const char* const mapped = download.body.onDisk() ? page.bytes.constData() : nullptr;
+            const auto unmapped = qScopeGuard([&] {
+                m_scanning = nullptr;
+                // A visit made meanwhile, in a yield, may have left its own page there.
+                if (mapped && page.bytes.constData() == mapped) {
+                    page.bytes = QByteArray();
+                    page.length = 0;
+                }
+            });
             report.end().bytes = page.length;
+            m_scanning = &download.body;
             ScanPageForLinks();
         }
         report.end().scanNs = clock.nsecsElapsed();

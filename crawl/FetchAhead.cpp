@@ -26,8 +26,14 @@ constexpr int MaxPlanSteps = 4096;
 // fetched in, and counts the memory they hold.
 class Collector : public PageLinkSink {
 public:
-    Collector(std::vector<PageLink>& links, qint64& bytes, qint64 limit)
-        : m_links(links), m_bytes(bytes), m_limit(limit) {}
+    Collector(std::vector<PageLink>& links, qint64& bytes, qint64 limit, const PageBody& body)
+        : m_links(links), m_bytes(bytes), m_limit(limit), m_body(body) {}
+
+    // What the scan has passed of a page read from its page file may leave memory.
+    bool progress(qsizetype scanned) override {
+        m_body.scannedTo(scanned);
+        return true;
+    }
 
     // A page whose links would hold more than the limit is read at its visit.
     bool next() override { return m_bytes <= m_limit; }
@@ -50,6 +56,7 @@ private:
     std::vector<PageLink>& m_links;
     qint64& m_bytes;
     qint64 m_limit;
+    const PageBody& m_body;
 };
 
 // The user-agent token robots.txt names us by (RFC 9309, section 2.2.1).
@@ -58,7 +65,7 @@ const QString RobotsAgent = QStringLiteral("Orvelle");
 // What robots.txt says, from how its download ended (section 2.3.1): its rules;
 // all allowed when it is unavailable (4xx); nothing when the server could not say.
 RobotsTxt RulesOf(const DownloadResult& result, qint64 maxBytes) {
-    if (result.ok() && result.pageFileError.isEmpty()) {
+    if (result.ok()) {
         try {
             return RobotsTxt::parse(result.body.read(maxBytes), RobotsAgent);
         } catch (...) {
@@ -332,14 +339,16 @@ void FetchAhead::scanArrivals() {
 
 void FetchAhead::arrive(Job& job, DownloadResult&& result) {
     DownloadResult& arrived = job.result.emplace(std::move(result));
-    if (!arrived.ok() || !arrived.pageFileError.isEmpty())
+    if (!arrived.ok())
         return;
     try {
-        const QByteArray page = arrived.body.read(m_settings.maxPageBytes);
+        // A large page is read through a map of its page file, which lasts as long
+        // as its body: the reading ends before the body goes.
+        const QByteArray page = arrived.body.view(m_settings.maxPageBytes);
         // As the visit would read them: against where the page came from.
         const QString delivery = arrived.redirected ? arrived.effectiveAddress : job.address;
         qint64 held = 0;
-        Collector collector(job.links, held, HeldMemoryBytes / 4);
+        Collector collector(job.links, held, HeldMemoryBytes / 4, arrived.body);
         ReadPageLinks(page.constData(), page.size(), delivery, m_rules, collector);
         if (collector.full()) {
             std::vector<PageLink>().swap(job.links);

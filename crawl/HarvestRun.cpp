@@ -19,10 +19,14 @@ public:
     explicit LiveReading(HarvestRun& run)
         : m_run(run), m_pacer(run.m_host.shell(), YieldPlace::Scan) {}
 
-    bool next() override { return progress(); }
-    bool progress() override {
+    bool next() override {
         m_pacer.step();
         return m_run.m_host.keepRunning();
+    }
+    bool progress(qsizetype scanned) override {
+        if (m_run.m_scanning)
+            m_run.m_scanning->scannedTo(scanned);
+        return next();
     }
     bool proceed() override {
         if (!m_run.m_host.keepRunning())

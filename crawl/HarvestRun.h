@@ -98,4 +98,7 @@ private:
     URLMon m_transfers;
     // The pages of the run fetched ahead of its visits.
     FetchAhead m_ahead;
+    // The body of the page a visit scans, whose map may let go of what the scan
+    // has passed; null when none.
+    const PageBody* m_scanning = nullptr;
 };

@@ -3,6 +3,7 @@
 #include "base/Failure.h"
 
 #include <QFile>
+#include <algorithm>
 #include <cerrno>
 #include <climits>
 #include <csignal>
@@ -11,6 +12,7 @@
 #include <dirent.h>
 #include <fcntl.h>
 #include <string>
+#include <sys/mman.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -119,6 +121,31 @@ int CreatePageFile(const QString& path) {
     }
     ::unlink(native.constData());
     return fd;
+}
+
+const char* MapPageFile(int fd, qint64 size, const QString& path) {
+    void* map = ::mmap(nullptr, static_cast<size_t>(size), PROT_READ, MAP_PRIVATE, fd, 0);
+    if (map == MAP_FAILED) {
+        const int error = errno;
+        throw Failure(QStringLiteral("Cannot read the page file ") + path + QStringLiteral(": ") +
+                      SystemErrorText(error));
+    }
+    // Read once, front to back: read ahead far, and the pages behind may go.
+    ::madvise(map, static_cast<size_t>(size), MADV_SEQUENTIAL);
+    return static_cast<const char*>(map);
+}
+
+qint64 ReleasePageFileMap(const char* map, qint64 from, qint64 upTo) noexcept {
+    static const qint64 pageSize = ::sysconf(_SC_PAGESIZE);
+    const qint64 start = from / pageSize * pageSize;
+    const qint64 end = upTo / pageSize * pageSize;
+    if (end > start)
+        ::madvise(const_cast<char*>(map) + start, static_cast<size_t>(end - start), MADV_DONTNEED);
+    return std::max(from, end);
+}
+
+void UnmapPageFile(const char* map, qint64 size) noexcept {
+    ::munmap(const_cast<char*>(map), static_cast<size_t>(size));
 }
 
 void RemovePageFolder() noexcept {

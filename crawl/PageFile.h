@@ -20,6 +20,17 @@ QString PageFilePath(int fileNumber);
 // (an old page, a symbolic link) is removed, never followed. Throws Failure.
 int CreatePageFile(const QString& path);
 
+// Maps the first size bytes of the open page file fd read-only, to be read from
+// start to end, and returns where they begin. The map does not depend on fd
+// staying open. Throws Failure naming path.
+const char* MapPageFile(int fd, qint64 size, const QString& path);
+// Lets the pages of a map that hold bytes from to upTo leave memory: they are read
+// back from the file if they are needed again. Returns how far that went, upTo
+// rounded down to a whole page.
+qint64 ReleasePageFileMap(const char* map, qint64 from, qint64 upTo) noexcept;
+// Ends a map MapPageFile made.
+void UnmapPageFile(const char* map, qint64 size) noexcept;
+
 // Removes the private folder with the page files in it. The next PageFilePath makes a
 // new one, under TEMP/TMPDIR as they read then. Never fails.
 void RemovePageFolder() noexcept;

@@ -73,7 +73,7 @@ public:
         return true;
     }
 
-    bool progress(qsizetype) override { return m_sink.progress(); }
+    bool progress(qsizetype scanned) override { return m_sink.progress(scanned); }
 
 private:
     // The position of the quote (or, unquoted, the blank or '>') that ends the

@@ -37,8 +37,12 @@ class PageLinkSink {
 public:
     // Before each value is read; false ends the reading there.
     virtual bool next() { return true; }
-    // Between two stretches of the page; false ends the reading there.
-    virtual bool progress() { return true; }
+    // Between two stretches of the page, scanned bytes looked at so far; false
+    // ends the reading there.
+    virtual bool progress(qsizetype scanned) {
+        (void)scanned;
+        return true;
+    }
     // Once the base element is known: false ends the reading before any value.
     virtual bool proceed() { return true; }
     // Before each stretch of a long value is looked at.

@@ -9,10 +9,12 @@
 #include <QHash>
 #include <QUrl>
 #include <algorithm>
+#include <array>
 #include <cerrno>
 #include <chrono>
 #include <curl/curl.h>
 #include <deque>
+#include <random>
 #include <sys/stat.h>
 #include <unistd.h>
 #include <unordered_map>
@@ -46,41 +48,94 @@ QString hostKey(const QString& address) {
 } // namespace
 
 PageBody::~PageBody() {
+    release();
+}
+
+void PageBody::release() noexcept {
+    if (m_map)
+        UnmapPageFile(m_map, m_mapSize);
     if (m_fd >= 0)
         ::close(m_fd);
+    m_map = nullptr;
+    m_mapSize = 0;
+    m_released = 0;
+    m_fd = -1;
 }
 
 PageBody::PageBody(PageBody&& other) noexcept
     : m_memory(std::move(other.m_memory)), m_fd(std::exchange(other.m_fd, -1)),
-      m_size(std::exchange(other.m_size, 0)), m_path(std::move(other.m_path)) {}
+      m_size(std::exchange(other.m_size, 0)), m_path(std::move(other.m_path)),
+      m_map(std::exchange(other.m_map, nullptr)), m_mapSize(std::exchange(other.m_mapSize, 0)),
+      m_released(std::exchange(other.m_released, 0)) {}
 
 PageBody& PageBody::operator=(PageBody&& other) noexcept {
     if (this != &other) {
-        if (m_fd >= 0)
-            ::close(m_fd);
+        release();
         m_memory = std::move(other.m_memory);
         m_fd = std::exchange(other.m_fd, -1);
         m_size = std::exchange(other.m_size, 0);
         m_path = std::move(other.m_path);
+        m_map = std::exchange(other.m_map, nullptr);
+        m_mapSize = std::exchange(other.m_mapSize, 0);
+        m_released = std::exchange(other.m_released, 0);
     }
     return *this;
 }
 
+namespace {
+
+// The length of an open page file, checked against the largest page kept.
+qint64 PageFileLength(int fd, const QString& path, qint64 maxBytes) {
+    struct stat st;
+    if (::fstat(fd, &st) != 0)
+        throw Failure(pageFileFailure("Cannot read the page file ", path, errno));
+    if (st.st_size > maxBytes)
+        throw Failure(pageFileFailure("Cannot read the page file ", path, EFBIG));
+    return st.st_size;
+}
+
+} // namespace
+
 QByteArray PageBody::read(qint64 maxBytes) const {
     if (m_fd < 0)
         return m_memory;
-    struct stat st;
-    if (::fstat(m_fd, &st) != 0)
-        throw Failure(pageFileFailure("Cannot read the page file ", m_path, errno));
-    if (st.st_size > maxBytes)
-        throw Failure(pageFileFailure("Cannot read the page file ", m_path, EFBIG));
-    QByteArray bytes(static_cast<qsizetype>(st.st_size), Qt::Uninitialized);
+    QByteArray bytes(static_cast<qsizetype>(PageFileLength(m_fd, m_path, maxBytes)),
+                     Qt::Uninitialized);
     const qsizetype done =
         ::lseek(m_fd, 0, SEEK_SET) == 0 ? ReadFully(m_fd, bytes.data(), bytes.size()) : -1;
     if (done < 0)
         throw Failure(pageFileFailure("Cannot read the page file ", m_path, errno));
     bytes.resize(done);
     return bytes;
+}
+
+QByteArray PageBody::view(qint64 maxBytes) const {
+    if (m_fd < 0)
+        return m_memory;
+    if (!m_map) {
+        const qint64 length = PageFileLength(m_fd, m_path, maxBytes);
+        // An empty file has nothing to map.
+        if (length == 0)
+            return QByteArray();
+        m_map = MapPageFile(m_fd, length, m_path);
+        m_mapSize = length;
+    }
+    if (m_mapSize > maxBytes)
+        throw Failure(pageFileFailure("Cannot read the page file ", m_path, EFBIG));
+    return QByteArray::fromRawData(m_map, static_cast<qsizetype>(m_mapSize));
+}
+
+void PageBody::scannedTo(qint64 offset) const noexcept {
+    if (!m_map)
+        return;
+    // A scan that starts again from the front reads back what was let go.
+    if (offset < m_released)
+        m_released = 0;
+    // A little behind the scan stays: a match is checked a few bytes back.
+    constexpr qint64 Behind = 64 * 1024;
+    const qint64 upTo = std::min(offset, m_mapSize) - Behind;
+    if (upTo > m_released)
+        m_released = ReleasePageFileMap(m_map, m_released, upTo);
 }
 
 // How the connections of a run are made, the same for every transfer.
@@ -109,15 +164,35 @@ struct Transfer {
     State state = State::Queued;
     CURL* easy = nullptr;
     int slot = 0; // 1-based while running: the number of its page file
-    bool retried = false;
     qint64 startNs = 0;
+    // Times asked for again so far, and when the next try may start.
+    int retries = 0;
+    qint64 readyAtNs = 0;
 
     // What libcurl's write callback has received.
     PageBody body;
     bool tooLarge = false;
     bool expandsTooMuch = false;
-    QString pageFileError;
+    // A failure of this program (a page file, memory), for a LocalError.
+    QString localError;
+    // The seconds of a Retry-After longer than the settings allow; -1 when none.
+    int askedToWaitSeconds = -1;
     char errorText[CURL_ERROR_SIZE] = {};
+
+    // The stall check. requestNs is when the request went out (-1 before), and
+    // received the bytes of the answer that have come since, as libcurl counts
+    // them. The marks are what had arrived at earlier checks, each at least a
+    // quarter of the stall time after the one before; the first is the newest one
+    // at least the stall time old once there is one.
+    struct Mark {
+        qint64 ns;
+        qint64 bytes;
+    };
+    qint64 requestNs = -1;
+    qint64 received = 0;
+    std::array<Mark, 8> marks{};
+    int markCount = 0;
+    bool stalled = false;
 
     DownloadResult result;
 
@@ -130,10 +205,10 @@ struct Transfer {
             body.m_fd = CreatePageFile(path);
             body.m_path = std::move(path);
         } catch (const Failure& f) {
-            pageFileError = f.description();
+            localError = f.description();
             return false;
         } catch (...) {
-            pageFileError = QStringLiteral("Cannot create the page file");
+            localError = QStringLiteral("Cannot create the page file");
             return false;
         }
         return write(body.m_memory.constData(), static_cast<size_t>(body.m_memory.size())) &&
@@ -142,7 +217,7 @@ struct Transfer {
 
     bool write(const char* data, size_t size) noexcept {
         if (const int error = WriteAll(body.m_fd, data, static_cast<qsizetype>(size))) {
-            pageFileError = pageFileFailure("Cannot write the page file ", body.m_path, error);
+            localError = pageFileFailure("Cannot write the page file ", body.m_path, error);
             return false;
         }
         return true;
@@ -174,12 +249,76 @@ struct Transfer {
             try {
                 t->body.m_memory.append(data, static_cast<qsizetype>(total));
             } catch (...) {
-                t->pageFileError = QStringLiteral("Out of memory");
+                t->localError = QStringLiteral("Out of memory");
                 return 0;
             }
         }
         t->body.m_size += static_cast<qint64>(total);
         return total;
+    }
+
+    // The request is about to go out, on a connection made or reused: the stall
+    // check starts here, so that neither a queue nor the connection counts.
+    static int onRequest(void* userdata, char*, char*, int, int) noexcept {
+        auto* t = static_cast<Transfer*>(userdata);
+        t->startStallCheck(nowNs());
+        return CURL_PREREQFUNC_OK;
+    }
+
+    // libcurl's progress callback; a non-zero answer abandons the transfer.
+    static int onProgress(void* userdata, curl_off_t, curl_off_t now, curl_off_t,
+                          curl_off_t) noexcept {
+        auto* t = static_cast<Transfer*>(userdata);
+        t->received = static_cast<qint64>(now);
+        return t->stalledAt(nowNs()) ? 1 : 0;
+    }
+
+    void startStallCheck(qint64 now) noexcept {
+        requestNs = now;
+        received = 0;
+        marks[0] = {now, 0};
+        markCount = 1;
+    }
+
+    // True when fewer than stallBytesPerSecond bytes a second have arrived over the
+    // last stallMs (or a little more: the span from the newest mark at least that
+    // old). libcurl's own low-speed check counts whole seconds, and checks only
+    // while its one-second timer runs; this one runs at every progress callback
+    // and at every pump of the service.
+    bool stalledAt(qint64 now) noexcept {
+        if (stalled)
+            return true;
+        if (requestNs < 0 || settings.stallMs <= 0 || settings.stallBytesPerSecond <= 0)
+            return false;
+        // A count that went back is that of a new request, after a redirect.
+        if (received < marks[markCount - 1].bytes)
+            startStallCheck(now);
+        const qint64 windowNs = settings.stallMs * 1'000'000;
+        auto dropOldest = [&] {
+            std::move(marks.begin() + 1, marks.begin() + markCount, marks.begin());
+            --markCount;
+        };
+        if (now - marks[markCount - 1].ns >= windowNs / 4) {
+            if (markCount == static_cast<int>(marks.size()))
+                dropOldest();
+            marks[markCount++] = {now, received};
+        }
+        while (markCount > 1 && now - marks[1].ns >= windowNs)
+            dropOldest();
+        const qint64 spanNs = now - marks[0].ns;
+        if (spanNs < windowNs)
+            return false;
+        stalled = static_cast<double>(received - marks[0].bytes) * 1e9 <
+                  static_cast<double>(settings.stallBytesPerSecond) * static_cast<double>(spanNs);
+        return stalled;
+    }
+
+    QString stallText() const {
+        // In libcurl's words, in seconds with a fraction where there is one.
+        return QStringLiteral("Operation too slow. Less than %1 bytes/sec transferred the last "
+                              "%2 seconds")
+            .arg(settings.stallBytesPerSecond)
+            .arg(QString::number(static_cast<double>(settings.stallMs) / 1000.0));
     }
 
     // True when decoded bytes are far more than the bytes that came over the wire.
@@ -222,11 +361,13 @@ struct Transfer {
         curl_easy_setopt(easy, CURLOPT_WRITEDATA, this);
         curl_easy_setopt(easy, CURLOPT_PRIVATE, this);
         curl_easy_setopt(easy, CURLOPT_URL, url.constData());
-        curl_easy_setopt(easy, CURLOPT_CONNECTTIMEOUT,
-                         static_cast<long>(settings.connectTimeoutSeconds));
-        curl_easy_setopt(easy, CURLOPT_LOW_SPEED_LIMIT,
-                         static_cast<long>(settings.stallBytesPerSecond));
-        curl_easy_setopt(easy, CURLOPT_LOW_SPEED_TIME, static_cast<long>(settings.stallSeconds));
+        curl_easy_setopt(easy, CURLOPT_CONNECTTIMEOUT_MS,
+                         static_cast<long>(std::max<qint64>(settings.connectTimeoutMs, 1)));
+        curl_easy_setopt(easy, CURLOPT_PREREQFUNCTION, &Transfer::onRequest);
+        curl_easy_setopt(easy, CURLOPT_PREREQDATA, this);
+        curl_easy_setopt(easy, CURLOPT_XFERINFOFUNCTION, &Transfer::onProgress);
+        curl_easy_setopt(easy, CURLOPT_XFERINFODATA, this);
+        curl_easy_setopt(easy, CURLOPT_NOPROGRESS, 0L);
         curl_easy_setopt(easy, CURLOPT_MAXFILESIZE_LARGE,
                          static_cast<curl_off_t>(settings.maxPageBytes));
         curl_easy_setopt(easy, CURLOPT_TIMEOUT_MS, static_cast<long>(settings.maxTimeMs));
@@ -240,20 +381,68 @@ struct Transfer {
 
     // The seconds a 429 or 503 answer asks to wait before the page is asked for
     // once more (RFC 9110, section 10.2.3: seconds, or an HTTP date, which libcurl
-    // reads), with politeness on and the first time only; -1 for no second try.
-    int retryAfterSeconds(CURLcode code) const {
-        if (settings.waitMs < 0 || retried || code != CURLE_HTTP_RETURNED_ERROR ||
-            !pageFileError.isEmpty())
-            return -1;
-        const long status = httpStatus();
+    // reads; a date gone by is 0); -1 when it asks nothing.
+    int retryAfterSeconds(long status) const {
         curl_header* header = nullptr;
         if ((status != 429 && status != 503) ||
             curl_easy_header(easy, "Retry-After", 0, CURLH_HEADER, -1, &header) != CURLHE_OK)
             return -1;
         curl_off_t seconds = 0;
         curl_easy_getinfo(easy, CURLINFO_RETRY_AFTER, &seconds);
-        return static_cast<int>(
-            std::clamp<curl_off_t>(seconds, 0, DownloadSettings::MaxRetryAfterSeconds));
+        return static_cast<int>(std::clamp<curl_off_t>(seconds, 0, 1'000'000'000));
+    }
+
+    // True when the connection was refused, or broke off (reset, or closed with no
+    // answer) before a byte of the answer came: the server never saw the request,
+    // or dropped it unread.
+    bool brokenBeforeTheAnswer(CURLcode code) const {
+        if (code != CURLE_COULDNT_CONNECT && code != CURLE_GOT_NOTHING &&
+            code != CURLE_SEND_ERROR && code != CURLE_RECV_ERROR)
+            return false;
+        long headerBytes = 0;
+        curl_off_t bodyBytes = 0;
+        curl_easy_getinfo(easy, CURLINFO_HEADER_SIZE, &headerBytes);
+        curl_easy_getinfo(easy, CURLINFO_SIZE_DOWNLOAD_T, &bodyBytes);
+        return headerBytes == 0 && bodyBytes == 0;
+    }
+
+    // Whether a transfer that ended with code is to be tried again: one that
+    // failed in a way that seldom lasts, with retries left. A time-out, a 500
+    // and every other failure are final: they rarely change, and each would cost
+    // the whole wait again. retryAfter is what the server asked for (-1: nothing).
+    bool triesAgain(CURLcode code, int* retryAfter) {
+        *retryAfter = -1;
+        if (!localError.isEmpty() || stalled || tooLarge || expandsTooMuch)
+            return false;
+        const long status = code == CURLE_HTTP_RETURNED_ERROR ? httpStatus() : 0;
+        const bool transient = status == 429 || status == 502 || status == 503 || status == 504 ||
+                               (status == 0 && brokenBeforeTheAnswer(code));
+        if (!transient)
+            return false;
+        const int asked = retryAfterSeconds(status);
+        // Politeness waits out a Retry-After once, even with no retries.
+        const int allowed =
+            asked >= 0 && settings.waitMs >= 0 ? std::max(1, settings.retries) : settings.retries;
+        if (retries >= allowed)
+            return false;
+        if (asked > settings.maxRetryWaitSeconds) {
+            askedToWaitSeconds = asked;
+            return false;
+        }
+        *retryAfter = asked;
+        return true;
+    }
+
+    // Back to where it was before its first try, for the next.
+    void prepareRetry() {
+        ++retries;
+        state = State::Queued;
+        body = PageBody();
+        tooLarge = false;
+        expandsTooMuch = false;
+        requestNs = -1;
+        markCount = 0;
+        stalled = false;
     }
 
     // Turns libcurl's verdict into the result.
@@ -266,9 +455,14 @@ struct Transfer {
             result.outcome = outcome;
             result.failure = reason;
         };
-        if (!pageFileError.isEmpty()) {
-            result.pageFileError = pageFileError;
-            fail(DownloadOutcome::NetworkError, pageFileError);
+        if (!localError.isEmpty()) {
+            fail(DownloadOutcome::LocalError, localError);
+        } else if (stalled) {
+            fail(DownloadOutcome::NetworkError, stallText());
+        } else if (askedToWaitSeconds >= 0) {
+            result.httpStatus = static_cast<int>(httpStatus());
+            fail(DownloadOutcome::HttpError,
+                 QStringLiteral("server asked to wait %1 s").arg(askedToWaitSeconds));
         } else if (expandsTooMuch) {
             fail(DownloadOutcome::TooLarge, QStringLiteral("page expands too much"));
         } else if (tooLarge || code == CURLE_FILESIZE_EXCEEDED) {
@@ -308,7 +502,8 @@ struct URLMon::Engine {
     struct Host {
         int running = 0;
         Multiplex multiplex = Multiplex::Unknown;
-        // With politeness on, no request starts before this.
+        // No request starts before this: the pause of politeness, or the wait a
+        // Retry-After asked for.
         qint64 readyAtNs = 0;
     };
     // A server that asked to be left alone for a while, for the shell to tell.
@@ -324,6 +519,7 @@ struct URLMon::Engine {
     CURLSH* share = nullptr;
     std::vector<CURL*> handles; // by slot - 1; null while a slot is free
     std::vector<bool> slotBusy;
+    std::vector<Transfer*> occupants; // by slot - 1: the transfer running there, or null
     std::unordered_map<Id, std::unique_ptr<Transfer>> transfers;
     std::deque<Id> queue; // urgent ones first, then in the order asked for
     QHash<QString, Host> hosts;
@@ -336,6 +532,7 @@ struct URLMon::Engine {
     // to trust in place of the system's.
     QByteArray caFile;
     ConnectionSetup connection;
+    std::minstd_rand random{std::random_device{}()};
 
     Engine() {
         static const CURLcode initialised = curl_global_init(CURL_GLOBAL_DEFAULT);
@@ -425,23 +622,40 @@ struct URLMon::Engine {
         return t.url.startsWith("https:") && hosts.value(t.host).multiplex != Multiplex::No;
     }
 
-    bool hostHasRoom(const Transfer& t) const {
-        const Host host = hosts.value(t.host);
-        return host.running < hostLimit(t) && (t.settings.waitMs < 0 || nowNs() >= host.readyAtNs);
+    // When a queued transfer may start at the earliest: after its host's pause,
+    // and for a retry, after its own wait.
+    qint64 readyAtNs(const Transfer& t) const {
+        return std::max(hosts.value(t.host).readyAtNs, t.readyAtNs);
     }
 
-    // The soonest a queued transfer waits for its host's pause to end, in
-    // nanoseconds from now; -1 when none waits so.
+    bool hostHasRoom(const Transfer& t) const {
+        return hosts.value(t.host).running < hostLimit(t) && nowNs() >= readyAtNs(t);
+    }
+
+    // The soonest a queued transfer waits for a pause to end, in nanoseconds from
+    // now; -1 when none waits so.
     qint64 nextReadyInNs() const {
         qint64 soonest = -1;
         const qint64 now = nowNs();
         for (const Id id : queue) {
-            const Transfer& t = *transfers.at(id);
-            const qint64 readyAt = hosts.value(t.host).readyAtNs;
-            if (t.settings.waitMs >= 0 && readyAt > now && (soonest < 0 || readyAt - now < soonest))
+            const qint64 readyAt = readyAtNs(*transfers.at(id));
+            if (readyAt > now && (soonest < 0 || readyAt - now < soonest))
                 soonest = readyAt - now;
         }
         return soonest;
+    }
+
+    // How often the running transfers' stall checks are due, at least: a quarter
+    // of the shortest stall time among those whose request is out; -1 for none.
+    qint64 stallCheckEveryNs() const {
+        qint64 every = -1;
+        for (const Transfer* t : occupants)
+            if (t && t->requestNs >= 0 && t->settings.stallMs > 0) {
+                const qint64 quarter =
+                    std::max<qint64>(t->settings.stallMs * 1'000'000 / 4, 1'000'000);
+                every = every < 0 ? quarter : std::min(every, quarter);
+            }
+        return every;
     }
 
     int freeSlot() {
@@ -450,6 +664,7 @@ struct URLMon::Engine {
             return static_cast<int>(free - slotBusy.begin()) + 1;
         slotBusy.push_back(false);
         handles.push_back(nullptr);
+        occupants.push_back(nullptr);
         return static_cast<int>(slotBusy.size());
     }
 
@@ -473,6 +688,7 @@ struct URLMon::Engine {
         if (curl_multi_add_handle(multi, easy) != CURLM_OK)
             throw Failure(QStringLiteral("Cannot start the download service"));
         slotBusy[static_cast<size_t>(slot - 1)] = true;
+        occupants[static_cast<size_t>(slot - 1)] = &t;
         t.state = Transfer::State::Running;
         ++hosts[t.host].running;
         ++runningCount;
@@ -484,6 +700,7 @@ struct URLMon::Engine {
             return;
         curl_multi_remove_handle(multi, t.easy);
         slotBusy[static_cast<size_t>(t.slot - 1)] = false;
+        occupants[static_cast<size_t>(t.slot - 1)] = nullptr;
         auto host = hosts.find(t.host);
         if (host != hosts.end())
             --host->running;
@@ -515,15 +732,11 @@ struct URLMon::Engine {
                 continue;
             learnMultiplex(*t);
             const CURLcode code = message->data.result;
-            const qint64 pauseNs = t->settings.waitMs * 1'000'000;
-            if (const int seconds = t->retryAfterSeconds(code); seconds >= 0) {
-                retryLater(*t, seconds);
-                continue;
-            }
-            t->conclude(code);
-            detach(*t);
-            if (t->settings.waitMs >= 0)
-                hosts[t->host].readyAtNs = nowNs() + pauseNs;
+            int retryAfter = -1;
+            if (t->triesAgain(code, &retryAfter))
+                retryLater(*t, retryAfter);
+            else
+                finish(*t, code);
         }
     }
 
@@ -538,18 +751,57 @@ struct URLMon::Engine {
         hosts[t.host].multiplex = version >= CURL_HTTP_VERSION_2_0 ? Multiplex::Yes : Multiplex::No;
     }
 
-    // Puts a transfer back at the head of the queue, its host paused for seconds.
-    void retryLater(Transfer& t, int seconds) {
+    void finish(Transfer& t, CURLcode code) {
+        t.conclude(code);
         detach(t);
-        notices.push_back({QString::fromUtf8(t.url), static_cast<int>(t.httpStatus()), seconds});
-        t.retried = true;
-        t.body = PageBody();
-        t.tooLarge = false;
-        t.state = Transfer::State::Queued;
-        Host& host = hosts[t.host];
-        host.readyAtNs =
-            std::max(host.readyAtNs, nowNs() + std::max<qint64>(seconds * 1'000'000'000LL,
-                                                                t.settings.waitMs * 1'000'000));
+        if (t.settings.waitMs >= 0) {
+            Host& host = hosts[t.host];
+            host.readyAtNs = std::max(host.readyAtNs, nowNs() + t.settings.waitMs * 1'000'000);
+        }
+    }
+
+    // Ends every running transfer whose stall check fails, also one that libcurl
+    // has nothing to say of: its progress callback is not called while no byte
+    // comes.
+    void abandonStalled() {
+        const qint64 now = nowNs();
+        for (Transfer* t : occupants)
+            if (t && t->stalledAt(now))
+                finish(*t, CURLE_OPERATION_TIMEDOUT);
+    }
+
+    // How long a transfer waits before it is tried again: what the server asked
+    // for, else 0.5 s, 1 s, 2 s ... (retryBaseMs doubled with each try) with up
+    // to a quarter more at random, so that many transfers that failed together
+    // do not come back together; at most maxRetryWaitSeconds; and with
+    // politeness on, at least its pause.
+    qint64 retryDelayNs(const Transfer& t, int retryAfter) {
+        qint64 delay;
+        if (retryAfter >= 0) {
+            delay = qint64(retryAfter) * 1'000'000'000;
+        } else {
+            const qint64 base = std::max<qint64>(t.settings.retryBaseMs, 0) * 1'000'000
+                                << std::min(t.retries, DownloadSettings::MaxRetries);
+            delay = base + std::uniform_int_distribution<qint64>(0, base / 4)(random);
+            delay = std::min(delay, qint64(t.settings.maxRetryWaitSeconds) * 1'000'000'000);
+        }
+        return std::max(delay, t.settings.waitMs * 1'000'000);
+    }
+
+    // Puts a transfer back at the head of its queue, to start again once its wait
+    // is over. A server that asked for the wait (Retry-After) has its whole host
+    // paused as long, and the shell is told.
+    void retryLater(Transfer& t, int retryAfter) {
+        detach(t);
+        const qint64 readyAt = nowNs() + retryDelayNs(t, retryAfter);
+        if (retryAfter >= 0) {
+            notices.push_back(
+                {QString::fromUtf8(t.url), static_cast<int>(t.httpStatus()), retryAfter});
+            Host& host = hosts[t.host];
+            host.readyAtNs = std::max(host.readyAtNs, readyAt);
+        }
+        t.prepareRetry();
+        t.readyAtNs = readyAt;
         queue.push_front(t.id);
     }
 
@@ -566,6 +818,7 @@ struct URLMon::Engine {
                 act(CURL_SOCKET_TIMEOUT, 0);
             }
             collectFinished();
+            abandonStalled();
         }
     }
 
@@ -633,8 +886,7 @@ bool URLMon::canStartNow(const QString& address, const DownloadSettings& setting
     probe.settings = settings;
     const Engine::Host host = m_engine->hosts.value(probe.host);
     return m_engine->runningCount < settings.parallel &&
-           host.running + spare < m_engine->hostLimit(probe) &&
-           (settings.waitMs < 0 || nowNs() >= host.readyAtNs);
+           host.running + spare < m_engine->hostLimit(probe) && nowNs() >= host.readyAtNs;
 }
 
 bool URLMon::finished(Id id) const {
@@ -713,6 +965,10 @@ void URLMon::wait(Shell& shell) {
     if (readyInNs >= 0)
         timeoutMs = std::min(timeoutMs, static_cast<int>(std::min<qint64>(
                                             (readyInNs + 999'999) / 1'000'000, LongestWaitMs)));
+    // The stall checks are due now and then even while no byte comes.
+    if (const qint64 everyNs = e.stallCheckEveryNs(); everyNs >= 0)
+        timeoutMs = std::min(timeoutMs, static_cast<int>(std::min<qint64>(
+                                            (everyNs + 999'999) / 1'000'000, LongestWaitMs)));
     for (const Engine::WaitNotice& notice : std::exchange(e.notices, {}))
         shell.serverAskedToWait(notice.address, notice.status, notice.seconds);
     shell.waitForSockets(sockets, timeoutMs, YieldPlace::Download);

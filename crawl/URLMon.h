@@ -8,20 +8,26 @@
 class Shell;
 
 // How pages are fetched. The defaults suit the open web; the command line and the
-// tests change them.
+// tests change them. Times are in milliseconds.
 struct DownloadSettings {
+    // The largest page there can be: the page length is a 32-bit count.
+    static constexpr qint64 MaxPageBytes = 2147483647;
+    static constexpr int MaxRetries = 10;
+    static constexpr int MaxRetryWaitSeconds = 3600;
+
     // Give up a connection that is not made within this time.
-    int connectTimeoutSeconds = 30;
-    // Abandon a transfer that delivers fewer than stallBytesPerSecond bytes a second
-    // for stallSeconds in a row. There is no overall limit: a large page on a slow
-    // line is legitimate, a server that drips a byte now and then is not.
-    int stallSeconds = 60;
+    qint64 connectTimeoutMs = 30'000;
+    // Abandon a transfer that receives fewer than stallBytesPerSecond bytes a second
+    // over stallMs, counted from its request. There is no overall limit: a large
+    // page on a slow line is legitimate, a server that drips a byte now and then is
+    // not.
+    qint64 stallMs = 60'000;
     int stallBytesPerSecond = 100;
     // Abandon a transfer that has not ended this long after it started; 0 for
     // no limit.
     qint64 maxTimeMs = 0;
-    // The largest page kept (decoded): the page length is a 32-bit count.
-    qint64 maxPageBytes = 2147483647;
+    // The largest page kept (decoded).
+    qint64 maxPageBytes = MaxPageBytes;
     // A compressed page that decodes to more than expansionCheckBytes and to more
     // than maxExpansion times the bytes received is a decompression bomb: no web
     // page compresses that well, and it would cost memory and disk for nothing.
@@ -34,13 +40,20 @@ struct DownloadSettings {
     // and connections to one host name and port.
     int parallel = 16;
     int perHost = 6;
+    // A page whose transfer failed in a way that seldom lasts (a connection refused
+    // or reset before any byte of the answer; HTTP 429, 502, 503 or 504) is asked
+    // for again, at most retries times: after retryBaseMs, then twice as long each
+    // time, each with up to a quarter more at random. A 429 or 503 with Retry-After
+    // waits at least as long as the server asks, its host paused meanwhile, but
+    // at most maxRetryWaitSeconds: a server that asks for more has failed the page.
+    int retries = 2;
+    int maxRetryWaitSeconds = 60;
+    qint64 retryBaseMs = 500;
     // Politeness, when 0 or more: one request open to a host at a time, each
     // starting at least waitMs after the one before it there ended; and a 429 or
-    // 503 answer with Retry-After makes the host wait as told (at most
-    // MaxRetryAfterSeconds) before the page is asked for once more. -1: none of it.
+    // 503 answer with Retry-After is waited out and asked once more even with
+    // retries 0. -1: none of it.
     qint64 waitMs = -1;
-
-    static constexpr int MaxRetryAfterSeconds = 60;
 };
 
 // How a download ended.
@@ -50,6 +63,8 @@ enum class DownloadOutcome {
     HttpError,    // the server answered with a status of 400 or above
     TooLarge,     // larger than DownloadSettings::maxPageBytes, or a decompression bomb
     NetworkError, // no answer: refused, timed out, a broken transfer, a bad address
+    LocalError,   // a failure of this program, not of the site: a page file that
+                  // cannot be made or written, memory that ran out
 };
 
 // A downloaded page: its bytes in memory, or an open, already unlinked page file.
@@ -62,8 +77,19 @@ public:
     PageBody(const PageBody&) = delete;
     PageBody& operator=(const PageBody&) = delete;
 
-    // The page's bytes; reads the page file when there is one. Throws Failure.
+    // A copy of the page's bytes; reads the page file when there is one. Throws
+    // Failure.
     QByteArray read(qint64 maxBytes) const;
+    // The page's bytes without a copy, for a scan: the memory they were received
+    // into, or a read-only map of the page file, made at the first call. The bytes
+    // of a map stay valid as long as this body, or one it is moved into, lives:
+    // they must not be kept beyond it. Throws Failure as read() does.
+    QByteArray view(qint64 maxBytes) const;
+    // A scan of the view has got past offset: the pages of the map before it may
+    // leave memory (a later read brings them back from the page file), so that a
+    // large page costs little more memory than the stretch being read. Nothing
+    // for a page in memory.
+    void scannedTo(qint64 offset) const noexcept;
     qint64 size() const { return m_size; }
     bool onDisk() const { return m_fd >= 0; }
     // The bytes kept in memory (empty for a page on disk).
@@ -75,17 +101,19 @@ private:
     int m_fd = -1;
     qint64 m_size = 0;
     QString m_path; // where the page file was, for messages
+    // The map view() made of the page file, unmapped with the body.
+    mutable const char* m_map = nullptr;
+    mutable qint64 m_mapSize = 0;
+    mutable qint64 m_released = 0; // the map's bytes let go so far, from its start
+    void release() noexcept;
 };
 
 // What one download came to.
 struct DownloadResult {
     DownloadOutcome outcome = DownloadOutcome::NetworkError;
     // Empty on success; else a short reason: "HTTP 404", libcurl's error text,
-    // "stopped".
+    // "stopped", or for a LocalError the description of this program's failure.
     QString failure;
-    // A page file that could not be created or written: not a failed download but
-    // a failure of this program, reported as such.
-    QString pageFileError;
     // The address the page was finally delivered from, after any redirects.
     QString effectiveAddress;
     bool redirected = false;

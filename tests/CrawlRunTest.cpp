@@ -37,7 +37,7 @@ std::string linksPage(std::initializer_list<const char*> links) {
 
 class CrawlRun : public CrawlFixture {
 protected:
-    CrawlRun() : CrawlFixture(5) {}
+    CrawlRun() : CrawlFixture(5000) {}
 
     void list(std::initializer_list<const char*> paths) {
         for (const char* path : paths)
@@ -74,7 +74,7 @@ TEST_F(CrawlRun, EmptyListSaysSoAndChangesNothing) {
 // A listed address whose visit comes to nothing, followed by one that works: nothing
 // is recorded for the first, no message is shown, and the run goes on. The table
 // holds every kind of server that gives no page, hostile ones included; each gives
-// up after the short time-outs set here (1 s to connect, 1 s of stall), and how
+// up after the short time-outs set here (200 ms to connect, 200 ms of stall), and how
 // long it took is written to the test's output.
 struct Unfruitful {
     const char* name;
@@ -103,13 +103,15 @@ TEST_P(UnfruitfulVisit, RecordsNothingAndTheRunGoesOn) {
     server.redirect("/RedirectToPasswd", "file:///etc/passwd");
     server.redirect("/RedirectToFtp", "ftp://127.0.0.1/");
     server.redirect("/RedirectLoop", "/RedirectLoop");
-    server.drip("/Stalled", linksPage({"never.html"}), std::chrono::milliseconds(300));
-    server.drip("/DripsEveryFewSeconds", linksPage({"never.html"}), std::chrono::seconds(2));
+    // A byte in every window, too few; and a byte less often than the window.
+    server.drip("/Stalled", linksPage({"never.html"}), std::chrono::milliseconds(60));
+    server.drip("/DripsSlowerThanTheStall", linksPage({"never.html"}),
+                std::chrono::milliseconds(500));
     server.page("/EmptyBody", "");
     server.page("/next", "");
     server.start();
-    form.harvestRun().Settings.download.connectTimeoutSeconds = 1;
-    form.harvestRun().Settings.download.stallSeconds = 1;
+    form.harvestRun().Settings.download.connectTimeoutMs = 200;
+    form.harvestRun().Settings.download.stallMs = 200;
     form.setCheck2(1);
     std::unique_ptr<RawServer> raw;
     const std::pair<const char*, RawServer::Behaviour> rawServers[] = {
@@ -152,7 +154,7 @@ INSTANTIATE_TEST_SUITE_P(
     Cases, UnfruitfulVisit,
     ::testing::Values(Unfruitful{"Refused", "onnect"}, Unfruitful{"NeverAccepts", "Timeout"},
                       Unfruitful{"NeverAnswers", "too slow"},
-                      Unfruitful{"DripsEveryFewSeconds", "too slow"},
+                      Unfruitful{"DripsSlowerThanTheStall", "too slow"},
                       Unfruitful{"Stalled", "too slow"}, Unfruitful{"ResetMidBody", "reset"},
                       Unfruitful{"ClosedMidBody", "closed"}, Unfruitful{"EndlessHeaders", "header"},
                       Unfruitful{"NotFound", "HTTP 404"}, Unfruitful{"ServerError", "HTTP 500"},

@@ -148,7 +148,8 @@ std::string render(Format format, const std::vector<std::string>& results) {
 // and to skip/b.html; a.html leads to deep.html and on to deeper.html, b.html to
 // c.html, {o}/x.html to {o}/y.html. robots.txt keeps Orvelle out of /s/skip/.
 // /site/, asked for as x.site.localhost, links to y.site.localhost (the same
-// site) and to b.localhost (another). /retry answers 429 the first time.
+// site) and to b.localhost (another). /retry answers 429 the first time, /busy
+// every time, both asking to wait a second.
 class HarvestCli : public ::testing::Test {
 protected:
     static void SetUpTestSuite() {
@@ -182,6 +183,10 @@ protected:
                 return;
             }
             res.set_content(R"(<a href="after.html"></a>)", "text/html");
+        });
+        s_server->server().Get("/busy", [](const httplib::Request&, httplib::Response& res) {
+            res.status = 429;
+            res.set_header("Retry-After", "1");
         });
         s_server->page("/", R"(<a href="a.html">A</a> <a HREF="/b.html">B</a>
 <img src="logo.png"> <a href="a.html">A again</a>)");
@@ -398,7 +403,7 @@ INSTANTIATE_TEST_SUITE_P(
                 "failed: {}/slow: "},
         // An address of 100,000 characters is echoed as its first 200 characters.
         CliCase{"LongAddressIsCut",
-                {"http://127.0.0.1:1/" + std::string(100000, 'a')},
+                {"--retries", "0", "http://127.0.0.1:1/" + std::string(100000, 'a')},
                 "",
                 4, // no page could be downloaded
                 Format::Lines,
@@ -543,6 +548,22 @@ INSTANTIATE_TEST_SUITE_P(
                 Format::Lines,
                 {"{}/after.html"},
                 "waiting 1 s: {}/retry answered HTTP 429"},
+        // A server that asks for more than --max-retry-wait has failed the page; with
+        // --retries 0 it is not asked again at all.
+        CliCase{"MaxRetryWait",
+                {"--max-retry-wait", "0", "{}/busy"},
+                "",
+                4,
+                Format::Lines,
+                {},
+                "failed: {}/busy: server asked to wait 1 s"},
+        CliCase{"RetriesZero",
+                {"--retries", "0", "--max-retry-wait", "0", "{}/busy"},
+                "",
+                4,
+                Format::Lines,
+                {},
+                "failed: {}/busy: HTTP 429"},
         CliCase{"JsonLines",
                 {"-fF", "--depth", "0", "--format", "jsonl", "{}/s/"},
                 "",
@@ -625,6 +646,20 @@ INSTANTIATE_TEST_SUITE_P(
                 Format::Lines,
                 {},
                 "--per-host needs a whole number from 1 to 16, not '0'."},
+        CliCase{"RetriesTooMany",
+                {"--retries", "11", "{}/"},
+                "",
+                2,
+                Format::Lines,
+                {},
+                "--retries needs a whole number from 0 to 10, not '11'."},
+        CliCase{"MaxRetryWaitNegative",
+                {"--max-retry-wait=-1", "{}/"},
+                "",
+                2,
+                Format::Lines,
+                {},
+                "--max-retry-wait needs a whole number of seconds from 0 to 3600, not '-1'."},
         CliCase{"MaxPageSize2G",
                 {"--max-page-size", "2G", "{}/"},
                 "",
@@ -659,9 +694,10 @@ TEST_F(HarvestCli, HelpAndVersionGoToStandardOutput) {
     const Outcome help = harvest({"--help"});
     EXPECT_EQ(help.exitCode, 0);
     EXPECT_EQ(help.out.rfind("Usage: orvelle-harvest [OPTIONS] [ADDRESS...]\n", 0), 0u);
-    for (const char* option : {"--input", "--files", "--forever", "--max-pages", "--timeout",
-                               "--connect-timeout", "--max-time", "--max-page-size", "--output",
-                               "--format", "--quiet", "Exit status:", "143 SIGTERM"})
+    for (const char* option :
+         {"--input", "--files", "--forever", "--max-pages", "--timeout", "--connect-timeout",
+          "--max-time", "--max-page-size", "--retries", "--max-retry-wait", "--output", "--format",
+          "--quiet", "Exit status:", "143 SIGTERM"})
         EXPECT_NE(help.out.find(option), std::string::npos) << option;
     const Outcome version = harvest({"-V"});
     EXPECT_EQ(version.exitCode, 0);

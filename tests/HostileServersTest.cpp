@@ -27,7 +27,7 @@ constexpr qint64 MiB = 1 << 20;
 
 class HostileServer : public CrawlFixture {
 protected:
-    HostileServer() : CrawlFixture(1) {}
+    HostileServer() : CrawlFixture(1000) {}
 
     // Writes one figure to the output and to the test's record.
     void figure(const std::string& name, qint64 value, const char* unit) {
@@ -42,7 +42,7 @@ protected:
 TEST_F(HostileServer, StopEndsARunStuckOnADrippingServerAtOnce) {
     server.drip("/drip", "<a href=\"never.html\">", std::chrono::seconds(2));
     server.start();
-    form.harvestRun().Settings.download.stallSeconds = 60;
+    form.harvestRun().Settings.download.stallMs = 60'000;
     form.ListView1.Add(server.url("/drip"));
     QElapsedTimer clock;
     qint64 lastYieldNs = -1, longestGapNs = 0, stopPressedNs = -1;

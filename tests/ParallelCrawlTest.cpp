@@ -110,8 +110,9 @@ protected:
         if (tune)
             tune(form.harvestRun());
         form.harvestRun().Settings.download.parallel = parallel;
-        form.harvestRun().Settings.download.connectTimeoutSeconds = 5;
-        form.harvestRun().Settings.download.stallSeconds = 5;
+        form.harvestRun().Settings.download.connectTimeoutMs = 5000;
+        form.harvestRun().Settings.download.stallMs = 5000;
+        form.harvestRun().Settings.download.retryBaseMs = 1;
         form.setOption2(files);
         form.setCheck2(followLinks ? 1 : 0);
         for (const std::string& path : paths)

@@ -289,7 +289,7 @@ TEST(RunTallyText, StartAndClearResetEverythingAndSaySo) {
 
 class RunTallyCount : public CrawlFixture {
 protected:
-    RunTallyCount() : CrawlFixture(5) {}
+    RunTallyCount() : CrawlFixture(5000) {}
     const RunTally& tally() { return form.Tally(); }
 };
 

@@ -5,6 +5,7 @@
 #include "base/Failure.h"
 #include "crawl/PageFile.h"
 #include "tests/support/LoopbackServer.h"
+#include "tests/support/RawServer.h"
 #include "tests/support/ScriptedShell.h"
 #include "tests/support/TestCertificate.h"
 
@@ -13,8 +14,10 @@
 #include <QFileInfo>
 #include <QTemporaryDir>
 #include <algorithm>
+#include <atomic>
 #include <condition_variable>
 #include <gtest/gtest.h>
+#include <memory>
 #include <mutex>
 #include <set>
 #include <sys/stat.h>
@@ -53,7 +56,30 @@ protected:
         server.redirect("/to-file", "file:///etc/passwd");
         server.redirect("/to-ftp", "ftp://127.0.0.1/");
         server.drip("/drip", std::string(100, 'x'), std::chrono::milliseconds(200));
+        // Answers status the first `times` times it is asked (always for times -1),
+        // with Retry-After when retryAfter is set, and the page after that.
+        auto failing = [this](const char* path, int status, int times, const char* retryAfter) {
+            server.server().Get(path, [=, asked = std::make_shared<std::atomic<int>>(0)](
+                                          const httplib::Request&, httplib::Response& res) {
+                if (times < 0 || (*asked)++ < times) {
+                    res.status = status;
+                    if (*retryAfter)
+                        res.set_header("Retry-After", retryAfter);
+                    return;
+                }
+                res.set_content(Page, "text/html");
+            });
+        };
+        failing("/503-once", 503, 1, "");
+        failing("/502-once", 502, 1, "");
+        failing("/504-always", 504, -1, "");
+        failing("/500-once", 500, 1, "");
+        failing("/429-now", 429, 1, "0");
+        failing("/429-later", 429, 1, "120");
+        failing("/503-later", 503, 1, "Fri, 31 Dec 2100 23:59:59 GMT");
         server.start();
+        // A retry waits a millisecond or two, not half a second.
+        settings.retryBaseMs = 1;
         m_savedTemp = qgetenv("TEMP");
         qputenv("TEMP", dir.path().toLocal8Bit());
         RemovePageFolder();
@@ -147,6 +173,7 @@ TEST_P(DownloadCase, GivesTheResultAndKeepsOnlyAGoodPage) {
     } else {
         ASSERT_TRUE(result.ok()) << result.failure.toStdString();
         EXPECT_EQ(result.body.read(1 << 20).toStdString(), c.content);
+        EXPECT_EQ(result.body.view(1 << 20).toStdString(), c.content);
         EXPECT_EQ(result.body.onDisk(), c.memoryBytes != 0);
         EXPECT_EQ(result.effectiveAddress, server.url(c.deliveredFrom));
         EXPECT_EQ(result.redirected, c.deliveredFrom != c.target);
@@ -168,7 +195,7 @@ TEST_F(Download, RefusedConnectionFails) {
 }
 
 TEST_F(Download, StalledTransferIsAbandonedWhileTheShellKeepsItsTurns) {
-    settings.stallSeconds = 1;
+    settings.stallMs = 300;
     const DownloadResult result = get(server.url("/drip"));
     EXPECT_FALSE(result.ok());
     EXPECT_TRUE(result.failure.contains(QLatin1String("too slow"))) << result.failure.toStdString();
@@ -200,9 +227,69 @@ TEST_F(Download, OneConnectionServesTheRunUntilReleased) {
     EXPECT_NE(ports[3], ports[0]);
 }
 
+// A transfer that failed in a way that seldom lasts is tried again, up to the
+// retries allowed, and a page that comes on a retry is the page; the requests the
+// server saw are counted.
+struct RetryCase {
+    const char* name;
+    std::string target; // a path on the server; "raw" for one that resets the first time
+    int retries;
+    int maxRetryWaitSeconds;
+    const char* failure; // empty for a download that succeeds
+    size_t requests;
+};
+
+void PrintTo(const RetryCase& c, std::ostream* os) {
+    *os << c.name;
+}
+
+const RetryCase RetryCases[] = {
+    {"503ThenPage", "/503-once", 2, 60, "", 2},
+    {"502ThenPage", "/502-once", 2, 60, "", 2},
+    {"ResetThenPage", "raw", 2, 60, "", 2},
+    {"429WithRetryAfterThenPage", "/429-now", 2, 60, "", 2},
+    {"RetriesRunOut", "/504-always", 2, 60, "HTTP 504", 3},
+    {"500IsFinal", "/500-once", 2, 60, "HTTP 500", 1},
+    {"RetryAfterOverTheCap", "/429-later", 2, 60, "server asked to wait 120 s", 1},
+    {"RetryAfterDateOverTheCap", "/503-later", 2, 3600, "server asked to wait", 1},
+    // --retries 0: one request, and the failure as it came.
+    {"503WithoutRetries", "/503-once", 0, 60, "HTTP 503", 1},
+    {"ResetWithoutRetries", "raw", 0, 60, "reset", 1},
+    {"429WithoutRetries", "/429-now", 0, 60, "HTTP 429", 1},
+};
+
+class RetryCaseTest : public Download, public ::testing::WithParamInterface<RetryCase> {};
+
+TEST_P(RetryCaseTest, TriesAgainOnlyWhatMayPassAndOnlyAsOftenAsAllowed) {
+    const RetryCase& c = GetParam();
+    settings.retries = c.retries;
+    settings.maxRetryWaitSeconds = c.maxRetryWaitSeconds;
+    std::unique_ptr<RawServer> raw;
+    if (c.target == "raw")
+        raw = std::make_unique<RawServer>(RawServer::Behaviour::ResetFirst,
+                                          "HTTP/1.1 200 OK\r\nContent-Length: " +
+                                              std::to_string(Page.size()) + "\r\n\r\n" + Page);
+    const DownloadResult result = get(raw ? raw->url("/") : server.url(c.target));
+
+    if (*c.failure) {
+        EXPECT_FALSE(result.ok());
+        EXPECT_TRUE(result.failure.contains(QLatin1String(c.failure), Qt::CaseInsensitive))
+            << result.failure.toStdString();
+    } else {
+        ASSERT_TRUE(result.ok()) << result.failure.toStdString();
+        EXPECT_EQ(result.body.read(1 << 20).toStdString(), Page);
+    }
+    EXPECT_EQ(raw ? size_t(raw->requests()) : server.requests().size(), c.requests);
+}
+
+INSTANTIATE_TEST_SUITE_P(Cases, RetryCaseTest, ::testing::ValuesIn(RetryCases),
+                         [](const auto& info) { return std::string(info.param.name); });
+
 // With politeness on, requests to one host go one at a time, a pause apart, however
-// many are asked for at once; without it a 503 is simply a failure.
+// many are asked for at once; without it, and without retries, a 503 is simply a
+// failure.
 TEST_F(Download, PolitenessSpacesTheRequestsToAHostAndTriesOnceMoreAfterRetryAfter) {
+    settings.retries = 0;
     std::mutex mutex;
     std::vector<std::chrono::steady_clock::time_point> arrivals;
     int open = 0, mostOpen = 0;
@@ -304,9 +391,33 @@ TEST_F(Download, PageFileThatCannotBeCreatedIsAFailureNotAFailedDownload) {
     RemovePageFolder();
     settings.memoryPageBytes = 4;
     const DownloadResult result = get(server.url("/page"));
-    EXPECT_FALSE(result.ok());
-    EXPECT_TRUE(result.pageFileError.startsWith(QStringLiteral("Cannot make a private folder")))
-        << result.pageFileError.toStdString();
+    EXPECT_EQ(result.outcome, DownloadOutcome::LocalError);
+    EXPECT_TRUE(result.failure.startsWith(QStringLiteral("Cannot make a private folder")))
+        << result.failure.toStdString();
+}
+
+// A page in its page file is read through a map: the same bytes as a copy, also
+// once a scan has let go of the front, also in the body it is moved into; and
+// still no larger than the limit.
+TEST_F(Download, PageInAFileIsMappedAndReadBackAfterTheScanLetGoOfIt) {
+    std::string large(300 * 1024, '\0');
+    for (size_t i = 0; i < large.size(); ++i)
+        large[i] = char('a' + i % 23);
+    server.server().Get("/large", [&](const httplib::Request&, httplib::Response& res) {
+        res.set_content(large, "application/octet-stream");
+    });
+    settings.memoryPageBytes = 1024;
+    DownloadResult result = get(server.url("/large"));
+    ASSERT_TRUE(result.ok()) << result.failure.toStdString();
+    ASSERT_TRUE(result.body.onDisk());
+    const QByteArray view = result.body.view(1 << 20);
+    EXPECT_EQ(view.toStdString(), large);
+    result.body.scannedTo(view.size());
+    EXPECT_EQ(view.toStdString(), large);
+    const PageBody moved = std::move(result.body);
+    EXPECT_EQ(moved.view(1 << 20).constData(), view.constData());
+    EXPECT_EQ(view.toStdString(), large);
+    EXPECT_THROW(moved.view(1000), Failure);
 }
 
 TEST(PageFolder, IsPrivateUnderTempElseTmpdirAndGoesWhenRemoved) {

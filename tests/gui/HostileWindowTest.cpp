@@ -40,7 +40,7 @@ TEST_F(HostileWindowTest, StaysResponsiveAndStopsWhileAServerDrips) {
     server.drip("/drip", "<a href=\"never.html\">", std::chrono::seconds(2));
     server.start();
     start();
-    form->harvestRun().Settings.download.stallSeconds = 60;
+    form->harvestRun().Settings.download.stallMs = 60'000;
     form->ListView1.Add(server.url("/drip"));
 
     QElapsedTimer clock;

@@ -92,7 +92,7 @@ expect "lists urls.txt" -qi ""
 expect "" --max-pages ""
 expect "" --max-page-size ""
 expect "" --max-time 1
-expect "--max-page-size --max-pages --max-time" --max-
+expect "--max-page-size --max-pages --max-retry-wait --max-time" --max-
 expect "" --timeout 1
 expect "" ww
 expect "" --input urls.txt www.ex

@@ -11,18 +11,20 @@
 #include <vector>
 
 // A run through the real crawl: a Form1 on a scripted shell, a loopback server,
-// and page files in a temporary TEMP that is checked for leftovers.
+// and page files in a temporary TEMP that is checked for leftovers. The connect
+// and stall time-outs are timeoutMs; a retry waits a millisecond or two.
 class CrawlFixture : public ::testing::Test {
 protected:
-    explicit CrawlFixture(int timeoutSeconds) : m_timeoutSeconds(timeoutSeconds) {}
+    explicit CrawlFixture(qint64 timeoutMs) : m_timeoutMs(timeoutMs) {}
 
     void SetUp() override {
         m_savedTemp = qgetenv("TEMP");
         qputenv("TEMP", temp.path().toLocal8Bit());
         RemovePageFolder();
         form.Form_Load();
-        form.harvestRun().Settings.download.connectTimeoutSeconds = m_timeoutSeconds;
-        form.harvestRun().Settings.download.stallSeconds = m_timeoutSeconds;
+        form.harvestRun().Settings.download.connectTimeoutMs = m_timeoutMs;
+        form.harvestRun().Settings.download.stallMs = m_timeoutMs;
+        form.harvestRun().Settings.download.retryBaseMs = 1;
         // One page at a time: these tests follow the order of the requests.
         form.harvestRun().Settings.download.parallel = 1;
     }
@@ -51,6 +53,6 @@ protected:
     LoopbackServer server;
 
 private:
-    int m_timeoutSeconds;
+    qint64 m_timeoutMs;
     QByteArray m_savedTemp;
 };

@@ -108,8 +108,10 @@ void RawServer::answer(int client) {
         ::close(client);
         return;
     }
-    ::send(client, m_partial.data(), m_partial.size(), MSG_NOSIGNAL);
-    if (m_behaviour == Behaviour::ResetMidBody) {
+    const bool resetNow = m_behaviour == Behaviour::ResetFirst && m_requests == 1;
+    if (!resetNow)
+        ::send(client, m_partial.data(), m_partial.size(), MSG_NOSIGNAL);
+    if (m_behaviour == Behaviour::ResetMidBody || resetNow) {
         // Closing with a zero linger time sends RST instead of FIN.
         const linger abort{1, 0};
         ::setsockopt(client, SOL_SOCKET, SO_LINGER, &abort, sizeof abort);

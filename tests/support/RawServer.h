@@ -24,9 +24,13 @@ public:
         CloseMidBody,
         // Sends a status line, then header lines without end, as fast as they go.
         EndlessHeaders,
+        // Resets the first connection once its request is read, before a byte of
+        // the answer; answers every later request with partial whole, then closes.
+        ResetFirst,
     };
 
-    // partial is what ResetMidBody and CloseMidBody send before they break off.
+    // partial is what ResetMidBody and CloseMidBody send before they break off,
+    // and what ResetFirst answers after the first time.
     explicit RawServer(Behaviour behaviour, std::string partial = {});
     ~RawServer();
     RawServer(const RawServer&) = delete;
