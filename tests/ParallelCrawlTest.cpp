@@ -1,6 +1,6 @@
 // Pages fetched ahead, many at once: the run's results and requests are those of
 // the run that fetches one page at a time, against servers that answer after
-// seeded random delays.
+// seeded random delays of a few milliseconds (enough to reorder the arrivals).
 
 #include "crawl/PageFile.h"
 #include "tests/support/LoopbackServer.h"
@@ -81,12 +81,12 @@ protected:
         qputenv("TEMP", m_savedTemp);
     }
 
-    // Answers after 0 to 20 ms; the most requests open at once are counted.
+    // Answers after 0 to 3 ms; the most requests open at once are counted.
     void wait() {
         int delayMs;
         {
             std::lock_guard<std::mutex> lock(m_mutex);
-            delayMs = int(m_random() % 21);
+            delayMs = int(m_random() % 4);
             maxOpen = std::max(maxOpen, ++m_open);
         }
         std::this_thread::sleep_for(std::chrono::milliseconds(delayMs));
