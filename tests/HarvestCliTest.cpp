@@ -19,6 +19,7 @@
 #include <csignal>
 #include <cstdlib>
 #include <fcntl.h>
+#include <filesystem>
 #include <gtest/gtest.h>
 #include <iostream>
 #include <limits>
@@ -705,11 +706,30 @@ TEST_F(HarvestCli, CtrlCStillWritesTheOutputFile) {
     EXPECT_NE(written[written.size() - 3], ',') << written;
 }
 
+// True once the process holds a page file open in the page folder under temp,
+// already unlinked: the folder is made and known to its signal handlers, and no
+// page file stands in it.
+bool HoldsAnUnlinkedPageFile(qint64 pid, const QString& temp) {
+    const std::string folder = QFile::encodeName(QDir(temp).canonicalPath()).toStdString();
+    const std::string deleted = " (deleted)";
+    std::error_code e;
+    const std::filesystem::directory_iterator end;
+    for (auto fd = std::filesystem::directory_iterator("/proc/" + std::to_string(pid) + "/fd", e);
+         !e && fd != end; fd.increment(e)) {
+        const std::string target = std::filesystem::read_symlink(fd->path(), e).string();
+        if (target.rfind(folder + "/orvelle-", 0) == 0 && target.size() > deleted.size() &&
+            target.compare(target.size() - deleted.size(), deleted.size(), deleted) == 0)
+            return true;
+    }
+    return false;
+}
+
 // The signals that ask a program to end, during a large download (the page file
 // open) with the results going to a file: one stops the run, which writes what
 // was found and ends with 128 + the signal's number; a second ends it at once,
 // the unfinished results file and the page folder removed. SIGKILL cannot be
-// caught: at most the empty private folder stays.
+// caught: at most the empty private folder stays. One page at a time: the first
+// page's results are in before the large one is asked for.
 TEST_F(HarvestCli, SignalsDuringALargeDownloadLeaveNothingInTemp) {
     struct Row {
         const char* name;
@@ -725,21 +745,31 @@ TEST_F(HarvestCli, SignalsDuringALargeDownloadLeaveNothingInTemp) {
         const QString path = out.filePath(QStringLiteral("results.txt"));
         QProcess process;
         useTemporaryFolder(process, temp);
-        process.start(HarvestPath, {QStringLiteral("-q"), QStringLiteral("-o"), path,
-                                    QString::fromStdString(expand("{}/")),
-                                    QString::fromStdString(expand("{}/large"))});
+        process.start(HarvestPath,
+                      {QStringLiteral("-q"), QStringLiteral("--parallel=1"), QStringLiteral("-o"),
+                       path, QString::fromStdString(expand("{}/")),
+                       QString::fromStdString(expand("{}/large"))});
         ASSERT_TRUE(process.waitForStarted());
         const QDir tempDir(temp.path());
         const auto entries = [](const QDir& dir) {
             return dir.entryList(QDir::AllEntries | QDir::System | QDir::Hidden |
                                  QDir::NoDotAndDotDot);
         };
+        const pid_t pid = static_cast<pid_t>(process.processId());
         const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(30);
-        while (entries(tempDir).isEmpty() && std::chrono::steady_clock::now() < deadline)
+        while (!HoldsAnUnlinkedPageFile(pid, temp.path()) &&
+               std::chrono::steady_clock::now() < deadline)
             std::this_thread::sleep_for(std::chrono::milliseconds(10));
-        ASSERT_FALSE(entries(tempDir).isEmpty()) << row.name << ": no page folder was made";
+        ASSERT_TRUE(HoldsAnUnlinkedPageFile(pid, temp.path())) << row.name << ": no page file";
+        // Signals sent to a stopped program wait, and all arrive, lowest number
+        // first, when it goes on: before it runs any further.
+        const bool atOnce = row.sent.size() > 1;
+        if (atOnce)
+            ::kill(pid, SIGSTOP);
         for (const int signal : row.sent)
-            ::kill(static_cast<pid_t>(process.processId()), signal);
+            ::kill(pid, signal);
+        if (atOnce)
+            ::kill(pid, SIGCONT);
         const Outcome o = finish(process);
         if (row.sent[0] == SIGKILL) {
             EXPECT_EQ(o.status, QProcess::CrashExit);
