@@ -1026,7 +1026,7 @@ TEST_F(HarvestCli, TwoProgramsInTheSameTempKeepTheirPagesApart) {
     LoopbackServer chain;
     ServeEndlessChain(chain);
     QTemporaryDir temp;
-    const QStringList args{QStringLiteral("-F"), QStringLiteral("-n"), QStringLiteral("1500"),
+    const QStringList args{QStringLiteral("-F"), QStringLiteral("-n"), QStringLiteral("500"),
                            chain.url("/c/0")};
     QProcess first, second;
     for (QProcess* p : {&first, &second}) {
@@ -1051,7 +1051,7 @@ TEST_F(HarvestCli, TwoProgramsInTheSameTempKeepTheirPagesApart) {
         EXPECT_EQ(processes[i]->exitCode(), 0);
         EXPECT_EQ(processes[i]->readAllStandardError().toStdString(), "");
     }
-    EXPECT_EQ(std::count(out[0].begin(), out[0].end(), '\n'), 3000);
+    EXPECT_EQ(std::count(out[0].begin(), out[0].end(), '\n'), 1000);
     EXPECT_EQ(out[0], out[1]);
     EXPECT_EQ(QDir(temp.path())
                   .entryList(QDir::AllEntries | QDir::System | QDir::Hidden | QDir::NoDotAndDotDot),
