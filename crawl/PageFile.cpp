@@ -11,6 +11,7 @@
 #include <cstring>
 #include <dirent.h>
 #include <fcntl.h>
+#include <pthread.h>
 #include <string>
 #include <sys/mman.h>
 #include <sys/stat.h>
@@ -81,15 +82,20 @@ const std::string& privateFolder() {
     current.path.clear();
     const std::string base = temporaryBase();
     std::string name = base + (base.back() == '/' ? "" : "/") + "orvelle-XXXXXX";
-    // mkdtemp makes a new folder of a unique name with mode 0700.
-    if (!::mkdtemp(name.data())) {
-        const int error = errno;
+    // mkdtemp makes a new folder of a unique name with mode 0700. A signal handler
+    // removes it by the path recorded for it: no signal may come in between.
+    sigset_t all, before;
+    sigfillset(&all);
+    pthread_sigmask(SIG_BLOCK, &all, &before);
+    const bool made = ::mkdtemp(name.data()) != nullptr;
+    const int error = errno;
+    if (made && name.size() < sizeof g_folderForSignal)
+        std::memcpy(g_folderForSignal, name.c_str(), name.size() + 1);
+    pthread_sigmask(SIG_SETMASK, &before, nullptr);
+    if (!made)
         throw Failure(QStringLiteral("Cannot make a private folder for the page file in ") +
                       nativeName(base) + QStringLiteral(": ") + SystemErrorText(error));
-    }
     current.path = name;
-    if (name.size() < sizeof g_folderForSignal)
-        std::memcpy(g_folderForSignal, name.c_str(), name.size() + 1);
     return current.path;
 }
 

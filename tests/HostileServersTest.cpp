@@ -36,42 +36,6 @@ protected:
     }
 };
 
-// A server that drips a byte every two seconds, with no stall time-out to save the
-// run: the window keeps getting its turns while the download waits, and Stop ends
-// the visit and the run at once.
-TEST_F(HostileServer, StopEndsARunStuckOnADrippingServerAtOnce) {
-    server.drip("/drip", "<a href=\"never.html\">", std::chrono::seconds(2));
-    server.start();
-    form.harvestRun().Settings.download.stallMs = 60'000;
-    form.ListView1.Add(server.url("/drip"));
-    QElapsedTimer clock;
-    qint64 lastYieldNs = -1, longestGapNs = 0, stopPressedNs = -1;
-    int yields = 0;
-    shell.onEvery(YieldPlace::Download, [&] {
-        const qint64 now = clock.nsecsElapsed();
-        if (lastYieldNs >= 0)
-            longestGapNs = std::max(longestGapNs, now - lastYieldNs);
-        lastYieldNs = now;
-        ++yields;
-        if (stopPressedNs < 0 && now >= 1'000'000'000) {
-            stopPressedNs = now;
-            press();
-        }
-    });
-    clock.start();
-    press();
-    const qint64 endedNs = clock.nsecsElapsed();
-
-    ASSERT_GE(stopPressedNs, 0) << "the download never yielded";
-    ASSERT_EQ(shell.visits.size(), 1u);
-    EXPECT_EQ(shell.visits[0].failure, QStringLiteral("stopped"));
-    EXPECT_TRUE(form.ListView2.Texts().isEmpty());
-    EXPECT_GT(yields, 10) << "the window got too few turns while the download waited";
-    expectRunEnded();
-    figure("msFromStopToTheEndOfTheRun", (endedNs - stopPressedNs) / 1'000'000, "ms");
-    figure("longestMsBetweenTwoTurnsOfTheWindow", longestGapNs / 1'000'000, "ms");
-}
-
 int OpenDescriptors() {
     return int(QDir(QStringLiteral("/proc/self/fd"))
                    .entryList(QDir::AllEntries | QDir::System | QDir::NoDotAndDotDot)

@@ -304,24 +304,4 @@ TEST_F(RunTallyCount, FileLinksAreResultsToo) {
     EXPECT_EQ(tally().results(), 2);
 }
 
-TEST_F(RunTallyCount, StopDuringADownloadIsNoFailureAndEndsStopped) {
-    server.drip("/slow.html", std::string(10000, 'x'), std::chrono::milliseconds(20));
-    server.start();
-    form.ListView1.Add(server.url("/slow.html"));
-    form.ListView1.Add(server.url("/never.html"));
-    shell.everyStep = true;
-    shell.at(YieldPlace::Download, 5, [&] { press(); });
-    press();
-    expectRunEnded();
-    ASSERT_EQ(shell.visits.size(), 1u);
-    // The transfer was abandoned, with a reason the shell heard.
-    EXPECT_FALSE(shell.visits[0].failure.isEmpty());
-    EXPECT_EQ(tally().visits(), 1);
-    EXPECT_EQ(tally().pages(), 0);
-    EXPECT_EQ(tally().failed(), 0);
-    EXPECT_TRUE(tally().stopped());
-    EXPECT_EQ(withoutTime(tally().text()),
-              QStringLiteral("Stopped after 0 pages: 0 results, 0 failed"));
-}
-
 } // namespace
