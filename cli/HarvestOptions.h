@@ -41,6 +41,10 @@ struct HarvestOptions {
     QString output;     // empty for standard output
     OutputFormat format = OutputFormat::Lines;
     bool quiet = false;
+    // The state file the run is recorded in and resumed from; with exportState,
+    // its results are written without a run.
+    QString state;
+    bool exportState = false;
 
     bool toStandardOutput() const { return output.isEmpty(); }
 
