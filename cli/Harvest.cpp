@@ -198,7 +198,14 @@ int harvest(const HarvestOptions& options) {
                          QStringLiteral(" does not exist"));
         return ExitStatus::UsageError;
     }
-    if (!options.state.isEmpty() && !(state = RunState::open(options.state, &error))) {
+    // How often the state file is committed can be set (in milliseconds) where
+    // the half second between commits is too long to lose.
+    bool intervalGiven = false;
+    const int commitEveryMs =
+        qEnvironmentVariableIntValue("ORVELLE_STATE_COMMIT_MS", &intervalGiven);
+    if (!options.state.isEmpty() &&
+        !(state = RunState::open(options.state, &error,
+                                 intervalGiven && commitEveryMs >= 0 ? commitEveryMs : 500))) {
         shell.printError(error);
         return ExitStatus::UsageError;
     }

@@ -31,7 +31,6 @@ CREATE TABLE results (position INTEGER PRIMARY KEY, value TEXT NOT NULL, kind TE
                       step INTEGER NOT NULL);
 )";
 
-constexpr qint64 CommitEveryMs = 500;
 constexpr qint64 CommitEveryResults = 10000;
 
 QString text(sqlite3_stmt* statement, int column) {
@@ -111,11 +110,13 @@ qint64 holderOf(const QByteArray& path) {
 
 } // namespace
 
-std::unique_ptr<RunState> RunState::open(const QString& path, QString* error) {
+std::unique_ptr<RunState> RunState::open(const QString& path, QString* error,
+                                         qint64 commitEveryMs) {
     const QString named = QStringLiteral("state file ") + path;
     const QByteArray encoded = QFile::encodeName(path);
     std::unique_ptr<RunState> state(new RunState);
     state->m_path = path;
+    state->m_commitEveryMs = commitEveryMs;
     state->m_fd = ::open(encoded.constData(), O_RDWR | O_CREAT | O_CLOEXEC, 0666);
     if (state->m_fd < 0) {
         *error = QStringLiteral("cannot open ") + named + QStringLiteral(": ") +
@@ -198,16 +199,12 @@ std::unique_ptr<RunState> RunState::open(const QString& path, QString* error) {
                  QString::fromUtf8(sqlite3_errmsg(state->m_db));
         return nullptr;
     }
-    bool ok = state->exec("BEGIN IMMEDIATE");
-    if (ok && state->m_new)
-        ok = state->exec(Schema) &&
+    bool ok = true;
+    if (state->m_new)
+        ok = state->exec("BEGIN IMMEDIATE") && state->exec(Schema) &&
              state->exec(("PRAGMA application_id = " + std::to_string(ApplicationId)).c_str()) &&
              state->exec(("PRAGMA user_version = " + std::to_string(FormatVersion)).c_str()) &&
-             state->exec("INSERT INTO run VALUES ('finished', '0')");
-    ok = ok && state->exec(("INSERT OR REPLACE INTO run VALUES ('pid', '" +
-                            std::to_string(::getpid()) + "')")
-                               .c_str());
-    ok = ok && state->exec("COMMIT");
+             state->exec("INSERT INTO run VALUES ('finished', '0')") && state->exec("COMMIT");
     qint64 steps = 0;
     qint64 finished = 0;
     qint64 results = 0;
@@ -354,8 +351,12 @@ bool RunState::adopt(const std::vector<Option>& options, const QStringList& list
             return false;
         }
     }
-    // Everything from here is written in batches.
-    if (!exec("BEGIN IMMEDIATE")) {
+    // Whoever is refused the file learns who holds it; everything from here is
+    // written in batches.
+    const std::string holder =
+        "INSERT OR REPLACE INTO run VALUES ('pid', '" + std::to_string(::getpid()) + "')";
+    if (!exec("BEGIN IMMEDIATE") || !exec(holder.c_str()) || !exec("COMMIT") ||
+        !exec("BEGIN IMMEDIATE")) {
         *difference = QStringLiteral("cannot write state file ") + m_path + QStringLiteral(": ") +
                       QString::fromUtf8(sqlite3_errmsg(m_db));
         return false;
@@ -489,7 +490,7 @@ bool RunState::writeStep(qint64 step, const RecordedVisit& visit) {
 }
 
 void RunState::commitIfDue() {
-    if (m_uncommittedResults < CommitEveryResults && m_sinceCommit.elapsed() < CommitEveryMs)
+    if (m_uncommittedResults < CommitEveryResults && m_sinceCommit.elapsed() < m_commitEveryMs)
         return;
     if (!exec("COMMIT") || !exec("BEGIN IMMEDIATE")) {
         fail(QStringLiteral("cannot write state file ") + m_path);
@@ -503,6 +504,8 @@ bool RunState::close(bool finished, QString* error) {
     bool ok = m_failure.isEmpty();
     if (ok && finished && !m_broken && !m_finished)
         ok = exec("UPDATE run SET value = '1' WHERE key = 'finished'");
+    if (ok)
+        ok = exec("DELETE FROM run WHERE key = 'pid'");
     if (sqlite3_get_autocommit(m_db) == 0 && !exec(ok ? "COMMIT" : "ROLLBACK"))
         ok = false;
     if (!ok) {

@@ -41,7 +41,9 @@ public:
     // Opens the state file at path for this process alone, made when it does not
     // exist. Null, with the reason in *error, when it is not this program's state
     // file, of a newer format, damaged or in use; such a file is left as it was.
-    static std::unique_ptr<RunState> open(const QString& path, QString* error);
+    // Commits come every commitEveryMs at most (0: after every step).
+    static std::unique_ptr<RunState> open(const QString& path, QString* error,
+                                          qint64 commitEveryMs = 500);
     ~RunState();
     RunState(const RunState&) = delete;
     RunState& operator=(const RunState&) = delete;
@@ -93,6 +95,7 @@ private:
     qint64 m_nextResult = 0;
     std::vector<ListedResult> m_pending; // the results of the step being recorded
     qint64 m_uncommittedResults = 0;
+    qint64 m_commitEveryMs = 500;
     QElapsedTimer m_sinceCommit;
     sqlite3_stmt* m_readVisit = nullptr;
     sqlite3_stmt* m_readLinks = nullptr;
