@@ -198,14 +198,15 @@ int harvest(const HarvestOptions& options) {
                          QStringLiteral(" does not exist"));
         return ExitStatus::UsageError;
     }
-    // How often the state file is committed can be set (in milliseconds) where
-    // the half second between commits is too long to lose.
+    // How often the state file is committed, in milliseconds, can be set.
     bool intervalGiven = false;
     const int commitEveryMs =
         qEnvironmentVariableIntValue("ORVELLE_STATE_COMMIT_MS", &intervalGiven);
     if (!options.state.isEmpty() &&
         !(state = RunState::open(options.state, &error,
-                                 intervalGiven && commitEveryMs >= 0 ? commitEveryMs : 500))) {
+                                 intervalGiven && commitEveryMs >= 0
+                                     ? commitEveryMs
+                                     : RunState::DefaultCommitEveryMs))) {
         shell.printError(error);
         return ExitStatus::UsageError;
     }

@@ -239,6 +239,7 @@ std::unique_ptr<RunState> RunState::open(const QString& path, QString* error,
 }
 
 RunState::~RunState() {
+    stopWriting();
     for (sqlite3_stmt* statement :
          {m_readVisit, m_readLinks, m_writeVisit, m_writeLink, m_writeResult})
         sqlite3_finalize(statement);
@@ -437,38 +438,104 @@ void RunState::visited(qint64 step, const RecordedVisit& visit) {
     if (!m_live || m_broken)
         return;
     // Only an unbroken sequence of steps can be told again.
-    if (step != m_next) {
+    if (step != m_next || m_writeFailed) {
         m_broken = true;
         m_pending.clear();
         return;
     }
-    if (!writeStep(step, visit)) {
-        fail(QStringLiteral("cannot write state file ") + m_path);
+    ++m_next;
+    const DownloadResult& download = visit.page.download;
+    Row row;
+    row.step = step;
+    row.address = visit.address;
+    row.listed = visit.listed;
+    row.depth = visit.depth;
+    row.outcome = outcomeName(visit);
+    row.finalAddress = download.redirected ? download.effectiveAddress : visit.address;
+    row.redirected = download.redirected;
+    row.status = download.httpStatus;
+    row.size = visit.page.bytes;
+    row.failure = visit.allowed ? download.failure : QStringLiteral("robots.txt disallows it");
+    row.links = visit.page.links;
+    row.results.swap(m_pending);
+    if (m_commitEveryMs == 0) {
+        // Committed before the next step begins.
+        if (!writeRow(row) || !exec("COMMIT") || !exec("BEGIN IMMEDIATE")) {
+            fail(QStringLiteral("cannot write state file ") + m_path);
+            m_writeFailed = true;
+        }
         return;
     }
-    ++m_next;
-    m_pending.clear();
-    commitIfDue();
+    {
+        const std::lock_guard<std::mutex> lock(m_mutex);
+        m_queue.push_back(std::move(row));
+    }
+    if (!m_writer.joinable())
+        m_writer = std::thread([this] { writeRows(); });
+    m_wake.notify_one();
 }
 
-bool RunState::writeStep(qint64 step, const RecordedVisit& visit) {
-    const DownloadResult& download = visit.page.download;
-    sqlite3_bind_int64(m_writeVisit, 1, step);
-    bind(m_writeVisit, 2, visit.address);
-    sqlite3_bind_int64(m_writeVisit, 3, visit.listed);
-    sqlite3_bind_int(m_writeVisit, 4, visit.depth);
-    bind(m_writeVisit, 5, outcomeName(visit));
-    bind(m_writeVisit, 6, download.redirected ? download.effectiveAddress : visit.address);
-    sqlite3_bind_int(m_writeVisit, 7, download.redirected ? 1 : 0);
-    sqlite3_bind_int(m_writeVisit, 8, download.httpStatus);
-    sqlite3_bind_int64(m_writeVisit, 9, visit.page.bytes);
-    bind(m_writeVisit, 10,
-         visit.allowed ? download.failure : QStringLiteral("robots.txt disallows it"));
+void RunState::writeRows() {
+    std::unique_lock<std::mutex> lock(m_mutex);
+    bool uncommitted = false;
+    for (;;) {
+        m_wake.wait_for(lock, std::chrono::milliseconds(m_commitEveryMs),
+                        [this] { return m_stop || !m_queue.empty(); });
+        std::vector<Row> rows;
+        rows.swap(m_queue);
+        const bool stop = m_stop;
+        lock.unlock();
+        bool ok = !m_writeFailed;
+        for (const Row& row : rows) {
+            ok = ok && writeRow(row);
+            uncommitted = true;
+        }
+        // The end commits on its own.
+        if (ok && uncommitted && !stop &&
+            (m_uncommittedResults >= CommitEveryResults ||
+             m_sinceCommit.elapsed() >= m_commitEveryMs)) {
+            ok = exec("COMMIT") && exec("BEGIN IMMEDIATE");
+            m_uncommittedResults = 0;
+            m_sinceCommit.restart();
+            uncommitted = false;
+        }
+        if (!ok && !m_writeFailed) {
+            fail(QStringLiteral("cannot write state file ") + m_path);
+            m_writeFailed = true;
+        }
+        lock.lock();
+        if (stop && m_queue.empty())
+            return;
+    }
+}
+
+void RunState::stopWriting() {
+    if (!m_writer.joinable())
+        return;
+    {
+        const std::lock_guard<std::mutex> lock(m_mutex);
+        m_stop = true;
+    }
+    m_wake.notify_one();
+    m_writer.join();
+}
+
+bool RunState::writeRow(const Row& row) {
+    sqlite3_bind_int64(m_writeVisit, 1, row.step);
+    bind(m_writeVisit, 2, row.address);
+    sqlite3_bind_int64(m_writeVisit, 3, row.listed);
+    sqlite3_bind_int(m_writeVisit, 4, row.depth);
+    bind(m_writeVisit, 5, row.outcome);
+    bind(m_writeVisit, 6, row.finalAddress);
+    sqlite3_bind_int(m_writeVisit, 7, row.redirected ? 1 : 0);
+    sqlite3_bind_int(m_writeVisit, 8, row.status);
+    sqlite3_bind_int64(m_writeVisit, 9, row.size);
+    bind(m_writeVisit, 10, row.failure);
     if (!stepDone(m_writeVisit))
         return false;
     qint64 position = 0;
-    for (const PageLink& link : visit.page.links) {
-        sqlite3_bind_int64(m_writeLink, 1, step);
+    for (const PageLink& link : row.links) {
+        sqlite3_bind_int64(m_writeLink, 1, row.step);
         sqlite3_bind_int64(m_writeLink, 2, position++);
         bind(m_writeLink, 3, link.link);
         bind(m_writeLink, 4, LinkKindName(link.kind));
@@ -476,11 +543,11 @@ bool RunState::writeStep(qint64 step, const RecordedVisit& visit) {
         if (!stepDone(m_writeLink))
             return false;
     }
-    for (const ListedResult& result : m_pending) {
+    for (const ListedResult& result : row.results) {
         sqlite3_bind_int64(m_writeResult, 1, m_nextResult);
         bind(m_writeResult, 2, result.link);
         bind(m_writeResult, 3, LinkKindName(result.kind));
-        sqlite3_bind_int64(m_writeResult, 4, step);
+        sqlite3_bind_int64(m_writeResult, 4, row.step);
         if (!stepDone(m_writeResult))
             return false;
         ++m_nextResult;
@@ -489,18 +556,8 @@ bool RunState::writeStep(qint64 step, const RecordedVisit& visit) {
     return true;
 }
 
-void RunState::commitIfDue() {
-    if (m_uncommittedResults < CommitEveryResults && m_sinceCommit.elapsed() < m_commitEveryMs)
-        return;
-    if (!exec("COMMIT") || !exec("BEGIN IMMEDIATE")) {
-        fail(QStringLiteral("cannot write state file ") + m_path);
-        return;
-    }
-    m_uncommittedResults = 0;
-    m_sinceCommit.restart();
-}
-
 bool RunState::close(bool finished, QString* error) {
+    stopWriting();
     bool ok = m_failure.isEmpty();
     if (ok && finished && !m_broken && !m_finished)
         ok = exec("UPDATE run SET value = '1' WHERE key = 'finished'");

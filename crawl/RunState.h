@@ -6,8 +6,12 @@
 #include <QElapsedTimer>
 #include <QString>
 #include <QStringList>
+#include <atomic>
+#include <condition_variable>
 #include <functional>
 #include <memory>
+#include <mutex>
+#include <thread>
 #include <vector>
 
 struct sqlite3;
@@ -17,9 +21,11 @@ struct sqlite3_stmt;
 // addresses, every step in order with its outcome and the links its page had, and
 // every result with the step it was found on. A run with the same state file
 // takes the recorded steps again without fetching and goes on from the first one
-// the file does not hold. Writes are gathered into transactions, committed at
-// most every half second or 10,000 results, and at the end; only whole steps are
-// committed, so a file of a run killed at any moment resumes from its last commit.
+// the file does not hold. The steps are written by a thread of their own, so that
+// the run does not wait for the file, in transactions committed every tenth of a
+// second (or 10,000 results) while there is something to commit, and at the end;
+// only whole steps are committed, so a file of a run killed at any moment resumes
+// from its last commit.
 //
 // The file belongs to one process at a time (an exclusive lock on it, with the
 // holder's process id in the file for whoever is refused).
@@ -41,9 +47,11 @@ public:
     // Opens the state file at path for this process alone, made when it does not
     // exist. Null, with the reason in *error, when it is not this program's state
     // file, of a newer format, damaged or in use; such a file is left as it was.
-    // Commits come every commitEveryMs at most (0: after every step).
+    // Commits come every commitEveryMs while there is something to commit (0:
+    // after every step, before the next begins).
     static std::unique_ptr<RunState> open(const QString& path, QString* error,
-                                          qint64 commitEveryMs = 500);
+                                          qint64 commitEveryMs = DefaultCommitEveryMs);
+    static constexpr qint64 DefaultCommitEveryMs = 100;
     ~RunState();
     RunState(const RunState&) = delete;
     RunState& operator=(const RunState&) = delete;
@@ -75,11 +83,28 @@ public:
     bool forEachResult(const std::function<void(const ListedResult&)>& each, QString* error);
 
 private:
+    // A step as it is written: its row of visits, its links and its results.
+    struct Row {
+        qint64 step = 0;
+        QString address;
+        qint64 listed = 0;
+        int depth = 0;
+        QString outcome;
+        QString finalAddress;
+        bool redirected = false;
+        int status = 0;
+        qint64 size = 0;
+        QString failure;
+        std::vector<PageLink> links;
+        std::vector<ListedResult> results;
+    };
+
     RunState() = default;
     bool exec(const char* sql);
     sqlite3_stmt* prepare(const char* sql);
-    bool writeStep(qint64 step, const RecordedVisit& visit);
-    void commitIfDue();
+    bool writeRow(const Row& row);
+    void writeRows();
+    void stopWriting();
     void fail(const QString& what);
 
     QString m_path;
@@ -97,6 +122,13 @@ private:
     qint64 m_uncommittedResults = 0;
     qint64 m_commitEveryMs = 500;
     QElapsedTimer m_sinceCommit;
+    // The steps handed to the writing thread, and what it was told.
+    std::thread m_writer;
+    std::mutex m_mutex;
+    std::condition_variable m_wake;
+    std::vector<Row> m_queue;
+    bool m_stop = false;
+    std::atomic<bool> m_writeFailed{false};
     sqlite3_stmt* m_readVisit = nullptr;
     sqlite3_stmt* m_readLinks = nullptr;
     sqlite3_stmt* m_writeVisit = nullptr;
