@@ -127,12 +127,26 @@ best() { printf '%s\n' "$@" | sort -n | head -1; }
 echo "site: $pages pages at $site"
 crawl() { "$harvest" --forever --quiet "$site" "$@"; }
 
+# The processor time of a crawl (user and system seconds), into cpu_of's file.
+cpu_of() {
+    local into="$1"
+    shift
+    /usr/bin/time -f '%U %S' -o "$work/cpu" "$@"
+    awk '{ printf "%.3f\n", $1 + $2 }' "$work/cpu" >>"$into"
+}
 plain=() stated=()
+: >"$work/cpu-plain"
+: >"$work/cpu-stated"
 for _ in $(seq "$runs"); do
-    plain+=("$(seconds_of crawl -o "$work/out/plain.txt")")
+    plain+=("$(seconds_of cpu_of "$work/cpu-plain" "$harvest" --forever --quiet "$site" \
+        -o "$work/out/plain.txt")")
     rm -f "$work/s.state"
-    stated+=("$(seconds_of crawl --state "$work/s.state" -o "$work/out/stated.txt")")
+    stated+=("$(seconds_of cpu_of "$work/cpu-stated" "$harvest" --forever --quiet "$site" \
+        --state "$work/s.state" -o "$work/out/stated.txt")")
 done
+pc="$(sort -n "$work/cpu-plain" | head -1)" sc="$(sort -n "$work/cpu-stated" | head -1)"
+printf 'processor time: without --state %s s, with %s s (best of %d): %s %%\n' "$pc" "$sc" \
+    "$runs" "$(awk -v p="$pc" -v s="$sc" 'BEGIN { printf "%+.1f", (s / p - 1) * 100 }')"
 cmp -s "$work/out/plain.txt" "$work/out/stated.txt" || { echo "state-resume: outputs differ" >&2; exit 1; }
 p="$(best "${plain[@]}")" s="$(best "${stated[@]}")"
 printf 'without --state: %s s; with --state: %s s (best of %d); cost %s %%; state file %d bytes\n' \

@@ -32,6 +32,8 @@ CREATE TABLE results (position INTEGER PRIMARY KEY, value TEXT NOT NULL, kind TE
 )";
 
 constexpr qint64 CommitEveryResults = 10000;
+// Steps waiting to be written that wake the writer before its time.
+constexpr size_t QueuedRows = 4096;
 
 QString text(sqlite3_stmt* statement, int column) {
     const auto* bytes = reinterpret_cast<const char*>(sqlite3_column_text(statement, column));
@@ -466,13 +468,18 @@ void RunState::visited(qint64 step, const RecordedVisit& visit) {
         }
         return;
     }
+    bool full = false;
     {
         const std::lock_guard<std::mutex> lock(m_mutex);
         m_queue.push_back(std::move(row));
+        full = m_queue.size() >= QueuedRows;
     }
     if (!m_writer.joinable())
         m_writer = std::thread([this] { writeRows(); });
-    m_wake.notify_one();
+    // The writer wakes by itself when a commit is due: a wake-up for each step
+    // would cost more than the writing.
+    if (full)
+        m_wake.notify_one();
 }
 
 void RunState::writeRows() {
@@ -480,7 +487,7 @@ void RunState::writeRows() {
     bool uncommitted = false;
     for (;;) {
         m_wake.wait_for(lock, std::chrono::milliseconds(m_commitEveryMs),
-                        [this] { return m_stop || !m_queue.empty(); });
+                        [this] { return m_stop || m_queue.size() >= QueuedRows; });
         std::vector<Row> rows;
         rows.swap(m_queue);
         const bool stop = m_stop;
