@@ -128,13 +128,11 @@ set(CPACK_DEBIAN_PACKAGE_SECTION web)
 set(CPACK_DEBIAN_PACKAGE_PRIORITY optional)
 set(CPACK_DEBIAN_COMPRESSION_TYPE xz)
 set(CPACK_DEBIAN_PACKAGE_CONTROL_STRICT_PERMISSION ON)
-# The libraries the programs link come from dpkg-shlibdeps; what Qt loads at run
-# time (the platform plugins) and the window's font, it cannot see. SQLite (the
-# state files of orvelle-harvest) is named as well, so that the package says what
-# its state files need even where shlibdeps is not at hand.
+# The libraries the programs link come from dpkg-shlibdeps (libsqlite3-0, for the
+# state files of orvelle-harvest, among them); what Qt loads at run time (the
+# platform plugins) and the window's font, it cannot see.
 set(CPACK_DEBIAN_PACKAGE_SHLIBDEPS ON)
-set(CPACK_DEBIAN_PACKAGE_DEPENDS "libsqlite3-0")
 if(TARGET orvelle)
-    set(CPACK_DEBIAN_PACKAGE_DEPENDS "fonts-liberation, qt6-qpa-plugins, libsqlite3-0")
+    set(CPACK_DEBIAN_PACKAGE_DEPENDS "fonts-liberation, qt6-qpa-plugins")
 endif()
 include(CPack)
