@@ -257,7 +257,7 @@ void HarvestRun::keepStep(qint64 step, RecordedVisit& visit) {
     visit.address = page.address;
     visit.listed = m_listedIndex;
     visit.depth = page.depth;
-    Record->visited(step, visit);
+    Record->visited(step, std::move(visit));
 }
 
 void HarvestRun::End() noexcept {

@@ -436,7 +436,7 @@ bool RunState::replay(qint64 step, RecordedVisit& visit) {
     return found;
 }
 
-void RunState::visited(qint64 step, const RecordedVisit& visit) {
+void RunState::visited(qint64 step, RecordedVisit&& visit) {
     if (!m_live || m_broken)
         return;
     // Only an unbroken sequence of steps can be told again.
@@ -458,7 +458,7 @@ void RunState::visited(qint64 step, const RecordedVisit& visit) {
     row.status = download.httpStatus;
     row.size = visit.page.bytes;
     row.failure = visit.allowed ? download.failure : QStringLiteral("robots.txt disallows it");
-    row.links = visit.page.links;
+    row.links = std::move(visit.page.links);
     row.results.swap(m_pending);
     if (m_commitEveryMs == 0) {
         // Committed before the next step begins.

@@ -73,7 +73,7 @@ public:
     // A result of the step being recorded.
     void resultListed(const ListedResult& result);
     bool replay(qint64 step, RecordedVisit& visit) override;
-    void visited(qint64 step, const RecordedVisit& visit) override;
+    void visited(qint64 step, RecordedVisit&& visit) override;
 
     // Commits what is left; a run that ended whole is marked finished. False,
     // with the reason, when the file could not be written.

@@ -25,8 +25,8 @@ class VisitRecord {
 public:
     // Step number step (0-based) of the run, if it was recorded.
     virtual bool replay(qint64 step, RecordedVisit& visit) = 0;
-    // Step number step ended whole, as told.
-    virtual void visited(qint64 step, const RecordedVisit& visit) = 0;
+    // Step number step ended whole, as told; what it holds may be taken.
+    virtual void visited(qint64 step, RecordedVisit&& visit) = 0;
 
 protected:
     ~VisitRecord() = default;
