@@ -180,6 +180,12 @@ if cmp -s "$work/out/plain.txt" "$work/out/resumed.txt"; then same=identical; el
 printf 'after %d kills: output %s to the uninterrupted run; %d requests in all, %d repeated (%.0f a kill)\n' \
     "$kills" "$same" "$requests" "$repeated" "$(awk -v r="$repeated" -v k="$kills" 'BEGIN { print r / k }')"
 
+# The finished file, written again without a request: the speed of the replay.
+from="$(log_lines)"
+again="$(seconds_of crawl --state "$work/s.state" -o "$work/out/again.txt")"
+cmp -s "$work/out/plain.txt" "$work/out/again.txt" || { echo "state-resume: replay differs" >&2; exit 1; }
+printf 'finished state written again: %s s, %d requests\n' "$again" $(($(log_lines) - from))
+
 # The chain: peak memory and the size of the state file per page.
 rm -f "$work/c.state"
 rss="$( { /usr/bin/time -f '%M' "$harvest" --forever --quiet --state "$work/c.state" \
