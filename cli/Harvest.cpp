@@ -7,6 +7,7 @@
 #include "cli/CliShell.h"
 #include "cli/HarvestOptions.h"
 #include "cli/HarvestSink.h"
+#include "cli/HarvestState.h"
 #include "cli/Interrupt.h"
 #include "cli/ResultOutput.h"
 #include "crawl/HarvestRun.h"
@@ -22,6 +23,7 @@
 #include <cstring>
 #include <memory>
 #include <new>
+#include <optional>
 #include <unistd.h>
 
 namespace {
@@ -228,10 +230,45 @@ int harvest(const HarvestOptions& options) {
     results.AddColumn(QStringLiteral("Result(s)"));
 
     QString error;
-    if (!LoadAddresses(options, addresses, &error)) {
+    std::unique_ptr<RunState> state;
+    if (options.exportState && !QFileInfo::exists(options.state)) {
+        shell.printError(QStringLiteral("state file ") + options.state +
+                         QStringLiteral(" does not exist"));
+        return ExitStatus::UsageError;
+    }
+    // How often the state file is committed, in milliseconds, can be set.
+    bool intervalGiven = false;
+    const int commitEveryMs =
+        qEnvironmentVariableIntValue("ORVELLE_STATE_COMMIT_MS", &intervalGiven);
+    if (!options.state.isEmpty() &&
+        !(state = RunState::open(options.state, &error,
+                                 intervalGiven && commitEveryMs >= 0
+                                     ? commitEveryMs
+                                     : RunState::DefaultCommitEveryMs))) {
         shell.printError(error);
         return ExitStatus::UsageError;
     }
+    if (options.exportState) {
+        if (state->listed().isEmpty()) {
+            shell.printError(QStringLiteral("state file ") + options.state +
+                             QStringLiteral(" holds no run"));
+            return ExitStatus::UsageError;
+        }
+        // Nothing is visited: the results come from the file.
+        addresses.Add(QString());
+    } else if (!LoadAddresses(options, addresses, &error)) {
+        shell.printError(error);
+        return ExitStatus::UsageError;
+    }
+    if (state && !options.exportState &&
+        !state->adopt(StateOptions(options), addresses.Texts(), &error)) {
+        shell.printError(QStringLiteral("state file ") + options.state +
+                         QStringLiteral(" is of another run: ") + error);
+        return ExitStatus::UsageError;
+    }
+    if (state && state->finished() && !options.exportState && !options.quiet)
+        shell.printError(QStringLiteral("state file ") + options.state +
+                         QStringLiteral(": the run had finished; its results are written again"));
     if (addresses.Count() == 0) {
         printUsageError(QStringLiteral("no addresses given"));
         return ExitStatus::UsageError;
@@ -265,8 +302,12 @@ int harvest(const HarvestOptions& options) {
     if (!options.visits.isEmpty())
         sink.keepVisits();
     shell.attach(sink.tally());
-    HarvestRun run(shell, sink);
+    std::optional<StateSink> stateSink;
+    if (state)
+        stateSink.emplace(sink, *state);
+    HarvestRun run(shell, stateSink ? static_cast<RunSink&>(*stateSink) : sink);
     run.Settings = runSettings(options);
+    run.Record = state.get();
 
     Interrupt::setLastWish(removeWhatIsLeftNow);
     Interrupt::install();
@@ -278,10 +319,24 @@ int harvest(const HarvestOptions& options) {
         QStringList listed;
         s.run(112, [&] { listed = addresses.Texts(); });
         addresses.Clear();
-        run.Run(s, listed);
+        if (options.exportState)
+            s.run(120, [&] {
+                if (!state->forEachResult([&](const ListedResult& r) { sink.resultListed(r); },
+                                          &error))
+                    throw Failure(error);
+            });
+        else
+            run.Run(s, listed);
         run.End();
         sink.tally().finish(shell.stopPressed());
     }
+    // A run that ended by itself, or at its page limit, is finished; one that was
+    // interrupted or failed is resumed.
+    const bool finished = Interrupt::count() == 0 && shell.applicationErrors() == 0 &&
+                          !(stream && stream->error() != 0);
+    const bool stateFailed = state && !options.exportState && !state->close(finished, &error);
+    if (stateFailed)
+        shell.printError(error);
     shell.onYield = nullptr;
     shell.finish();
 
@@ -295,7 +350,9 @@ int harvest(const HarvestOptions& options) {
     // How the run went, in the words of the window's status line.
     if (!options.quiet)
         shell.printLine(sink.tally().text());
-    return exitStatus(written, errorsBefore, shell.applicationErrors(), sink.tally());
+    const int status = exitStatus(written, errorsBefore, shell.applicationErrors(), sink.tally());
+    // A run whose state file could not be written cannot be resumed as promised.
+    return stateFailed && status == ExitStatus::Success ? ExitStatus::OutputFailed : status;
 }
 
 } // namespace

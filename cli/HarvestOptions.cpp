@@ -298,6 +298,22 @@ const OptionRow Options[] = {
      "\"Save As Comma Delimited\"), jsonl (JSON Lines: url, kind, page, listed, depth) or csv "
      "(the same as RFC 4180 CSV). Default: lines.",
      readFormat},
+    {"", "state", "FILE",
+     "Record the run in the SQLite database FILE, made when it does not exist; the same "
+     "command with the same FILE after a crash or a signal resumes the run and writes the "
+     "results of the whole run, as an uninterrupted one would have. The options that change "
+     "the results and the addresses must be the same; a finished run is written again "
+     "without fetching.",
+     [](const QString& option, const QString& value, HarvestOptions& o) -> QString {
+         if (value.isEmpty())
+             return option + QStringLiteral(" needs a file name.");
+         o.state = value;
+         return QString();
+     }},
+    {"", "export", "",
+     "With --state and no addresses: write the results recorded in the state file, in the "
+     "chosen --format, without fetching.",
+     turnOn<&HarvestOptions::exportState>},
     {"q", "quiet", "", "No progress and no per-address messages on standard error.",
      turnOn<&HarvestOptions::quiet>},
     {"h", "help", "", "Show this help and exit.", nullptr},
@@ -308,7 +324,9 @@ const char* const ExitStatusHelp =
     "\nExit status:\n"
     "  0      the run completed (pages that could not be downloaded included)\n"
     "  1      the results could not be written, or the program failed\n"
-    "  2      a bad command line, or a URL list that cannot be read\n"
+    "  2      a bad command line, a URL list that cannot be read, or a state\n"
+    "         file that cannot be used (not one, newer, damaged, of other\n"
+    "         options, or in use)\n"
     "  4      addresses were visited and no page could be downloaded\n"
     "  128+N  stopped by signal N (130 Ctrl-C, 143 SIGTERM, 129 SIGHUP,\n"
     "         131 SIGQUIT): the results found so far were written\n"
@@ -404,6 +422,13 @@ ParsedCommandLine ParseCommandLine(const QStringList& arguments) {
         return answer(ParsedCommandLine::Action::UsageError,
                       QStringLiteral("--srcset lists file links: give --files too."));
     const HarvestOptions& o = result.options;
+    if (o.exportState && o.state.isEmpty())
+        return answer(ParsedCommandLine::Action::UsageError,
+                      QStringLiteral("--export needs --state."));
+    if (o.exportState && (!o.addresses.isEmpty() || !o.inputFiles.isEmpty()))
+        return answer(ParsedCommandLine::Action::UsageError,
+                      QStringLiteral("--export writes what the state file holds: give no "
+                                     "addresses."));
     if (o.sameHost && o.sameSite)
         return answer(ParsedCommandLine::Action::UsageError,
                       QStringLiteral("--same-host and --same-site exclude each other."));

@@ -47,6 +47,10 @@ struct HarvestOptions {
     QString visits; // a JSON line per visit goes there; empty for none
     OutputFormat format = OutputFormat::Lines;
     bool quiet = false;
+    // The state file the run is recorded in and resumed from; with exportState,
+    // its results are written without a run.
+    QString state;
+    bool exportState = false;
 
     bool toStandardOutput() const { return output.isEmpty(); }
 

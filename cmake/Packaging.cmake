@@ -128,8 +128,9 @@ set(CPACK_DEBIAN_PACKAGE_SECTION web)
 set(CPACK_DEBIAN_PACKAGE_PRIORITY optional)
 set(CPACK_DEBIAN_COMPRESSION_TYPE xz)
 set(CPACK_DEBIAN_PACKAGE_CONTROL_STRICT_PERMISSION ON)
-# The libraries the programs link come from dpkg-shlibdeps; what Qt loads at run
-# time (the platform plugins) and the window's font, it cannot see.
+# The libraries the programs link come from dpkg-shlibdeps (libsqlite3-0, for the
+# state files of orvelle-harvest, among them); what Qt loads at run time (the
+# platform plugins) and the window's font, it cannot see.
 set(CPACK_DEBIAN_PACKAGE_SHLIBDEPS ON)
 if(TARGET orvelle)
     set(CPACK_DEBIAN_PACKAGE_DEPENDS "fonts-liberation, qt6-qpa-plugins")

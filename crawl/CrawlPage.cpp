@@ -4,6 +4,7 @@
 #include "crawl/HarvestRun.h"
 #include "crawl/RunHost.h"
 #include "crawl/RunSink.h"
+#include "crawl/VisitRecord.h"
 
 #include <QElapsedTimer>
 #include <QScopeGuard>
@@ -48,6 +49,10 @@ bool HarvestRun::CrawlPage(const QString& address) {
     // A blank address leaves nothing to fetch.
     if (page.address.isEmpty())
         return false;
+    // Each page the run is to visit is a step; a recorded one is told again.
+    const qint64 step = m_steps++;
+    RecordedVisit recorded;
+    const bool replayed = replayStep(step, recorded);
     Shell& shell = m_host.shell();
     const auto keepGoing = [this] { return m_host.keepRunning(); };
     // A listed address of another scheme is not fetched. A followed page that
@@ -55,9 +60,13 @@ bool HarvestRun::CrawlPage(const QString& address) {
     // visited either, and says why.
     const bool otherScheme =
         page.depth == 0 && Settings.webAddressesOnly && NamesAnotherScheme(address);
-    const bool allowed = otherScheme || m_ahead.allows(page.address, shell, keepGoing);
-    if (!allowed && (page.depth > 0 || !m_host.keepRunning()))
+    const bool allowed = otherScheme || (replayed ? recorded.allowed
+                                                  : m_ahead.allows(page.address, shell, keepGoing));
+    if (!allowed && (page.depth > 0 || !m_host.keepRunning())) {
+        recorded.allowed = false;
+        keepStep(step, recorded);
         return false;
+    }
 
     VisitReport report(m_sink, otherScheme ? address.trimmed() : page.address);
     report.end().depth = page.depth;
@@ -65,10 +74,15 @@ bool HarvestRun::CrawlPage(const QString& address) {
     if (otherScheme || !allowed) {
         report.fail(otherScheme ? QStringLiteral("not an http or https address")
                                 : QStringLiteral("robots.txt disallows it"));
+        recorded.allowed = allowed;
+        recorded.page.download.failure = report.end().failure;
+        keepStep(step, recorded);
         return false;
     }
     try {
-        FetchedPage fetched = m_ahead.visit(page.address, shell, keepGoing);
+        ++m_visits;
+        FetchedPage fetched =
+            replayed ? std::move(recorded.page) : m_ahead.visit(page.address, shell, keepGoing);
         DownloadResult& download = fetched.download;
         VisitEnd& end = report.end();
         end.downloadNs = download.downloadNs;
@@ -78,8 +92,18 @@ bool HarvestRun::CrawlPage(const QString& address) {
         // A failure of this program, not of the site: the run's statement reports it.
         if (download.outcome == DownloadOutcome::LocalError)
             throw Failure(download.failure);
+        // What is kept of the step: the download without its body.
+        DownloadResult& kept = recorded.page.download;
+        kept.outcome = download.outcome;
+        kept.failure = download.failure;
+        kept.effectiveAddress = download.effectiveAddress;
+        kept.redirected = download.redirected;
+        kept.httpStatus = download.httpStatus;
+        kept.contentType = download.contentType;
         if (!download) {
             report.fail(download.failure, download.outcome == DownloadOutcome::Stopped);
+            if (download.outcome != DownloadOutcome::Stopped)
+                keepStep(step, recorded);
             return false;
         }
         // Relative links resolve against where the page came from.
@@ -92,6 +116,13 @@ bool HarvestRun::CrawlPage(const QString& address) {
 
         QElapsedTimer clock;
         clock.start();
+        recorded.page.scanned = true;
+        if (!replayed)
+            m_capture = &recorded.page.links;
+        struct EndCapture {
+            std::vector<PageLink>*& capture;
+            ~EndCapture() { capture = nullptr; }
+        } endCapture{m_capture};
         if (fetched.scanned) {
             // Read when it arrived: its links are recorded as they were read.
             page.bytes = QByteArray();
@@ -118,6 +149,9 @@ bool HarvestRun::CrawlPage(const QString& address) {
             ScanPageForLinks();
         }
         report.end().scanNs = clock.nsecsElapsed();
+        m_capture = nullptr;
+        recorded.page.bytes = report.end().bytes;
+        keepStep(step, recorded);
 
         // The page is let go: a page file, already unlinked, closes with it.
         shell.yield(YieldPlace::Delete);

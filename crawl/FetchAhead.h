@@ -68,6 +68,9 @@ public:
     void endFollowing();
     // Abandons every transfer and forgets every page fetched ahead.
     void endRun() noexcept;
+    // The run had made this many visits before it began fetching here (those it
+    // was told again): the page limit counts them.
+    void countVisits(qint64 visits) { m_visits = visits; }
 
     // The page for the visit of address: the one fetched ahead for it, else fetched
     // now, ahead of everything else. Waits for it through the shell, and abandons

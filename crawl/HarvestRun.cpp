@@ -6,6 +6,7 @@
 #include "crawl/LinkValue.h"
 #include "crawl/RunHost.h"
 #include "crawl/RunSink.h"
+#include "crawl/VisitRecord.h"
 
 #include <algorithm>
 #include <optional>
@@ -109,6 +110,8 @@ QString HarvestRun::ReadQuotedValue(qsizetype p) {
 }
 
 void HarvestRun::RecordLink(const PageLink& link) {
+    if (m_capture)
+        m_capture->push_back(link);
     Silently([&] {
         // The options are read now, at each link, so a change during a run takes
         // effect with the next link.
@@ -147,8 +150,10 @@ bool HarvestRun::followQueuedLinks(Statements& s) {
         124,
         [&] {
             const bool follow = !crawl.queue.isEmpty() && m_host.keepRunning();
-            // Every page this crawl reaches will be visited now: fetch them ahead.
-            if (follow)
+            // Every page this crawl reaches will be visited now: fetch them ahead
+            // (once the recorded steps have run out).
+            m_following = follow;
+            if (follow && !m_replaying)
                 m_ahead.followFrom(crawl.seen, crawl.queue, crawl.depths);
             return follow;
         },
@@ -182,7 +187,17 @@ bool HarvestRun::followQueuedLinks(Statements& s) {
 }
 
 void HarvestRun::Run(Statements& s, const QStringList& addresses) {
-    s.run(112, [&] { m_ahead.beginRun(addresses); });
+    s.run(112, [&] {
+        m_steps = 0;
+        m_visits = 0;
+        m_addresses = addresses;
+        m_listedIndex = 0;
+        m_following = false;
+        // Recorded steps are told again without fetching anything.
+        m_replaying = Record != nullptr;
+        if (!m_replaying)
+            m_ahead.beginRun(addresses);
+    });
     for (qsizetype i = 0; i < addresses.size(); ++i) {
         // Stop ends the run here: no further listed address is visited.
         const bool running = s.test(
@@ -199,7 +214,9 @@ void HarvestRun::Run(Statements& s, const QStringList& addresses) {
             address = addresses.at(i);
             crawl.listed = address;
             page.depth = 0;
-            m_ahead.atListed(i);
+            m_listedIndex = i;
+            if (!m_replaying)
+                m_ahead.atListed(i);
         });
         s.run(116, [&] { crawl.seen = {}; });
         s.run(118, [&] {
@@ -211,6 +228,7 @@ void HarvestRun::Run(Statements& s, const QStringList& addresses) {
             122, [&] { return m_host.followsLinks(); }, /*ifFailed=*/false);
         if (extractForever && !followQueuedLinks(s))
             s.run(132, [&] { i = addresses.size(); });
+        m_following = false;
         m_ahead.endFollowing();
         s.run(136, [&] { crawl.seen = {}; });
         s.run(138, [&] {
@@ -218,6 +236,32 @@ void HarvestRun::Run(Statements& s, const QStringList& addresses) {
             crawl.depths = {};
         });
     } // 140
+}
+
+bool HarvestRun::replayStep(qint64 step, RecordedVisit& visit) {
+    if (!m_replaying)
+        return false;
+    if (Record->replay(step, visit))
+        return true;
+    // The recorded steps end here: from now on the run fetches, ahead too, as
+    // if it had fetched all along.
+    m_replaying = false;
+    m_ahead.beginRun(m_addresses);
+    m_ahead.atListed(m_listedIndex);
+    m_ahead.countVisits(m_visits);
+    if (m_following)
+        m_ahead.followFrom(crawl.seen, crawl.queue, crawl.depths);
+    return false;
+}
+
+void HarvestRun::keepStep(qint64 step, RecordedVisit& visit) {
+    // A step the run's end cut short is taken again.
+    if (!Record || m_replaying || !m_host.keepRunning())
+        return;
+    visit.address = page.address;
+    visit.listed = m_listedIndex;
+    visit.depth = page.depth;
+    Record->visited(step, std::move(visit));
 }
 
 void HarvestRun::End() noexcept {

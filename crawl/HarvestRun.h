@@ -17,6 +17,8 @@
 class RunHost;
 class RunSink;
 class Statements;
+class VisitRecord;
+struct RecordedVisit;
 
 // One harvest run, whoever drives it: visits the listed addresses in order and,
 // with "Extract forever", every page each of them leads to (the newest queued link
@@ -33,6 +35,9 @@ public:
 
     // Read when a run starts, and by the visits and scans of tests.
     RunSettings Settings;
+    // Where the run's steps are recorded and told again from; none by default.
+    // Read when a run starts.
+    VisitRecord* Record = nullptr;
 
     // The run's statements are numbered as those of the start button's handler,
     // and reported under its name, whoever drives the run.
@@ -91,6 +96,8 @@ private:
     class LiveReading;
     bool followQueuedLinks(Statements& s);
     void recordAll(const std::vector<PageLink>& links);
+    bool replayStep(qint64 step, RecordedVisit& visit);
+    void keepStep(qint64 step, RecordedVisit& visit);
 
     RunHost& m_host;
     RunSink& m_sink;
@@ -101,4 +108,16 @@ private:
     // The body of the page a visit scans, whose map may let go of what the scan
     // has passed; null when none.
     const PageBody* m_scanning = nullptr;
+
+    // Where the run stands, for the steps told again and for fetching ahead once
+    // they run out: the steps (pages it was to visit) taken so far, the visits
+    // among them that fetched, the listed address and whether its crawl follows.
+    qint64 m_steps = 0;
+    qint64 m_visits = 0;
+    bool m_replaying = false;
+    QStringList m_addresses;
+    qsizetype m_listedIndex = 0;
+    bool m_following = false;
+    // The links of the visit being recorded, as RecordLink gets them.
+    std::vector<PageLink>* m_capture = nullptr;
 };

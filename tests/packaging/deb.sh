@@ -54,7 +54,7 @@ fi
 # Depends: the libraries dpkg-shlibdeps found, and what it cannot see.
 depends=$(dpkg-deb -f "$deb" Depends)
 echo "Depends: $depends"
-for package in libc6 libstdc++6 libqt6core6 libqt6gui6 libqt6widgets6 libcurl4 \
+for package in libc6 libstdc++6 libqt6core6 libqt6gui6 libqt6widgets6 libcurl4 libsqlite3-0 \
     fonts-liberation qt6-qpa-plugins; do
     sed 's/ ([^)]*)//g; s/, /\n/g' <<<"$depends" | grep -qxF "$package" ||
         fail "Depends has no $package"
