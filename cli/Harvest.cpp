@@ -123,7 +123,7 @@ CliShell::Settings shellSettings(const HarvestOptions& options) {
     CliShell::Settings settings;
     settings.progress = !options.quiet && isatty(STDERR_FILENO);
     settings.visitMessages = !options.quiet;
-    settings.maxPages = options.maxPages;
+    settings.maxPages = options.run.maxPages;
     settings.fileLinks = options.files;
     settings.extractForever = options.extractForever;
     return settings;
@@ -167,36 +167,6 @@ Written writeResults(CliShell& shell, const HarvestOptions& options, const ListV
         return standardOutputFailed(shell, error, SystemErrorText(error));
     }
     return file.write(shell, bytes) ? Written::Yes : Written::Failed;
-}
-
-// The run's settings, as the command line gives them.
-RunSettings runSettings(const HarvestOptions& options) {
-    RunSettings settings;
-    DownloadSettings& download = settings.download;
-    download.connectTimeoutMs = options.connectTimeoutSeconds * qint64(1000);
-    download.stallMs = options.stallTimeoutSeconds * qint64(1000);
-    download.maxTimeMs = options.maxTimeMs;
-    download.maxPageBytes = options.maxPageBytes;
-    download.parallel = options.parallel;
-    download.perHost = options.perHost;
-    download.waitMs = options.waitMs;
-    download.retries = options.retries;
-    download.maxRetryWaitSeconds = options.maxRetryWaitSeconds;
-    settings.scan = {options.anyQuotes, options.srcset};
-    CrawlScope& scope = settings.scope;
-    scope.hosts = options.sameHost   ? CrawlScope::Hosts::SameHost
-                  : options.sameSite ? CrawlScope::Hosts::SameSite
-                                     : CrawlScope::Hosts::Any;
-    for (const QString& pattern : options.include)
-        scope.include.append(QRegularExpression(pattern));
-    for (const QString& pattern : options.exclude)
-        scope.exclude.append(QRegularExpression(pattern));
-    scope.match = QRegularExpression(options.match);
-    scope.maxDepth = options.depth;
-    scope.robots = options.robots;
-    settings.maxPages = options.maxPages;
-    settings.webAddressesOnly = true;
-    return settings;
 }
 
 bool isRecordFormat(OutputFormat format) {
@@ -306,7 +276,7 @@ int harvest(const HarvestOptions& options) {
     if (state)
         stateSink.emplace(sink, *state);
     HarvestRun run(shell, stateSink ? static_cast<RunSink&>(*stateSink) : sink);
-    run.Settings = runSettings(options);
+    run.Settings = options.run;
     run.Record = state.get();
 
     Interrupt::setLastWish(removeWhatIsLeftNow);

@@ -55,11 +55,6 @@ QString readWhole(const QString& option, const QString& text, qint64 max, const 
     return readWholeFrom(option, text, 1, max, unit, value);
 }
 
-// Every option that takes seconds.
-QString readSeconds(const QString& option, const QString& text, int* seconds) {
-    return readWhole(option, text, MaxSeconds, "seconds", seconds);
-}
-
 // A regular expression, with Qt's word for what is wrong with it.
 QString readPattern(const QString& option, const QString& value, QString* pattern) {
     const QRegularExpression expression(value);
@@ -72,12 +67,31 @@ QString readPattern(const QString& option, const QString& value, QString* patter
     return {};
 }
 
-template <QStringList HarvestOptions::*Patterns>
+template <QList<QRegularExpression> CrawlScope::*Patterns>
 QString addPattern(const QString& option, const QString& value, HarvestOptions& o) {
     QString pattern;
     const QString problem = readPattern(option, value, &pattern);
     if (problem.isEmpty())
-        (o.*Patterns).append(pattern);
+        (o.run.scope.*Patterns).append(QRegularExpression(pattern));
+    return problem;
+}
+
+// --same-host or --same-site: one of them at most.
+template <CrawlScope::Hosts Hosts>
+QString keepTo(const QString&, const QString&, HarvestOptions& o) {
+    CrawlScope::Hosts& hosts = o.run.scope.hosts;
+    if (hosts != CrawlScope::Hosts::Any && hosts != Hosts)
+        return QStringLiteral("--same-host and --same-site exclude each other.");
+    hosts = Hosts;
+    return {};
+}
+
+// Whole seconds, kept as milliseconds.
+QString readSecondsAsMs(const QString& option, const QString& text, qint64* ms) {
+    int seconds = 0;
+    const QString problem = readWhole(option, text, MaxSeconds, "seconds", &seconds);
+    if (problem.isEmpty())
+        *ms = seconds * qint64(1000);
     return problem;
 }
 
@@ -85,7 +99,7 @@ QString readDepth(const QString& option, const QString& value, HarvestOptions& o
     bool ok = false;
     const qint64 depth = value.trimmed().toLongLong(&ok);
     if (ok && depth >= 0 && depth <= HarvestOptions::MaxDepth) {
-        o.depth = static_cast<int>(depth);
+        o.run.scope.maxDepth = static_cast<int>(depth);
         return {};
     }
     return option + QStringLiteral(" needs a whole number from 0 to ") +
@@ -164,9 +178,9 @@ QString readFormat(const QString&, const QString& value, HarvestOptions& o) {
 
 QString readQuotes(const QString&, const QString& value, HarvestOptions& o) {
     if (value == QStringLiteral("double"))
-        o.anyQuotes = false;
+        o.run.scan.anyQuotes = false;
     else if (value == QStringLiteral("any"))
-        o.anyQuotes = true;
+        o.run.scan.anyQuotes = true;
     else
         return QStringLiteral("--quotes needs double or any, not '") + value + QStringLiteral("'.");
     return {};
@@ -191,29 +205,35 @@ const OptionRow Options[] = {
      "quotes and unquoted, with blanks allowed around the equals sign.",
      readQuotes},
     {"", "srcset", "", "With --files, list the image candidates of srcset and imagesrcset too.",
-     turnOn<&HarvestOptions::srcset>},
+     [](const QString&, const QString&, HarvestOptions& o) {
+         o.run.scan.srcset = true;
+         return QString();
+     }},
     {"n", "max-pages", "N", "Stop after N page visits in all (default: no limit).",
      [](const QString& option, const QString& value, HarvestOptions& o) {
-         return readWhole(option, value, NoLimit, "", &o.maxPages);
+         return readWhole(option, value, NoLimit, "", &o.run.maxPages);
      }},
     {"", "same-host", "",
      "Follow only links to the host the listed address was delivered from (any scheme and "
      "port).",
-     turnOn<&HarvestOptions::sameHost>},
+     keepTo<CrawlScope::Hosts::SameHost>},
     {"", "same-site", "",
      "Follow only links within the registrable domain of that host (by the public suffix list; "
      "an IP address or a single-label host is its own site).",
-     turnOn<&HarvestOptions::sameSite>},
+     keepTo<CrawlScope::Hosts::SameSite>},
     {"", "include", "REGEX",
      "Follow only links that match REGEX (unanchored, case-sensitive); may be given several "
      "times: a link is followed when it matches any.",
-     addPattern<&HarvestOptions::include>, true},
+     addPattern<&CrawlScope::include>, true},
     {"", "exclude", "REGEX", "Follow no link that matches REGEX; may be given several times.",
-     addPattern<&HarvestOptions::exclude>, true},
+     addPattern<&CrawlScope::exclude>, true},
     {"", "match", "REGEX",
      "List only the results that match REGEX (the others are still followed).",
      [](const QString& option, const QString& value, HarvestOptions& o) {
-         return readPattern(option, value, &o.match);
+         QString pattern;
+         const QString problem = readPattern(option, value, &pattern);
+         o.run.scope.match = QRegularExpression(pattern);
+         return problem;
      }},
     {"", "depth", "N",
      "With --forever, follow links at most N steps from the listed address (0: the listed page "
@@ -222,40 +242,43 @@ const OptionRow Options[] = {
     {"", "robots", "",
      "Visit only the pages robots.txt allows the user-agent Orvelle, the listed addresses "
      "too.",
-     turnOn<&HarvestOptions::robots>},
+     [](const QString&, const QString&, HarvestOptions& o) {
+         o.run.scope.robots = true;
+         return QString();
+     }},
     {"", "wait", "S",
      "Wait at least S seconds (a decimal) between two requests to the same host, one at a time; "
      "a 429 or 503 answer with Retry-After is then waited out and asked once more, even with "
      "--retries 0.",
      [](const QString& option, const QString& value, HarvestOptions& o) {
-         return readDecimalSeconds(option, value, /*zeroAllowed=*/true, &o.waitMs);
+         return readDecimalSeconds(option, value, /*zeroAllowed=*/true, &o.run.download.waitMs);
      }},
     {"", "timeout", "S",
      "Abandon a transfer that stalls (under 100 bytes/s) for S seconds (default 60).",
      [](const QString& option, const QString& value, HarvestOptions& o) {
-         return readSeconds(option, value, &o.stallTimeoutSeconds);
+         return readSecondsAsMs(option, value, &o.run.download.stallMs);
      }},
     {"", "connect-timeout", "S", "Give up connecting after S seconds (default 30).",
      [](const QString& option, const QString& value, HarvestOptions& o) {
-         return readSeconds(option, value, &o.connectTimeoutSeconds);
+         return readSecondsAsMs(option, value, &o.run.download.connectTimeoutMs);
      }},
     {"", "max-time", "S",
      "Abandon a transfer that has not ended S seconds after it started; S may have a fraction "
      "(default: no limit).",
      [](const QString& option, const QString& value, HarvestOptions& o) {
-         return readDecimalSeconds(option, value, /*zeroAllowed=*/false, &o.maxTimeMs);
+         return readDecimalSeconds(option, value, /*zeroAllowed=*/false, &o.run.download.maxTimeMs);
      }},
     {"", "max-page-size", "SIZE",
      "Give up a page that decodes to more than SIZE bytes; K, M or G after the number count "
      "KiB, MiB or GiB (default 2147483647, the largest). A compressed page that expands more "
      "than a hundredfold past 64 MiB is given up whatever the size.",
      [](const QString& option, const QString& value, HarvestOptions& o) {
-         return readSize(option, value, &o.maxPageBytes);
+         return readSize(option, value, &o.run.download.maxPageBytes);
      }},
     {"", "parallel", "N",
      "Fetch up to N pages at once, from 1 to 64 (default 16; 1 = one page at a time).",
      [](const QString& option, const QString& value, HarvestOptions& o) {
-         return readWhole(option, value, HarvestOptions::MaxParallel, "", &o.parallel);
+         return readWhole(option, value, HarvestOptions::MaxParallel, "", &o.run.download.parallel);
      }},
     {"", "per-host", "N",
      "Open at most N connections to one host name and port, from 1 to 16 (default 6). Over "
@@ -264,21 +287,22 @@ const OptionRow Options[] = {
      "connections, up to --parallel at once. With --wait, one request at a time whatever the "
      "protocol.",
      [](const QString& option, const QString& value, HarvestOptions& o) {
-         return readWhole(option, value, HarvestOptions::MaxPerHost, "", &o.perHost);
+         return readWhole(option, value, HarvestOptions::MaxPerHost, "", &o.run.download.perHost);
      }},
     {"", "retries", "N",
      "Ask again, up to N times a page (0 to 10, default 2), after a connection refused or reset "
      "before any answer, or an HTTP 429, 502, 503 or 504: after 0.5 s, 1 s, 2 s ... (a little "
      "more at random), or as long as a Retry-After asks. A time-out or a 500 is not retried.",
      [](const QString& option, const QString& value, HarvestOptions& o) {
-         return readWholeFrom(option, value, 0, DownloadSettings::MaxRetries, "", &o.retries);
+         return readWholeFrom(option, value, 0, DownloadSettings::MaxRetries, "",
+                              &o.run.download.retries);
      }},
     {"", "max-retry-wait", "S",
      "Wait at most S seconds before asking again (0 to 3600, default 60); a server whose "
      "Retry-After asks for longer has failed the page (\"server asked to wait N s\").",
      [](const QString& option, const QString& value, HarvestOptions& o) {
          return readWholeFrom(option, value, 0, DownloadSettings::MaxRetryWaitSeconds, "seconds",
-                              &o.maxRetryWaitSeconds);
+                              &o.run.download.maxRetryWaitSeconds);
      }},
     {"o", "output", "FILE",
      "Write the results to FILE (default: standard output). An existing file is replaced only "
@@ -418,7 +442,7 @@ ParsedCommandLine ParseCommandLine(const QStringList& arguments) {
     if (!problem.isEmpty())
         return answer(ParsedCommandLine::Action::UsageError, problem);
     // Image candidates are file links: without --files they would leave no trace.
-    if (result.options.srcset && !result.options.files)
+    if (result.options.run.scan.srcset && !result.options.files)
         return answer(ParsedCommandLine::Action::UsageError,
                       QStringLiteral("--srcset lists file links: give --files too."));
     const HarvestOptions& o = result.options;
@@ -429,15 +453,15 @@ ParsedCommandLine ParseCommandLine(const QStringList& arguments) {
         return answer(ParsedCommandLine::Action::UsageError,
                       QStringLiteral("--export writes what the state file holds: give no "
                                      "addresses."));
-    if (o.sameHost && o.sameSite)
-        return answer(ParsedCommandLine::Action::UsageError,
-                      QStringLiteral("--same-host and --same-site exclude each other."));
     // What only a crawl that follows links can use is refused without one, rather
     // than silently doing nothing.
+    const CrawlScope& scope = o.run.scope;
     const std::pair<bool, const char*> crawlOnly[] = {
-        {o.depth >= 0, "--depth"},           {o.sameHost, "--same-host"},
-        {o.sameSite, "--same-site"},         {!o.include.isEmpty(), "--include"},
-        {!o.exclude.isEmpty(), "--exclude"},
+        {scope.maxDepth >= 0, "--depth"},
+        {scope.hosts == CrawlScope::Hosts::SameHost, "--same-host"},
+        {scope.hosts == CrawlScope::Hosts::SameSite, "--same-site"},
+        {!scope.include.isEmpty(), "--include"},
+        {!scope.exclude.isEmpty(), "--exclude"},
     };
     for (const auto& [given, name] : crawlOnly)
         if (given && !o.extractForever)

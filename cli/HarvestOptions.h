@@ -1,6 +1,6 @@
 #pragma once
 
-#include "crawl/URLMon.h"
+#include "crawl/RunSettings.h"
 
 #include <QString>
 #include <QStringList>
@@ -20,29 +20,11 @@ struct HarvestOptions {
     QStringList inputFiles;      // URL list files, in order; "-" is standard input
     bool files = false;          // "Retrieve file links" instead of HTML links
     bool extractForever = false; // "Extract forever"
-    bool anyQuotes = false;      // values in single quotes or none too, blanks around '='
-    bool srcset = false;         // the candidates of srcset and imagesrcset, as file links
-    qint64 maxPages = 0;         // page visits in all; 0 is no limit
-    int stallTimeoutSeconds = 60;
-    int connectTimeoutSeconds = 30;
-    qint64 maxTimeMs = 0;                                 // a whole transfer at most; 0 is no limit
-    qint64 maxPageBytes = DownloadSettings::MaxPageBytes; // decoded
-    // Pages in flight at once (1 = one page at a time), and connections to one host
-    // name and port. Checked here; the parallel engine is to read them.
-    int parallel = 16;
-    int perHost = 6;
-    // What "Extract forever" follows, and which results are listed.
-    bool sameHost = false;
-    bool sameSite = false;
-    QStringList include;
-    QStringList exclude;
-    QString match;
-    int depth = -1; // -1: no limit
-    bool robots = false;
-    qint64 waitMs = -1; // -1: no --wait
-    // Tries again after a failure that seldom lasts, and the longest wait before one.
-    int retries = DownloadSettings().retries;
-    int maxRetryWaitSeconds = DownloadSettings().maxRetryWaitSeconds;
+    // Everything the run is told, read into the value it reads: how pages are
+    // fetched (time-outs in milliseconds, parallel transfers, politeness, retries),
+    // the scan rules (--quotes, --srcset), the scope (--same-host, --same-site,
+    // --include, --exclude, --match, --depth, --robots) and --max-pages.
+    RunSettings run = commandLineDefaults();
     QString output; // empty for standard output
     QString visits; // a JSON line per visit goes there; empty for none
     OutputFormat format = OutputFormat::Lines;
@@ -53,6 +35,13 @@ struct HarvestOptions {
     bool exportState = false;
 
     bool toStandardOutput() const { return output.isEmpty(); }
+    // The run's settings before any option: the command line refuses to fetch
+    // a listed address of another scheme.
+    static RunSettings commandLineDefaults() {
+        RunSettings settings;
+        settings.webAddressesOnly = true;
+        return settings;
+    }
 
     static constexpr int MaxParallel = 64;
     static constexpr int MaxPerHost = 16;
