@@ -416,6 +416,31 @@ QString parseError(const QCommandLineParser& parser) {
            QStringLiteral("'.");
 }
 
+// What is wrong with options that each fit on their own; empty when nothing.
+QString problemWith(const HarvestOptions& o) {
+    // Image candidates are file links: without --files they would leave no trace.
+    if (o.run.scan.srcset && !o.files)
+        return QStringLiteral("--srcset lists file links: give --files too.");
+    if (o.exportState && o.state.isEmpty())
+        return QStringLiteral("--export needs --state.");
+    if (o.exportState && (!o.addresses.isEmpty() || !o.inputFiles.isEmpty()))
+        return QStringLiteral("--export writes what the state file holds: give no addresses.");
+    // What only a crawl that follows links can use is refused without one, rather
+    // than silently doing nothing.
+    const CrawlScope& scope = o.run.scope;
+    const std::pair<bool, const char*> crawlOnly[] = {
+        {scope.maxDepth >= 0, "--depth"},
+        {scope.hosts == CrawlScope::Hosts::SameHost, "--same-host"},
+        {scope.hosts == CrawlScope::Hosts::SameSite, "--same-site"},
+        {!scope.include.isEmpty(), "--include"},
+        {!scope.exclude.isEmpty(), "--exclude"},
+    };
+    for (const auto& [given, name] : crawlOnly)
+        if (given && !o.extractForever)
+            return QLatin1String(name) + QStringLiteral(" needs --forever.");
+    return {};
+}
+
 } // namespace
 
 ParsedCommandLine ParseCommandLine(const QStringList& arguments) {
@@ -438,34 +463,12 @@ ParsedCommandLine ParseCommandLine(const QStringList& arguments) {
 
     ParsedCommandLine result;
     result.options.addresses = parser.positionalArguments();
-    const QString problem = readOptions(parser, result.options);
-    if (!problem.isEmpty())
-        return answer(ParsedCommandLine::Action::UsageError, problem);
-    // Image candidates are file links: without --files they would leave no trace.
-    if (result.options.run.scan.srcset && !result.options.files)
-        return answer(ParsedCommandLine::Action::UsageError,
-                      QStringLiteral("--srcset lists file links: give --files too."));
-    const HarvestOptions& o = result.options;
-    if (o.exportState && o.state.isEmpty())
-        return answer(ParsedCommandLine::Action::UsageError,
-                      QStringLiteral("--export needs --state."));
-    if (o.exportState && (!o.addresses.isEmpty() || !o.inputFiles.isEmpty()))
-        return answer(ParsedCommandLine::Action::UsageError,
-                      QStringLiteral("--export writes what the state file holds: give no "
-                                     "addresses."));
-    // What only a crawl that follows links can use is refused without one, rather
-    // than silently doing nothing.
-    const CrawlScope& scope = o.run.scope;
-    const std::pair<bool, const char*> crawlOnly[] = {
-        {scope.maxDepth >= 0, "--depth"},
-        {scope.hosts == CrawlScope::Hosts::SameHost, "--same-host"},
-        {scope.hosts == CrawlScope::Hosts::SameSite, "--same-site"},
-        {!scope.include.isEmpty(), "--include"},
-        {!scope.exclude.isEmpty(), "--exclude"},
-    };
-    for (const auto& [given, name] : crawlOnly)
-        if (given && !o.extractForever)
-            return answer(ParsedCommandLine::Action::UsageError,
-                          QLatin1String(name) + QStringLiteral(" needs --forever."));
+    QString problem = readOptions(parser, result.options);
+    if (problem.isEmpty())
+        problem = problemWith(result.options);
+    if (!problem.isEmpty()) {
+        result.action = ParsedCommandLine::Action::UsageError;
+        result.text = problem;
+    }
     return result;
 }
