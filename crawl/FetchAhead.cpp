@@ -11,7 +11,10 @@ namespace {
 // memory, pages not yet read in page files (a full TEMP pauses fetching ahead, it
 // fails nothing); and, as a safety net far above what a site's frontier needs,
 // how many there may be.
-constexpr qint64 HeldMemoryBytes = 64 * 1024 * 1024;
+constexpr qint64 HeldMemoryBytes = 24 * 1024 * 1024;
+// What a held page costs besides its links and addresses.
+constexpr qint64 HeldPerPage =
+    static_cast<qint64>(sizeof(FetchedPage) + sizeof(DownloadResult)) + 256;
 constexpr qint64 HeldDiskBytes = qint64(1024) * 1024 * 1024;
 constexpr size_t MaxHeldPages = 65536;
 // Listed addresses fetched ahead per transfer allowed in flight: their order is
@@ -232,7 +235,7 @@ URLMon::Id FetchAhead::takeJobFor(const QString& address) {
     const auto found = m_byAddress.find(address);
     if (found == m_byAddress.end())
         return 0;
-    std::deque<URLMon::Id>& ids = *found;
+    std::vector<URLMon::Id>& ids = *found;
     // Any of them is the same request: one that has arrived before one in flight,
     // a listed one for a listed address and one of the crawl for a page of the crawl.
     auto rank = [&](URLMon::Id id) {
@@ -358,7 +361,11 @@ void FetchAhead::arrive(Job& job, DownloadResult&& result) {
         job.read = true;
         // What the visit needs of the page is read: the page itself goes.
         arrived.body = PageBody();
-        job.held = held;
+        // With what holds them: the job, its download's record, its addresses and
+        // the tables that find it.
+        job.held =
+            held + HeldPerPage +
+            2 * (job.address.size() + arrived.effectiveAddress.size() + arrived.contentType.size());
     } catch (...) {
         // The visit reads the page itself, and meets the same failure.
         std::vector<PageLink>().swap(job.links);

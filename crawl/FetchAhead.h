@@ -160,7 +160,7 @@ private:
     bool m_walkTurned = false; // the page the walk took last led nowhere new
 
     std::unordered_map<URLMon::Id, Job> m_jobs;
-    QHash<QString, std::deque<URLMon::Id>> m_byAddress;
+    QHash<QString, std::vector<URLMon::Id>> m_byAddress;
     std::vector<URLMon::Id> m_unscanned;
     QString m_visiting;  // the address whose page a visit waits for
     qint64 m_visits = 0; // visits of the run so far
