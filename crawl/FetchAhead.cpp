@@ -144,10 +144,8 @@ bool FetchAhead::requested(const QString& address) const {
 void FetchAhead::endRun() noexcept {
     for (const auto& [id, job] : m_jobs)
         m_transfers.cancel(id);
-    for (const Robots& robots : std::as_const(m_robots))
-        if (robots.pending != 0)
-            m_transfers.cancel(robots.pending);
-    m_robots.clear();
+    m_transfers.forgetRobots();
+    m_robotsPending.clear();
     m_jobs.clear();
     m_byAddress.clear();
     m_unscanned.clear();
@@ -263,17 +261,16 @@ bool FetchAhead::allows(const QString& address, Shell& shell,
     if (!m_scope.robots)
         return true;
     if (!fetchesAhead()) {
-        const QString robots = RobotsTxt::addressFor(address);
-        auto known = m_robots.find(robots);
-        if (known == m_robots.end()) {
+        HostRobots& robots = m_transfers.robotsOf(HostKey(address));
+        if (!robots.known) {
             const DownloadResult result =
-                m_transfers.download(robots, m_settings, shell, keepGoing);
+                m_transfers.download(RobotsTxt::addressFor(address), m_settings, shell, keepGoing);
             if (result.outcome == DownloadOutcome::Stopped)
                 return false;
-            known =
-                m_robots.insert(robots, Robots{0, true, RulesOf(result, m_settings.maxPageBytes)});
+            robots.rules = RulesOf(result, m_settings.maxPageBytes);
+            robots.known = true;
         }
-        return known->rules.allows(address);
+        return robots.rules.allows(address);
     }
     Verdict verdict;
     while ((verdict = robotsVerdict(address)) == Verdict::Unknown) {
@@ -292,27 +289,35 @@ bool FetchAhead::allows(const QString& address, Shell& shell,
 FetchAhead::Verdict FetchAhead::robotsVerdict(const QString& page) {
     if (!m_scope.robots)
         return Verdict::Allowed;
-    const QString address = RobotsTxt::addressFor(page);
-    auto robots = m_robots.find(address);
-    // Asked for once a run for each host and port, before any of its pages, and
-    // ahead of everything else.
-    if (robots == m_robots.end())
-        robots = m_robots.insert(address,
-                                 Robots{m_transfers.start(address, m_settings, true), false, {}});
-    if (!robots->known)
+    const QString key = HostKey(page);
+    HostRobots& robots = m_transfers.robotsOf(key);
+    // Asked for once a run for each host, before any of its pages, and ahead of
+    // everything else.
+    if (!robots.known && robots.pending == 0) {
+        robots.pending = m_transfers.start(RobotsTxt::addressFor(page), m_settings, true);
+        m_robotsPending.push_back(key);
+    }
+    if (!robots.known)
         return Verdict::Unknown;
-    return robots->rules.allows(page) ? Verdict::Allowed : Verdict::Disallowed;
+    return robots.rules.allows(page) ? Verdict::Allowed : Verdict::Disallowed;
 }
 
 bool FetchAhead::concludeRobots() {
     bool concluded = false;
-    for (Robots& robots : m_robots) {
-        if (robots.known || !m_transfers.finished(robots.pending))
+    for (size_t i = 0; i < m_robotsPending.size();) {
+        HostRobots& robots = m_transfers.robotsOf(m_robotsPending[i]);
+        if (!robots.known && !m_transfers.finished(robots.pending)) {
+            ++i;
             continue;
-        robots.rules = RulesOf(m_transfers.take(robots.pending), m_settings.maxPageBytes);
-        robots.known = true;
-        robots.pending = 0;
-        concluded = true;
+        }
+        if (!robots.known) {
+            robots.rules = RulesOf(m_transfers.take(robots.pending), m_settings.maxPageBytes);
+            robots.known = true;
+            robots.pending = 0;
+            concluded = true;
+        }
+        m_robotsPending[i] = m_robotsPending.back();
+        m_robotsPending.pop_back();
     }
     return concluded;
 }

@@ -108,11 +108,6 @@ private:
     };
     // What robots.txt says of a page: Unknown while it is being fetched.
     enum class Verdict { Allowed, Disallowed, Unknown };
-    struct Robots {
-        URLMon::Id pending = 0; // while being fetched
-        bool known = false;
-        RobotsTxt rules;
-    };
 
     bool fetchesAhead() const;
     void refill();
@@ -168,5 +163,7 @@ private:
     qint64 m_heldMemory = 0;
     qint64 m_heldDisk = 0;
     // robots.txt of each host and port of the run, by its address.
-    QHash<QString, Robots> m_robots;
+    // The hosts whose robots.txt is being fetched (HostKey): what it says is kept
+    // in the download service's record of the host.
+    std::vector<QString> m_robotsPending;
 };

@@ -38,14 +38,14 @@ QString pageFileFailure(const char* what, const QString& path, int error) {
     return QLatin1String(what) + path + QStringLiteral(": ") + SystemErrorText(error);
 }
 
-// "host:port" of an address: the unit of the per-host limit.
-QString hostKey(const QString& address) {
-    const QUrl url(address);
-    const int port = url.port(url.scheme() == QLatin1String("https") ? 443 : 80);
-    return url.host() + u':' + QString::number(port);
-}
-
 } // namespace
+
+QString HostKey(const QString& address) {
+    const QUrl url(address);
+    const QString scheme = url.scheme();
+    const int port = url.port(scheme == QLatin1String("https") ? 443 : 80);
+    return scheme + QStringLiteral("://") + url.host() + u':' + QString::number(port);
+}
 
 PageBody::~PageBody() {
     release();
@@ -499,12 +499,17 @@ struct URLMon::Engine {
         Yes, // HTTP/2: its transfers are streams on shared connections
         No,  // one transfer at a time on each connection
     };
+    // Everything known of one host (HostKey): its transfers waiting (urgent ones
+    // first, then in the order asked for), those running, how it answers, its
+    // pause, and what its robots.txt says.
     struct Host {
+        std::deque<Id> queue;
         int running = 0;
         Multiplex multiplex = Multiplex::Unknown;
         // No request starts before this: the pause of politeness, or the wait a
         // Retry-After asked for.
         qint64 readyAtNs = 0;
+        HostRobots robots;
     };
     // A server that asked to be left alone for a while, for the shell to tell.
     struct WaitNotice {
@@ -521,8 +526,9 @@ struct URLMon::Engine {
     std::vector<bool> slotBusy;
     std::vector<Transfer*> occupants; // by slot - 1: the transfer running there, or null
     std::unordered_map<Id, std::unique_ptr<Transfer>> transfers;
-    std::deque<Id> queue; // urgent ones first, then in the order asked for
     QHash<QString, Host> hosts;
+    // The hosts with transfers waiting, in the order they came to wait.
+    std::vector<QString> waiting;
     QHash<int, int> sockets; // what libcurl waits for on each socket
     qint64 deadlineNs = -1;  // when libcurl wants its time-out action, or none
     Id nextId = 1;
@@ -637,11 +643,12 @@ struct URLMon::Engine {
     qint64 nextReadyInNs() const {
         qint64 soonest = -1;
         const qint64 now = nowNs();
-        for (const Id id : queue) {
-            const qint64 readyAt = readyAtNs(*transfers.at(id));
-            if (readyAt > now && (soonest < 0 || readyAt - now < soonest))
-                soonest = readyAt - now;
-        }
+        for (const QString& key : waiting)
+            for (const Id id : hosts.value(key).queue) {
+                const qint64 readyAt = readyAtNs(*transfers.at(id));
+                if (readyAt > now && (soonest < 0 || readyAt - now < soonest))
+                    soonest = readyAt - now;
+            }
         return soonest;
     }
 
@@ -708,15 +715,45 @@ struct URLMon::Engine {
         t.slot = 0;
     }
 
+    // Puts a transfer in its host's queue: at the head, or at the end.
+    void enqueue(Transfer& t, bool atHead) {
+        std::deque<Id>& queue = hosts[t.host].queue;
+        if (queue.empty())
+            waiting.push_back(t.host);
+        if (atHead)
+            queue.push_front(t.id);
+        else
+            queue.push_back(t.id);
+    }
+
+    void dequeue(const Transfer& t) noexcept {
+        const auto host = hosts.find(t.host);
+        if (host == hosts.end())
+            return;
+        std::deque<Id>& queue = host->queue;
+        queue.erase(std::remove(queue.begin(), queue.end(), t.id), queue.end());
+        if (queue.empty())
+            waiting.erase(std::remove(waiting.begin(), waiting.end(), t.host), waiting.end());
+    }
+
+    // Starts what can start at once: the urgent transfers of every host first,
+    // then the others, each host's in its order.
     void startQueued() {
-        for (auto it = queue.begin(); it != queue.end();) {
-            Transfer& t = *transfers.at(*it);
-            const bool room = t.urgent || runningCount < t.settings.parallel;
-            if (room && hostHasRoom(t)) {
-                begin(t);
-                it = queue.erase(it);
-            } else {
-                ++it;
+        for (const bool urgentOnly : {true, false}) {
+            for (size_t i = 0; i < waiting.size();) {
+                std::deque<Id>& queue = hosts[waiting[i]].queue;
+                while (!queue.empty()) {
+                    Transfer& t = *transfers.at(queue.front());
+                    const bool room = t.urgent || runningCount < t.settings.parallel;
+                    if ((urgentOnly && !t.urgent) || !room || !hostHasRoom(t))
+                        break;
+                    begin(t);
+                    queue.pop_front();
+                }
+                if (queue.empty())
+                    waiting.erase(waiting.begin() + static_cast<std::ptrdiff_t>(i));
+                else
+                    ++i;
             }
         }
     }
@@ -802,7 +839,7 @@ struct URLMon::Engine {
         }
         t.prepareRetry();
         t.readyAtNs = readyAt;
-        queue.push_front(t.id);
+        enqueue(t, true);
     }
 
     void act(curl_socket_t fd, int mask) {
@@ -824,18 +861,34 @@ struct URLMon::Engine {
 
     void abandon(Transfer& t) noexcept {
         detach(t);
-        queue.erase(std::remove(queue.begin(), queue.end(), t.id), queue.end());
+        dequeue(t);
     }
 
     void abandonAll() noexcept {
         for (auto& [id, t] : transfers)
             detach(*t);
         transfers.clear();
-        queue.clear();
+        for (Host& host : hosts)
+            host.queue.clear();
+        waiting.clear();
     }
 };
 
 URLMon::URLMon() = default;
+
+HostRobots& URLMon::robotsOf(const QString& key) {
+    return engine().hosts[key].robots;
+}
+
+void URLMon::forgetRobots() noexcept {
+    if (!m_engine)
+        return;
+    for (Engine::Host& host : m_engine->hosts) {
+        if (host.robots.pending != 0)
+            cancel(host.robots.pending);
+        host.robots = HostRobots();
+    }
+}
 URLMon::~URLMon() = default;
 
 URLMon::Engine& URLMon::engine() {
@@ -849,15 +902,13 @@ URLMon::Id URLMon::start(const QString& address, const DownloadSettings& setting
     auto t = std::make_unique<Transfer>();
     t->id = e.nextId++;
     t->url = address.toUtf8();
-    t->host = hostKey(address);
+    t->host = HostKey(address);
     t->settings = settings;
     t->urgent = urgent;
     const Id id = t->id;
+    Transfer& queued = *t;
     e.transfers.emplace(id, std::move(t));
-    if (urgent)
-        e.queue.push_front(id);
-    else
-        e.queue.push_back(id);
+    e.enqueue(queued, urgent);
     e.startQueued();
     return id;
 }
@@ -870,9 +921,8 @@ void URLMon::hurry(Id id) {
         return;
     it->second->urgent = true;
     if (it->second->state == Transfer::State::Queued) {
-        auto& queue = m_engine->queue;
-        queue.erase(std::remove(queue.begin(), queue.end(), id), queue.end());
-        queue.push_front(id);
+        m_engine->dequeue(*it->second);
+        m_engine->enqueue(*it->second, true);
         m_engine->startQueued();
     }
 }
@@ -882,7 +932,7 @@ bool URLMon::canStartNow(const QString& address, const DownloadSettings& setting
     if (!m_engine)
         return true;
     Transfer probe;
-    probe.host = hostKey(address);
+    probe.host = HostKey(address);
     probe.settings = settings;
     const Engine::Host host = m_engine->hosts.value(probe.host);
     return m_engine->runningCount < settings.parallel &&
@@ -925,7 +975,11 @@ int URLMon::running() const {
 }
 
 int URLMon::queued() const {
-    return m_engine ? static_cast<int>(m_engine->queue.size()) : 0;
+    int count = 0;
+    if (m_engine)
+        for (const QString& key : m_engine->waiting)
+            count += static_cast<int>(m_engine->hosts.value(key).queue.size());
+    return count;
 }
 
 qint64 URLMon::receivingBytes() const {

@@ -1,11 +1,17 @@
 #pragma once
 
+#include "crawl/RobotsTxt.h"
+
 #include <QByteArray>
 #include <QString>
 #include <functional>
 #include <memory>
 
 class Shell;
+
+// The key of everything the run knows of a host: "scheme://name:port", the port
+// given or the scheme's own.
+QString HostKey(const QString& address);
 
 // How pages are fetched. The defaults suit the open web; the command line and the
 // tests change them. Times are in milliseconds.
@@ -128,6 +134,14 @@ struct DownloadResult {
     explicit operator bool() const { return ok(); }
 };
 
+// What a host's robots.txt says, as far as the run knows: asked for (pending,
+// the download's id), then known.
+struct HostRobots {
+    quint64 pending = 0;
+    bool known = false;
+    RobotsTxt rules;
+};
+
 // The download service (module URLMon): fetches pages over HTTP or HTTPS, many at
 // once, on libcurl's multi interface. It keeps a queue of its own for each host
 // name and port and hands a transfer to libcurl only when it can start at once, so
@@ -183,6 +197,12 @@ public:
     // Abandons every download and closes the connections kept open; the next
     // download starts afresh.
     void release() noexcept;
+
+    // What the run knows of the robots.txt of the host of key (HostKey), kept in
+    // that host's record with its queue, connections and pause; and forgetting it
+    // all, what is being fetched of it abandoned.
+    HostRobots& robotsOf(const QString& key);
+    void forgetRobots() noexcept;
 
     struct Engine;
 
