@@ -57,50 +57,7 @@ awk -v pages="$pages" -v dir="$work/site/p" 'BEGIN {
 chmod -R a+rX "$work/site"
 cat "$work"/site/p/*.html >/dev/null # into the page cache before either crawler
 
-start_nginx() {
-    local port="$1"
-    cat >"$work/nginx.conf" <<EOF
-worker_processes 1;
-pid $work/nginx.pid;
-error_log $work/logs/error.log;
-events { worker_connections 1024; }
-http {
-    types { text/html html; }
-    default_type text/html;
-    log_format bench '\$status \$request_method \$request_uri';
-    access_log $work/logs/access.log bench;
-    client_body_temp_path $work/tmp/body;
-    proxy_temp_path $work/tmp/proxy;
-    fastcgi_temp_path $work/tmp/fastcgi;
-    uwsgi_temp_path $work/tmp/uwsgi;
-    scgi_temp_path $work/tmp/scgi;
-    keepalive_requests 1000000;
-    server {
-        listen 127.0.0.1:$port;
-        root $work/site;
-    }
-}
-EOF
-    /usr/sbin/nginx -p "$work" -c "$work/nginx.conf" -e "$work/logs/error.log" 2>/dev/null || return 1
-    for _ in $(seq 50); do
-        [ -s "$work/nginx.pid" ] && break
-        sleep 0.1
-    done
-    nginx_pid="$(cat "$work/nginx.pid" 2>/dev/null)" || return 1
-}
-
-# A free port: one that refuses a connection, then one nginx can listen on.
-port=""
-for _ in $(seq 20); do
-    candidate=$((20000 + RANDOM % 40000))
-    if (exec 3<>"/dev/tcp/127.0.0.1/$candidate") 2>/dev/null; then continue; fi
-    if start_nginx "$candidate"; then port="$candidate"; break; fi
-done
-if [ -z "$port" ]; then
-    echo "crawl-vs-wget: nginx did not start:" >&2
-    cat "$work/logs/error.log" >&2 || true
-    exit 1
-fi
+. "$root/bench/loopback-nginx.sh" crawl-vs-wget
 site="http://127.0.0.1:$port/p/0.html"
 export no_proxy='*' NO_PROXY='*'
 unset http_proxy https_proxy HTTP_PROXY HTTPS_PROXY all_proxy ALL_PROXY
