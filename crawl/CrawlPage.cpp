@@ -117,7 +117,9 @@ bool HarvestRun::CrawlPage(const QString& address) {
         QElapsedTimer clock;
         clock.start();
         recorded.page.scanned = true;
-        if (!replayed)
+        // Only a run that is recorded keeps its links: a page of millions of links
+        // must not hold them all.
+        if (Record && !replayed)
             m_capture = &recorded.page.links;
         struct EndCapture {
             std::vector<PageLink>*& capture;
