@@ -35,29 +35,12 @@ trap 'exit 130' INT TERM
 chmod 755 "$work"
 mkdir -p "$work/site/p" "$work/logs" "$work/tmp" "$work/wget" "$work/orvelle"
 
-# Page N links to its children 2N+1 and 2N+2, to its neighbours N-1 and N+1 and
-# to page 0, by relative, root-relative and absolute-path links; every page is
-# reachable from page 0, and each holds about 1.5 KB of text.
-awk -v pages="$pages" -v dir="$work/site/p" 'BEGIN {
-    filler = "Lorem ipsum dolor sit amet, consectetur adipiscing elit, sed do eiusmod " \
-             "tempor incididunt ut labore et dolore magna aliqua. Ut enim ad minim veniam, " \
-             "quis nostrud exercitation ullamco laboris nisi ut aliquip ex ea commodo."
-    for (n = 0; n < pages; n++) {
-        file = dir "/" n ".html"
-        printf "<!DOCTYPE html>\n<html><head><title>Page %d</title></head><body>\n", n > file
-        printf "<h1>Page %d</h1>\n<p>%s</p>\n<p>%s</p>\n<ul>\n", n, filler, filler > file
-        if (2 * n + 1 < pages) printf "<li><a href=\"%d.html\">child</a></li>\n", 2 * n + 1 > file
-        if (2 * n + 2 < pages) printf "<li><a href=\"/p/%d.html\">child</a></li>\n", 2 * n + 2 > file
-        if (n + 1 < pages) printf "<li><a href=\"./%d.html\">next</a></li>\n", n + 1 > file
-        if (n > 0) printf "<li><a href=\"%d.html\">previous</a></li>\n", n - 1 > file
-        printf "<li><a href=\"/p/0.html\">home</a></li>\n</ul>\n<p>%s</p>\n</body></html>\n", filler > file
-        close(file)
-    }
-}'
+. "$root/bench/loopback-nginx.sh"
+write_site "$pages" "$work/site/p"
 chmod -R a+rX "$work/site"
 cat "$work"/site/p/*.html >/dev/null # into the page cache before either crawler
 
-. "$root/bench/loopback-nginx.sh" crawl-vs-wget
+start_loopback_nginx crawl-vs-wget
 site="http://127.0.0.1:$port/p/0.html"
 export no_proxy='*' NO_PROXY='*'
 unset http_proxy https_proxy HTTP_PROXY HTTPS_PROXY all_proxy ALL_PROXY

@@ -40,23 +40,9 @@ trap 'exit 130' INT TERM
 chmod 755 "$work"
 mkdir -p "$work/site/p" "$work/site/c" "$work/logs" "$work/tmp" "$work/out"
 
-# The site of crawl-vs-wget.sh: page N links to 2N+1, 2N+2, N-1, N+1 and page 0.
-awk -v pages="$pages" -v dir="$work/site/p" 'BEGIN {
-    filler = "Lorem ipsum dolor sit amet, consectetur adipiscing elit, sed do eiusmod " \
-             "tempor incididunt ut labore et dolore magna aliqua. Ut enim ad minim veniam, " \
-             "quis nostrud exercitation ullamco laboris nisi ut aliquip ex ea commodo."
-    for (n = 0; n < pages; n++) {
-        file = dir "/" n ".html"
-        printf "<!DOCTYPE html>\n<html><head><title>Page %d</title></head><body>\n", n > file
-        printf "<h1>Page %d</h1>\n<p>%s</p>\n<p>%s</p>\n<ul>\n", n, filler, filler > file
-        if (2 * n + 1 < pages) printf "<li><a href=\"%d.html\">child</a></li>\n", 2 * n + 1 > file
-        if (2 * n + 2 < pages) printf "<li><a href=\"/p/%d.html\">child</a></li>\n", 2 * n + 2 > file
-        if (n + 1 < pages) printf "<li><a href=\"./%d.html\">next</a></li>\n", n + 1 > file
-        if (n > 0) printf "<li><a href=\"%d.html\">previous</a></li>\n", n - 1 > file
-        printf "<li><a href=\"/p/0.html\">home</a></li>\n</ul>\n<p>%s</p>\n</body></html>\n", filler > file
-        close(file)
-    }
-}'
+# The site of crawl-vs-wget.sh.
+. "$root/bench/loopback-nginx.sh"
+write_site "$pages" "$work/site/p"
 # The chain: page N links to page N+1 only.
 awk -v pages="$chain" -v dir="$work/site/c" 'BEGIN {
     for (n = 0; n < pages; n++) {
@@ -69,7 +55,7 @@ awk -v pages="$chain" -v dir="$work/site/c" 'BEGIN {
 }'
 chmod -R a+rX "$work/site"
 
-. "$root/bench/loopback-nginx.sh" state-resume
+start_loopback_nginx state-resume
 site="http://127.0.0.1:$port/p/0.html"
 export no_proxy='*' NO_PROXY='*' TMPDIR="$work/tmp"
 unset http_proxy https_proxy HTTP_PROXY HTTPS_PROXY all_proxy ALL_PROXY
