@@ -93,18 +93,11 @@ QString HarvestRun::ReadQuotedValue(qsizetype p) {
     Silently([&] {
         const QByteArray bytes = page.bytes;
         const qsizetype length = UsableLength(bytes, page.length);
-        if (p < 0 || p >= length)
-            return;
         Pacer pacer(m_host.shell(), YieldPlace::Value);
-        for (qsizetype from = p; from < length; from += LinkScanner::ChunkSize) {
-            pacer.step();
-            const qsizetype to = from + std::min(LinkScanner::ChunkSize, length - from);
-            const qsizetype end = FindValueEnd(bytes.constData(), from, to, ValueQuote::Double);
-            if (end >= 0) {
-                value = DecodeValueBytes(bytes.constData() + p, end - p);
-                return;
-            }
-        }
+        const qsizetype end = FindValueEndPaced(bytes.constData(), length, p, ValueQuote::Double,
+                                                [&] { pacer.step(); });
+        if (end >= 0)
+            value = DecodeValueBytes(bytes.constData() + p, end - p);
     });
     return value;
 }

@@ -76,20 +76,8 @@ public:
     bool progress(qsizetype scanned) override { return m_sink.progress(scanned); }
 
 private:
-    // The position of the quote (or, unquoted, the blank or '>') that ends the
-    // value starting at p, or -1 when the page ends first. The search looks at one
-    // stretch at a time, so that even a value of megabytes keeps the reader paced.
     qsizetype valueEnd(qsizetype p, ValueQuote quote) {
-        if (p < 0 || p >= m_length)
-            return -1;
-        for (qsizetype from = p; from < m_length; from += LinkScanner::ChunkSize) {
-            m_sink.valueStretch();
-            const qsizetype to = from + std::min(LinkScanner::ChunkSize, m_length - from);
-            const qsizetype end = FindValueEnd(m_page, from, to, quote);
-            if (end >= 0)
-                return end;
-        }
-        return -1;
+        return FindValueEndPaced(m_page, m_length, p, quote, [this] { m_sink.valueStretch(); });
     }
 
     void take(LinkResolver::Result&& resolved, LinkKind kind) {

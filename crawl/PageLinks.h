@@ -4,6 +4,7 @@
 
 #include <QSet>
 #include <QString>
+#include <algorithm>
 
 class CrawlScope;
 
@@ -66,6 +67,14 @@ protected:
 QString ReadPageLinks(const char* page, qsizetype length, const QString& delivery,
                       const ScanRules& rules, PageLinkSink& sink);
 
+// The position of the quote (or, unquoted, the blank or '>') that ends the value
+// starting at p, or -1 when the page ends first. It looks at one stretch of
+// LinkScanner::ChunkSize bytes at a time, calling beforeStretch before each, so
+// that even a value of megabytes can be paced.
+template <class F>
+qsizetype FindValueEndPaced(const char* page, qsizetype length, qsizetype p, ValueQuote quote,
+                            F&& beforeStretch);
+
 // What the crawl of a listed address does with an HTML link found on a page at
 // depth: it is new the first time it is seen, and then followed one step deeper
 // when it can be visited and the scope follows it there. The visits and the
@@ -75,3 +84,18 @@ struct TakenLink {
     bool followed = false;
 };
 TakenLink TakeLink(const PageLink& link, int depth, QSet<QString>& seen, const CrawlScope& scope);
+
+template <class F>
+qsizetype FindValueEndPaced(const char* page, qsizetype length, qsizetype p, ValueQuote quote,
+                            F&& beforeStretch) {
+    if (p < 0 || p >= length)
+        return -1;
+    for (qsizetype from = p; from < length; from += LinkScanner::ChunkSize) {
+        beforeStretch();
+        const qsizetype to = from + std::min(LinkScanner::ChunkSize, length - from);
+        const qsizetype end = FindValueEnd(page, from, to, quote);
+        if (end >= 0)
+            return end;
+    }
+    return -1;
+}
