@@ -12,7 +12,8 @@
 
 namespace {
 
-// The tables of format version 1. The queue and the links seen by the crawl are
+// The tables of format version 2 (version 1 had no content_type, which opening
+// such a file adds). The queue and the links seen by the crawl are
 // not kept: they are rebuilt from the links of the steps as the run takes them
 // again.
 const char* const Schema = R"(
@@ -23,7 +24,7 @@ CREATE TABLE listed (position INTEGER PRIMARY KEY, address TEXT NOT NULL);
 CREATE TABLE visits (step INTEGER PRIMARY KEY, address TEXT NOT NULL, listed INTEGER NOT NULL,
                      depth INTEGER NOT NULL, outcome TEXT NOT NULL, final_address TEXT NOT NULL,
                      redirected INTEGER NOT NULL, status INTEGER NOT NULL, size INTEGER NOT NULL,
-                     failure TEXT NOT NULL);
+                     failure TEXT NOT NULL, content_type TEXT NOT NULL DEFAULT '');
 CREATE TABLE links (step INTEGER NOT NULL, position INTEGER NOT NULL, link TEXT NOT NULL,
                     kind TEXT NOT NULL, visitable INTEGER NOT NULL,
                     PRIMARY KEY (step, position)) WITHOUT ROWID;
@@ -195,6 +196,17 @@ std::unique_ptr<RunState> RunState::open(const QString& path, QString* error,
             return nullptr;
         }
     }
+    // A file of format version 1 gains the one column version 2 added.
+    qint64 version = FormatVersion;
+    if (!state->m_new && number("PRAGMA user_version", &version) && version == 1 &&
+        !(state->exec("BEGIN IMMEDIATE") &&
+          state->exec("ALTER TABLE visits ADD COLUMN content_type TEXT NOT NULL DEFAULT ''") &&
+          state->exec(("PRAGMA user_version = " + std::to_string(FormatVersion)).c_str()) &&
+          state->exec("COMMIT"))) {
+        *error = QStringLiteral("cannot update ") + named + QStringLiteral(": ") +
+                 QString::fromUtf8(sqlite3_errmsg(state->m_db));
+        return nullptr;
+    }
     // WAL with NORMAL syncing: a killed process loses nothing committed, a power
     // cut at most the last commits, and the file stays whole either way.
     if (!state->exec("PRAGMA journal_mode = WAL") || !state->exec("PRAGMA synchronous = NORMAL")) {
@@ -224,12 +236,12 @@ std::unique_ptr<RunState> RunState::open(const QString& path, QString* error,
     state->m_nextResult = results;
     state->m_live = steps == 0;
     state->m_readVisit = state->prepare(
-        "SELECT address, listed, depth, outcome, final_address, redirected, status, size, failure "
-        "FROM visits WHERE step = ?");
+        "SELECT address, listed, depth, outcome, final_address, redirected, status, size, failure, "
+        "content_type FROM visits WHERE step = ?");
     state->m_readLinks =
         state->prepare("SELECT link, kind, visitable FROM links WHERE step = ? ORDER BY position");
     state->m_writeVisit =
-        state->prepare("INSERT INTO visits VALUES (?, ?, ?, ?, ?, ?, ?, ?, ?, ?)");
+        state->prepare("INSERT INTO visits VALUES (?, ?, ?, ?, ?, ?, ?, ?, ?, ?, ?)");
     state->m_writeLink = state->prepare("INSERT INTO links VALUES (?, ?, ?, ?, ?)");
     state->m_writeResult = state->prepare("INSERT INTO results VALUES (?, ?, ?, ?)");
     if (!state->m_readVisit || !state->m_readLinks || !state->m_writeVisit || !state->m_writeLink ||
@@ -395,6 +407,7 @@ bool RunState::replay(qint64 step, RecordedVisit& visit) {
         download.httpStatus = sqlite3_column_int(m_readVisit, 6);
         visit.page.bytes = sqlite3_column_int64(m_readVisit, 7);
         download.failure = text(m_readVisit, 8);
+        download.contentType = text(m_readVisit, 9);
         visit.page.scanned = true;
     }
     sqlite3_reset(m_readVisit);
@@ -459,6 +472,7 @@ void RunState::visited(qint64 step, RecordedVisit&& visit) {
     row.status = download.httpStatus;
     row.size = visit.page.bytes;
     row.failure = visit.allowed ? download.failure : QStringLiteral("robots.txt disallows it");
+    row.contentType = download.contentType;
     row.links = std::move(visit.page.links);
     row.results.swap(m_pending);
     if (m_commitEveryMs == 0) {
@@ -539,6 +553,7 @@ bool RunState::writeRow(const Row& row) {
     sqlite3_bind_int(m_writeVisit, 8, row.status);
     sqlite3_bind_int64(m_writeVisit, 9, row.size);
     bind(m_writeVisit, 10, row.failure);
+    bind(m_writeVisit, 11, row.contentType);
     if (!stepDone(m_writeVisit))
         return false;
     qint64 position = 0;

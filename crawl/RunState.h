@@ -32,7 +32,7 @@ struct sqlite3_stmt;
 class RunState final : public VisitRecord {
 public:
     // The layout of the file; a file of a later one is not opened.
-    static constexpr int FormatVersion = 1;
+    static constexpr int FormatVersion = 2;
     // "ORVL": what marks the file as this program's (its header's application id).
     static constexpr int ApplicationId = 0x4f52564c;
 
@@ -95,6 +95,7 @@ private:
         int status = 0;
         qint64 size = 0;
         QString failure;
+        QString contentType;
         std::vector<PageLink> links;
         std::vector<ListedResult> results;
     };

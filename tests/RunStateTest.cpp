@@ -231,6 +231,11 @@ TEST(RunStateFile, QueriesAndExport) {
         EXPECT_EQ(db.rows("SELECT final_address, redirected FROM visits WHERE address LIKE "
                           "'%/moved'"),
                   std::vector<std::string>{site.server.url("/p5").toStdString() + "|1"});
+        EXPECT_EQ(db.rows("SELECT DISTINCT content_type FROM visits WHERE step = 0"),
+                  std::vector<std::string>{"text/html"});
+        // A file of the first format version, without content types, is brought up to date.
+        db.rows("ALTER TABLE visits DROP COLUMN content_type");
+        db.rows("PRAGMA user_version = 1");
     }
     site.resetCount();
     const Outcome exported = harvest({QStringLiteral("--state"), state, QStringLiteral("--export"),
