@@ -128,6 +128,8 @@ void HarvestRun::recordAll(const std::vector<PageLink>& links) {
     // The links were read when the page arrived; they are recorded now, paced and
     // stopped as a scan would be.
     Pacer pacer(m_host.shell(), YieldPlace::Scan);
+    if (m_capture)
+        m_capture->reserve(m_capture->size() + links.size());
     for (const PageLink& link : links) {
         pacer.step();
         if (!m_host.keepRunning())

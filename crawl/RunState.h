@@ -3,6 +3,7 @@
 #include "crawl/ListedResult.h"
 #include "crawl/VisitRecord.h"
 
+#include <QByteArray>
 #include <QElapsedTimer>
 #include <QString>
 #include <QStringList>
@@ -120,6 +121,8 @@ private:
     QString m_failure;
     qint64 m_nextResult = 0;
     std::vector<ListedResult> m_pending; // the results of the step being recorded
+    // The writer's UTF-8 of the values bound to the statement it steps, by column.
+    QByteArray m_scratch[12];
     qint64 m_uncommittedResults = 0;
     qint64 m_commitEveryMs = 500;
     QElapsedTimer m_sinceCommit;
