@@ -38,7 +38,7 @@ mkdir -p "$work/site/p" "$work/logs" "$work/tmp" "$work/wget" "$work/orvelle"
 . "$root/bench/loopback-nginx.sh"
 write_site "$pages" "$work/site/p"
 chmod -R a+rX "$work/site"
-cat "$work"/site/p/*.html >/dev/null # into the page cache before either crawler
+find "$work/site/p" -name "*.html" -exec cat {} + >/dev/null # into the page cache before either crawler
 
 start_loopback_nginx crawl-vs-wget
 site="http://127.0.0.1:$port/p/0.html"
