@@ -186,6 +186,19 @@ QString readQuotes(const QString&, const QString& value, HarvestOptions& o) {
     return {};
 }
 
+QString readSitemaps(const QString&, const QString& value, HarvestOptions& o) {
+    if (value == QStringLiteral("add"))
+        o.run.sitemaps = SitemapMode::Add;
+    else if (value == QStringLiteral("only"))
+        o.run.sitemaps = SitemapMode::Only;
+    else if (value == QStringLiteral("compare"))
+        o.run.sitemaps = SitemapMode::Compare;
+    else
+        return QStringLiteral("--sitemaps needs add, only or compare, not '") + value +
+               QStringLiteral("'.");
+    return {};
+}
+
 // The options, in the order --help lists them and their values are read.
 const OptionRow Options[] = {
     {"i", "input", "FILE",
@@ -246,6 +259,14 @@ const OptionRow Options[] = {
          o.run.scope.robots = true;
          return QString();
      }},
+    {"", "sitemaps", "MODE",
+     "Before a listed address is visited, read its site's sitemaps (robots.txt Sitemap lines "
+     "and /sitemap.xml; indexes followed, gzip decoded). add: list their pages within the scope "
+     "as results of kind sitemap and visit them after the listed address (with --forever, "
+     "following their links); only: the same, following no link; compare: visit nothing more, "
+     "and list at the end of each crawl the sitemap's pages no visited page links to "
+     "(sitemap-only) and the visited pages it does not list (unlisted). Not with --state.",
+     readSitemaps},
     {"", "wait", "S",
      "Wait at least S seconds (a decimal) between two requests to the same host, one at a time; "
      "a 429 or 503 answer with Retry-After is then waited out and asked once more, even with "
@@ -435,9 +456,16 @@ QString problemWith(const HarvestOptions& o) {
         {!scope.include.isEmpty(), "--include"},
         {!scope.exclude.isEmpty(), "--exclude"},
     };
+    // The sitemap's pages are visited (or compared) within the scope too.
+    const bool scoped = o.extractForever || o.run.sitemaps != SitemapMode::Off;
     for (const auto& [given, name] : crawlOnly)
-        if (given && !o.extractForever)
+        if (given && !scoped)
             return QLatin1String(name) + QStringLiteral(" needs --forever.");
+    // What the sitemaps add to a run is not kept in the state file: a resumed run
+    // could not give the same results.
+    if (o.run.sitemaps != SitemapMode::Off && !o.state.isEmpty())
+        return QStringLiteral("--sitemaps cannot be used with --state: the state file does not "
+                              "keep what the sitemaps list.");
     return {};
 }
 

@@ -33,7 +33,7 @@ void HarvestSink::resultListed(const ListedResult& result) {
         // A line to standard output goes out with the next flush: a harvest that
         // is killed keeps what it had found up to then.
         if (m_stream) {
-            m_stream->add(result.link.toLocal8Bit() + '\n');
+            m_stream->add(ResultLine(result).toLocal8Bit() + '\n');
             return;
         }
         break;
@@ -41,7 +41,7 @@ void HarvestSink::resultListed(const ListedResult& result) {
     case OutputFormat::Comma:
         break;
     }
-    m_results.Add(result.link);
+    m_results.Add(ResultLine(result));
 }
 
 void HarvestSink::visitStarted(const QString& address) {

@@ -154,6 +154,10 @@ bool HarvestRun::CrawlPage(const QString& address) {
         m_capture = nullptr;
         recorded.page.bytes = report.end().bytes;
         keepStep(step, recorded);
+        // For the comparison with the sitemap at the end of the crawl.
+        if (Settings.sitemaps == SitemapMode::Compare)
+            m_crawlVisits.push_back(ListedResult{page.address, LinkKind::Href, page.finalAddress,
+                                                 crawl.listed, page.depth, ResultSource::Unlisted});
 
         // The page is let go: a page file, already unlinked, closes with it.
         shell.yield(YieldPlace::Delete);

@@ -260,35 +260,48 @@ bool FetchAhead::allows(const QString& address, Shell& shell,
                         const std::function<bool()>& keepGoing) {
     if (!m_scope.robots)
         return true;
+    const RobotsTxt* rules = robotsOf(address, shell, keepGoing);
+    return rules && rules->allows(address);
+}
+
+const RobotsTxt* FetchAhead::robotsOf(const QString& address, Shell& shell,
+                                      const std::function<bool()>& keepGoing) {
+    const QString key = HostKey(address);
     if (!fetchesAhead()) {
-        HostRobots& robots = m_transfers.robotsOf(HostKey(address));
-        if (!robots.known) {
+        if (!m_transfers.robotsOf(key).known) {
             const DownloadResult result =
                 m_transfers.download(RobotsTxt::addressFor(address), m_settings, shell, keepGoing);
             if (result.outcome == DownloadOutcome::Stopped)
-                return false;
+                return nullptr;
+            HostRobots& robots = m_transfers.robotsOf(key);
             robots.rules = RulesOf(result, m_settings.maxPageBytes);
             robots.known = true;
         }
-        return robots.rules.allows(address);
+        return &m_transfers.robotsOf(key).rules;
     }
-    Verdict verdict;
-    while ((verdict = robotsVerdict(address)) == Verdict::Unknown) {
+    while (!robotsKnown(address)) {
         refill();
         m_transfers.wait(shell);
         if (!keepGoing()) {
             endRun();
-            return false;
+            return nullptr;
         }
         m_transfers.pump();
         scanArrivals();
     }
-    return verdict == Verdict::Allowed;
+    return &m_transfers.robotsOf(key).rules;
 }
 
 FetchAhead::Verdict FetchAhead::robotsVerdict(const QString& page) {
     if (!m_scope.robots)
         return Verdict::Allowed;
+    if (!robotsKnown(page))
+        return Verdict::Unknown;
+    return m_transfers.robotsOf(HostKey(page)).rules.allows(page) ? Verdict::Allowed
+                                                                  : Verdict::Disallowed;
+}
+
+bool FetchAhead::robotsKnown(const QString& page) {
     const QString key = HostKey(page);
     HostRobots& robots = m_transfers.robotsOf(key);
     // Asked for once a run for each host, before any of its pages, and ahead of
@@ -297,9 +310,7 @@ FetchAhead::Verdict FetchAhead::robotsVerdict(const QString& page) {
         robots.pending = m_transfers.start(RobotsTxt::addressFor(page), m_settings, true);
         m_robotsPending.push_back(key);
     }
-    if (!robots.known)
-        return Verdict::Unknown;
-    return robots.rules.allows(page) ? Verdict::Allowed : Verdict::Disallowed;
+    return robots.known;
 }
 
 bool FetchAhead::concludeRobots() {

@@ -82,6 +82,11 @@ public:
     // honours it). Its host's robots.txt is fetched first, once a run, waiting
     // through the shell as visit() does; false once keepGoing() answers false.
     bool allows(const QString& address, Shell& shell, const std::function<bool()>& keepGoing);
+    // The robots.txt of the host of address, fetched first as allows() does, also
+    // when the scope does not honour it (its Sitemap lines are read); null once
+    // keepGoing() answers false.
+    const RobotsTxt* robotsOf(const QString& address, Shell& shell,
+                              const std::function<bool()>& keepGoing);
 
 private:
     struct Job {
@@ -124,6 +129,7 @@ private:
     void walk();
     void walkThrough(const Job& job, int depth);
     Verdict robotsVerdict(const QString& page);
+    bool robotsKnown(const QString& page);
     bool concludeRobots();
     Job* arrivedJob(const QString& address);
     bool started(const QString& address) const;

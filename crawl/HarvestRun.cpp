@@ -8,8 +8,10 @@
 #include "crawl/RunSink.h"
 #include "crawl/VisitRecord.h"
 
+#include <QUrl>
 #include <algorithm>
 #include <optional>
+#include <utility>
 
 // Records the links of the page as they are read, pacing the reading: the run flag
 // is tested before each value and between stretches of the page, so a Stop pressed
@@ -61,7 +63,8 @@ qsizetype UsableLength(const QByteArray& page, qsizetype length) {
 } // namespace
 
 HarvestRun::HarvestRun(RunHost& host, RunSink& sink)
-    : m_host(host), m_sink(sink), m_ahead(host, m_transfers, Settings) {}
+    : m_host(host), m_sink(sink), m_ahead(host, m_transfers, Settings),
+      m_sitemaps(m_transfers, m_ahead, Settings, sink) {}
 
 HarvestRun::~HarvestRun() = default;
 
@@ -188,6 +191,7 @@ void HarvestRun::Run(Statements& s, const QStringList& addresses) {
         m_addresses = addresses;
         m_listedIndex = 0;
         m_following = false;
+        m_sitemaps.clear();
         // Recorded steps are told again without fetching anything.
         m_replaying = Record != nullptr;
         if (!m_replaying)
@@ -218,11 +222,24 @@ void HarvestRun::Run(Statements& s, const QStringList& addresses) {
             crawl.queue = {};
             crawl.depths = {};
         });
-        s.run(120, [&] { CrawlPage(address); });
+        bool delivered = false;
+        s.run(120, [&] {
+            readSitemaps(address);
+            delivered = CrawlPage(address);
+        });
         const bool extractForever = s.test(
             122, [&] { return m_host.followsLinks(); }, /*ifFailed=*/false);
-        if (extractForever && !followQueuedLinks(s))
+        // --sitemaps only visits the sitemap's pages, and follows nothing.
+        const bool follows = extractForever && Settings.sitemaps != SitemapMode::Only;
+        bool goOn = true;
+        if (readsSitemaps()) {
+            s.run(120, [&] { takeSitemapPages(delivered, follows); });
+            goOn = visitSitemapPages(s);
+        }
+        if (!goOn || (follows && !followQueuedLinks(s)))
             s.run(132, [&] { i = addresses.size(); });
+        if (readsSitemaps() && goOn)
+            s.run(136, [&] { compareWithSitemap(); });
         m_following = false;
         m_ahead.endFollowing();
         s.run(136, [&] { crawl.seen = {}; });
@@ -257,6 +274,108 @@ void HarvestRun::keepStep(qint64 step, RecordedVisit& visit) {
     visit.listed = m_listedIndex;
     visit.depth = page.depth;
     Record->visited(step, std::move(visit));
+}
+
+bool HarvestRun::readsSitemaps() const {
+    // A run told again from its record has no sitemap to read.
+    return Settings.sitemaps != SitemapMode::Off && !Record;
+}
+
+void HarvestRun::readSitemaps(const QString& listed) {
+    m_sitemapVisits.clear();
+    m_crawlVisits.clear();
+    if (!readsSitemaps())
+        return;
+    const QString address = PageAddressOf(listed);
+    const QString scheme = QUrl(address).scheme();
+    if (address.isEmpty() || (scheme != QLatin1String("http") && scheme != QLatin1String("https")))
+        return;
+    m_sitemaps.read(address, m_host.shell(), [this] { return m_host.keepRunning(); });
+}
+
+// The pages the sitemap lists, within the scope of the crawl, are listed as results
+// and put after the listed address: visited one by one, or, when the crawl follows
+// links, queued to be visited first, in the sitemap's order, before the links of
+// the listed page.
+void HarvestRun::takeSitemapPages(bool delivered, bool follows) {
+    if (!m_host.keepRunning() || Settings.sitemaps == SitemapMode::Compare)
+        return;
+    // A listed page that did not come still has a site to keep to.
+    if (!delivered)
+        Settings.scope.startAt(PageAddressOf(crawl.listed));
+    const QString listedKey = SitemapSource::keyOf(PageAddressOf(crawl.listed));
+    QStringList queued;
+    for (const SitemapSource::Entry& entry : m_sitemaps.pages()) {
+        if (!Settings.scope.inScope(entry.address))
+            continue;
+        if (Settings.scope.lists(entry.address))
+            m_sink.resultListed(ListedResult{entry.address, LinkKind::Href, entry.sitemap,
+                                             crawl.listed, 0, ResultSource::Sitemap});
+        if (!Settings.scope.withinDepth(1) || SitemapSource::keyOf(entry.address) == listedKey)
+            continue;
+        if (!follows)
+            m_sitemapVisits.append(entry.address);
+        else if (!crawl.seen.contains(entry.address)) {
+            crawl.seen.insert(entry.address);
+            queued.append(entry.address);
+        }
+    }
+    // The newest queued link is visited next: the sitemap's first page goes last.
+    for (qsizetype i = queued.size() - 1; i >= 0; --i) {
+        crawl.queue.append(queued.at(i));
+        crawl.depths.append(1);
+    }
+}
+
+// The sitemap's pages one by one, each at depth 1. False when the run flag dropped,
+// and the run is to end.
+bool HarvestRun::visitSitemapPages(Statements& s) {
+    const QStringList pages = std::exchange(m_sitemapVisits, QStringList());
+    for (const QString& address : pages) {
+        const bool running = s.test(
+            124,
+            [&] {
+                m_host.visitsGoOn();
+                return m_host.keepRunning();
+            },
+            /*ifFailed=*/false);
+        if (!running)
+            return false;
+        s.run(126, [&] {
+            page.depth = 1;
+            CrawlPage(address);
+        });
+    }
+    return s.test(
+        130, [&] { return m_host.keepRunning(); }, /*ifFailed=*/false);
+}
+
+// At the end of the crawl of a listed address: the pages the sitemap lists that no
+// visited page links to, then the visited pages it does not list. Nothing when no
+// sitemap could be read, or the crawl was cut short.
+void HarvestRun::compareWithSitemap() {
+    if (Settings.sitemaps != SitemapMode::Compare || !m_sitemaps.found() || !m_host.keepRunning())
+        return;
+    QSet<QString> linked;
+    linked.reserve(crawl.seen.size() + 1);
+    for (const QString& link : crawl.seen)
+        linked.insert(SitemapSource::keyOf(link));
+    linked.insert(SitemapSource::keyOf(PageAddressOf(crawl.listed)));
+    for (const SitemapSource::Entry& entry : m_sitemaps.pages())
+        if (Settings.scope.inScope(entry.address) &&
+            !linked.contains(SitemapSource::keyOf(entry.address)) &&
+            Settings.scope.lists(entry.address))
+            m_sink.resultListed(ListedResult{entry.address, LinkKind::Href, entry.sitemap,
+                                             crawl.listed, 0, ResultSource::SitemapOnly});
+    QSet<QString> told;
+    for (ListedResult& visit : m_crawlVisits) {
+        const QString key = SitemapSource::keyOf(visit.link);
+        if (m_sitemaps.lists(visit.link) || told.contains(key) || !Settings.scope.lists(visit.link))
+            continue;
+        told.insert(key);
+        m_sink.resultListed(visit);
+    }
+    m_crawlVisits.clear();
 }
 
 void HarvestRun::End() noexcept {

@@ -3,8 +3,10 @@
 #include "crawl/CrawlScope.h"
 #include "crawl/FetchAhead.h"
 #include "crawl/LinkScanner.h"
+#include "crawl/ListedResult.h"
 #include "crawl/PageLinks.h"
 #include "crawl/RunSettings.h"
+#include "crawl/SitemapSource.h"
 #include "crawl/URLMon.h"
 
 #include <QByteArray>
@@ -98,6 +100,11 @@ private:
     void recordAll(const std::vector<PageLink>& links);
     bool replayStep(qint64 step, RecordedVisit& visit);
     void keepStep(qint64 step, RecordedVisit& visit);
+    bool readsSitemaps() const;
+    void readSitemaps(const QString& listed);
+    void takeSitemapPages(bool delivered, bool follows);
+    bool visitSitemapPages(Statements& s);
+    void compareWithSitemap();
 
     RunHost& m_host;
     RunSink& m_sink;
@@ -120,4 +127,11 @@ private:
     bool m_following = false;
     // The links of the visit being recorded, as RecordLink gets them.
     std::vector<PageLink>* m_capture = nullptr;
+
+    // The sitemaps of the site of the listed address (--sitemaps), the pages of
+    // them its crawl visits one by one when it follows no links, and the pages it
+    // visited, for the comparison.
+    SitemapSource m_sitemaps;
+    QStringList m_sitemapVisits;
+    std::vector<ListedResult> m_crawlVisits;
 };

@@ -101,6 +101,7 @@ RobotsTxt RobotsTxt::parse(const QByteArray& text, const QString& agent) {
     // The group being read: whether its user-agent lines name us or "*", and
     // whether a rule has ended its user-agent lines.
     bool groupOurs = false, groupAnyone = false, inRules = false;
+    QStringList sitemaps;
     for (QByteArray line : text.left(ParsedBytes).split('\n')) {
         const qsizetype comment = line.indexOf('#');
         if (comment >= 0)
@@ -110,7 +111,10 @@ RobotsTxt RobotsTxt::parse(const QByteArray& text, const QString& agent) {
             continue;
         const QByteArray key = line.left(colon).trimmed().toLower();
         const QByteArray value = line.mid(colon + 1).trimmed();
-        if (key == "user-agent") {
+        if (key == "sitemap") {
+            if (!value.isEmpty() && sitemaps.size() < MaxSitemaps)
+                sitemaps.append(QString::fromUtf8(value));
+        } else if (key == "user-agent") {
             if (inRules)
                 groupOurs = groupAnyone = inRules = false;
             const QByteArray product = ProductToken(value);
@@ -131,6 +135,7 @@ RobotsTxt RobotsTxt::parse(const QByteArray& text, const QString& agent) {
     }
     RobotsTxt rules;
     rules.m_rules = oursFound ? std::move(ours) : std::move(anyone);
+    rules.m_sitemaps = std::move(sitemaps);
     return rules;
 }
 

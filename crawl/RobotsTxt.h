@@ -2,6 +2,7 @@
 
 #include <QByteArray>
 #include <QString>
+#include <QStringList>
 #include <vector>
 
 // The rules of one robots.txt for one user-agent token, as RFC 9309 has them:
@@ -21,6 +22,11 @@ public:
     // fetched.
     bool allows(const QString& address) const;
 
+    // The values of its Sitemap lines, in order (they belong to no group), at most
+    // MaxSitemaps.
+    const QStringList& sitemaps() const { return m_sitemaps; }
+    static constexpr qsizetype MaxSitemaps = 1000;
+
     // Where the robots.txt of an address's host and port is.
     static QString addressFor(const QString& address);
 
@@ -33,4 +39,5 @@ private:
     };
     std::vector<Rule> m_rules;
     bool m_disallowAll = false;
+    QStringList m_sitemaps;
 };

@@ -2,6 +2,7 @@
 
 #include "crawl/CrawlScope.h"
 #include "crawl/LinkScanner.h"
+#include "crawl/Sitemap.h"
 #include "crawl/URLMon.h"
 
 // Everything a run is told before it starts: how pages are fetched, which
@@ -17,4 +18,7 @@ struct RunSettings {
     // A listed address that names a scheme other than http or https fails its
     // visit instead of being fetched with "http://" put in front.
     bool webAddressesOnly = false;
+    // What the sitemaps of the listed addresses' sites add to the run. A run that
+    // reads them is not recorded (VisitRecord): the record holds no sitemap.
+    SitemapMode sitemaps = SitemapMode::Off;
 };

@@ -58,7 +58,7 @@ QByteArray JsonString(const QString& text) {
 
 QByteArray JsonRecord(const ListedResult& result) {
     return "{\"url\":" + JsonString(result.link) +
-           ",\"kind\":" + JsonString(LinkKindName(result.kind)) +
+           ",\"kind\":" + JsonString(ResultKindName(result)) +
            ",\"page\":" + JsonString(result.page) + ",\"listed\":" + JsonString(result.listed) +
            ",\"depth\":" + QByteArray::number(result.depth) + "}\n";
 }
@@ -88,7 +88,7 @@ QByteArray CsvHeader() {
 }
 
 QByteArray CsvRecord(const ListedResult& result) {
-    return CsvField(result.link) + ',' + CsvField(LinkKindName(result.kind)) + ',' +
+    return CsvField(result.link) + ',' + CsvField(ResultKindName(result)) + ',' +
            CsvField(result.page) + ',' + CsvField(result.listed) + ',' +
            QByteArray::number(result.depth) + "\r\n";
 }

@@ -33,6 +33,7 @@
 #include <thread>
 #include <unistd.h>
 #include <vector>
+#include <zlib.h>
 
 namespace {
 
@@ -140,6 +141,90 @@ std::string render(Format format, const std::vector<std::string>& results) {
     return out;
 }
 
+std::string gzip(const std::string& text) {
+    z_stream z{};
+    EXPECT_EQ(deflateInit2(&z, 9, Z_DEFLATED, 15 + 16, 9, Z_DEFAULT_STRATEGY), Z_OK);
+    std::string out(text.size() + 256, '\0');
+    z.next_in = reinterpret_cast<Bytef*>(const_cast<char*>(text.data()));
+    z.avail_in = static_cast<uInt>(text.size());
+    z.next_out = reinterpret_cast<Bytef*>(out.data());
+    z.avail_out = static_cast<uInt>(out.size());
+    EXPECT_EQ(deflate(&z, Z_FINISH), Z_STREAM_END);
+    out.resize(out.size() - z.avail_out);
+    deflateEnd(&z);
+    return out;
+}
+
+std::string urlset(const std::vector<std::string>& locs, const char* root = "urlset",
+                   const char* entry = "url") {
+    std::string xml = std::string("<?xml version=\"1.0\"?><") + root +
+                      " xmlns=\"http://www.sitemaps.org/schemas/sitemap/0.9\">";
+    for (const std::string& loc : locs)
+        xml += std::string("<") + entry + "><loc>" + loc + "</loc></" + entry + ">";
+    return xml + "</" + root + ">";
+}
+
+// The sitemap site, {m}, a server of its own: robots.txt names an index of
+// pages.xml (/, a.html, orphan.html and a page on another host) and
+// more.xml.gz (b.html, stored gzipped); "/" links to a.html and b.html, a.html to
+// c.html, orphan.html to a.html. Asked for as localhost, the same server is a
+// hostile site: robots.txt names a sitemap that is no XML, an endless one, an
+// index that names itself and an ftp address; its /sitemap.xml lists ok.html
+// beside two addresses that are not http.
+void serveSitemaps(LoopbackServer& maps) {
+    const auto here = [](const httplib::Request& req) {
+        return std::string(req.get_header_value("Host").rfind("localhost", 0) == 0
+                               ? "http://localhost:"
+                               : "http://127.0.0.1:") +
+               std::to_string(req.local_port);
+    };
+    maps.server().Get("/robots.txt", [here](const httplib::Request& req, httplib::Response& res) {
+        const std::string h = here(req);
+        if (h.rfind("http://localhost", 0) == 0)
+            res.set_content("Sitemap: " + h + "/notxml\nSitemap: " + h + "/endless\nSitemap: " + h +
+                                "/loop.xml\nSitemap: ftp://" + h.substr(7) + "/x.xml\n",
+                            "text/plain");
+        else
+            res.set_content("User-agent: *\nDisallow:\n\nSitemap: " + h + "/index.xml\n",
+                            "text/plain");
+    });
+    maps.server().Get("/index.xml", [here](const httplib::Request& req, httplib::Response& res) {
+        const std::string h = here(req);
+        res.set_content(urlset({h + "/pages.xml", h + "/more.xml.gz"}, "sitemapindex", "sitemap"),
+                        "application/xml");
+    });
+    maps.server().Get("/pages.xml", [here](const httplib::Request& req, httplib::Response& res) {
+        const std::string h = here(req);
+        res.set_content(urlset({h + "/", h + "/a.html", " " + h + "/orphan.html\n",
+                                "http://127.0.0.2:1/x.html"}),
+                        "application/xml");
+    });
+    maps.server().Get("/more.xml.gz", [here](const httplib::Request& req, httplib::Response& res) {
+        res.set_content(gzip(urlset({here(req) + "/b.html"})), "application/gzip");
+    });
+    maps.server().Get("/loop.xml", [here](const httplib::Request& req, httplib::Response& res) {
+        res.set_content(urlset({here(req) + "/loop.xml"}, "sitemapindex", "sitemap"),
+                        "application/xml");
+    });
+    maps.server().Get("/sitemap.xml", [here](const httplib::Request& req, httplib::Response& res) {
+        const std::string h = here(req);
+        if (h.rfind("http://localhost", 0) != 0) {
+            res.status = 404;
+            return;
+        }
+        res.set_content(urlset({"javascript:alert(1)", h + "/ok.html", "ftp://x/"}),
+                        "application/xml");
+    });
+    maps.page("/notxml", "<html><p>not a sitemap");
+    maps.hang("/endless", 64 * 1024);
+    maps.page("/", R"(<a href="a.html"></a><a href="b.html"></a>)");
+    maps.page("/a.html", R"(<a href="c.html"></a>)");
+    maps.page("/orphan.html", R"(<a href="a.html"></a>)");
+    for (const char* empty : {"/b.html", "/c.html", "/ok.html"})
+        maps.page(empty, "");
+    maps.start();
+}
+
 // The site: "/" links to a.html and b.html (and shows logo.png); a.html links to
 // c.html (and shows pic.png); b.html links back to a.html; c.html has no links.
 // /g/N links to /g/2N and /g/2N+1 for ever; /slow answers after ten seconds;
@@ -158,6 +243,8 @@ protected:
         s_other->page("/x.html", R"(<a href="/y.html">y</a>)");
         s_other->page("/y.html", "");
         s_other->start("127.0.0.2");
+        s_maps = new LoopbackServer;
+        serveSitemaps(*s_maps);
         s_server = new LoopbackServer;
         s_server->page("/s/", R"(<a href="a.html"></a><a href=")" +
                                   s_other->url("/x.html").toStdString() +
@@ -220,13 +307,18 @@ protected:
         s_server = nullptr;
         delete s_other;
         s_other = nullptr;
+        delete s_maps;
+        s_maps = nullptr;
     }
 
     static std::string base() { return s_server->url("").toStdString(); }
     static std::string expand(const std::string& text) {
-        return replaceAll(
-            replaceAll(replaceAll(text, "{}", base()), "{o}", s_other->url("").toStdString()),
-            "{port}", std::to_string(s_server->port()));
+        const std::string maps = s_maps->url("").toStdString();
+        return replaceAll(replaceAll(replaceAll(replaceAll(replaceAll(text, "{}", base()), "{o}",
+                                                           s_other->url("").toStdString()),
+                                                "{port}", std::to_string(s_server->port())),
+                                     "{m}", maps),
+                          "{h}", "http://localhost:" + std::to_string(s_maps->port()));
     }
     static std::vector<std::string> expand(std::vector<std::string> texts) {
         for (std::string& t : texts)
@@ -236,12 +328,14 @@ protected:
 
     static LoopbackServer* s_server;
     static LoopbackServer* s_other;
+    static LoopbackServer* s_maps;
     static std::atomic<bool> s_stop;
     static std::atomic<int> s_retried;
 };
 
 LoopbackServer* HarvestCli::s_server = nullptr;
 LoopbackServer* HarvestCli::s_other = nullptr;
+LoopbackServer* HarvestCli::s_maps = nullptr;
 std::atomic<bool> HarvestCli::s_stop{false};
 std::atomic<int> HarvestCli::s_retried{0};
 
@@ -251,8 +345,9 @@ struct CliCase {
     std::string input;             // standard input
     int exitCode;
     Format format;
-    std::vector<std::string> results; // standard output, in format
-    std::string errContains;          // empty: standard error stays empty
+    std::vector<std::string> results;      // standard output, in format
+    std::string errContains;               // empty: standard error stays empty
+    std::vector<std::string> errAlso = {}; // more that standard error holds
 };
 
 void PrintTo(const CliCase& c, std::ostream* os) {
@@ -271,6 +366,8 @@ TEST_P(HarvestCliCases, WritesTheResultsAndEndsWithItsStatus) {
         EXPECT_EQ(o.err, "");
     else
         EXPECT_NE(o.err.find(expand(c.errContains)), std::string::npos) << o.err;
+    for (const std::string& also : c.errAlso)
+        EXPECT_NE(o.err.find(expand(also)), std::string::npos) << o.err;
     // A run that went its way ends with the window's status text.
     const auto given = [&](const std::string& a) {
         return std::any_of(c.args.begin(), c.args.end(),
@@ -560,6 +657,56 @@ INSTANTIATE_TEST_SUITE_P(
                 Format::Raw,
                 {"url,kind,page,listed,depth\r\n", "{}/s/s.png,src,{}/s/,{}/s/,0\r\n"},
                 ""},
+        // The sitemaps: robots.txt names an index of a sitemap and a gzipped one; what
+        // they list follows the listed page's results and is visited after it.
+        CliCase{"SitemapsAdd",
+                {"--sitemaps", "add", "{m}/"},
+                "",
+                0,
+                Format::Lines,
+                {"{m}/a.html", "{m}/b.html", "{m}/", "{m}/a.html", "{m}/orphan.html", "{m}/b.html",
+                 "{m}/c.html"},
+                "failed: {m}/pages.xml: 1 address of another host left out"},
+        // The pages are visited, and none of their links followed.
+        CliCase{
+            "SitemapsOnly",
+            {"--sitemaps", "only", "-F", "--format", "jsonl", "--match", "c.html|orphan", "{m}/"},
+            "",
+            0,
+            Format::Raw,
+            {R"({"url":"{m}/orphan.html","kind":"sitemap","page":"{m}/pages.xml",)"
+             R"("listed":"{m}/","depth":0})"
+             "\n",
+             R"({"url":"{m}/c.html","kind":"href","page":"{m}/a.html","listed":"{m}/",)"
+             R"("depth":1})"
+             "\n"},
+            "failed: {m}/pages.xml: "},
+        CliCase{"SitemapsCompare",
+                {"--sitemaps", "compare", "-F", "-q", "{m}/"},
+                "",
+                0,
+                Format::Lines,
+                {"{m}/a.html", "{m}/b.html", "{m}/c.html", "sitemap-only {m}/orphan.html",
+                 "unlisted {m}/c.html"},
+                ""},
+        CliCase{"SitemapsHostile",
+                {"--sitemaps", "add", "--max-page-size", "4K", "{h}/"},
+                "",
+                0,
+                Format::Lines,
+                {"{h}/a.html", "{h}/b.html", "{h}/ok.html"},
+                "failed: {h}/notxml: not a sitemap: ",
+                {"failed: {h}/endless: page larger than 4096 bytes",
+                 "failed: {h}/loop.xml: sitemap index loop: {h}/loop.xml is read already",
+                 "failed: ftp://localhost:", "/x.xml: not an http or https address",
+                 "failed: {h}/sitemap.xml: 2 addresses not http or https left out"}},
+        CliCase{"SitemapsWithState",
+                {"--sitemaps", "add", "--state", "s.db", "{m}/"},
+                "",
+                2,
+                Format::Lines,
+                {},
+                "--sitemaps cannot be used with --state"},
         CliCase{"OutputFolderMissing",
                 {"-o", "/nonexistent/out.txt", "{}/"},
                 "",

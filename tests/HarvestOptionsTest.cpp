@@ -47,6 +47,9 @@ TEST(ParseCommandLine, AnOptionThatDoesNotFitIsAUsageErrorThatSaysWhy) {
          "--max-page-size needs a size from 1 byte to 2G - 1"},
         {"MaxTimeZero", {"--max-time", "0", "a"}, "--max-time needs a number of seconds above 0"},
         {"ConnectTimeoutMissing", {"a", "--connect-timeout"}, "--connect-timeout"},
+        {"SitemapsUnknown",
+         {"--sitemaps", "all", "a"},
+         "--sitemaps needs add, only or compare, not 'all'."},
     };
     for (const UsageErrorRow& row : rows) {
         QStringList arguments{QStringLiteral("orvelle-harvest")};

@@ -71,7 +71,20 @@ protected:
                                });
         }
         // The second host cannot say what its robots.txt is: it is kept out.
-        server.page("/robots.txt", "User-agent: *\nDisallow: /t/1\nDisallow: /c/2$\n");
+        // Its sitemap lists pages of both shapes, the listed one and missing ones.
+        server.server().Get("/robots.txt", [](const httplib::Request& req, httplib::Response& res) {
+            res.set_content("User-agent: *\nDisallow: /t/1\nDisallow: /c/2$\nSitemap: "
+                            "http://127.0.0.1:" +
+                                std::to_string(req.local_port) + "/map.xml\n",
+                            "text/plain");
+        });
+        server.server().Get("/map.xml", [](const httplib::Request& req, httplib::Response& res) {
+            std::string xml = "<urlset xmlns=\"http://www.sitemaps.org/schemas/sitemap/0.9\">";
+            for (const char* path : {"/t/3", "/c/7", "/t/0", "/gone/2", "/t/45", "/c/12"})
+                xml += "<url><loc>http://127.0.0.1:" + std::to_string(req.local_port) + path +
+                       "</loc></url>";
+            res.set_content(xml + "</urlset>", "application/xml");
+        });
         other.status("/robots.txt", 503);
         server.start();
     }
@@ -241,6 +254,22 @@ const Case Cases[] = {
      }},
     {"Wait", {"/c/0"}, false, true, 0, 0, [](HarvestRun& l) { l.Settings.download.waitMs = 1; }},
     {"ClosingServers", {"/t/0", "/c/3"}, false, true, 0, 0, nullptr, true},
+    {"SitemapsAdd", List, false, false, 0, 0,
+     [](HarvestRun& l) { l.Settings.sitemaps = SitemapMode::Add; }},
+    {"SitemapsAddForever",
+     {"/c/0"},
+     false,
+     true,
+     0,
+     0,
+     [](HarvestRun& l) { l.Settings.sitemaps = SitemapMode::Add; }},
+    {"SitemapsCompareForever",
+     {"/t/0"},
+     false,
+     true,
+     0,
+     0,
+     [](HarvestRun& l) { l.Settings.sitemaps = SitemapMode::Compare; }},
 };
 
 class Differential : public ParallelCrawl, public ::testing::WithParamInterface<Case> {
@@ -269,6 +298,10 @@ TEST_P(Differential, FetchingAheadChangesNothingButTheSpeed) {
     ASSERT_FALSE(one.results.isEmpty());
     if (c.switchAfter) {
         EXPECT_FALSE(one.results.filter(QStringLiteral(".png")).isEmpty()) << "no switch landed";
+    }
+    // /t/45 is a page only the sitemap names.
+    if (std::string(c.name).rfind("Sitemaps", 0) == 0) {
+        EXPECT_FALSE(one.results.filter(QStringLiteral("/t/45")).isEmpty()) << "no sitemap read";
     }
     EXPECT_EQ(many.results, one.results);
     EXPECT_EQ(many.messages, one.messages);
