@@ -81,6 +81,14 @@ RobotsTxt RulesOf(const DownloadResult& result, qint64 maxBytes) {
     return RobotsTxt::disallowingAll();
 }
 
+} // namespace
+
+RobotsTxt RobotsRulesOf(const DownloadResult& result, qint64 maxBytes) {
+    return RulesOf(result, maxBytes);
+}
+
+namespace {
+
 DownloadResult stoppedResult() {
     DownloadResult stopped;
     stopped.outcome = DownloadOutcome::Stopped;
@@ -262,6 +270,17 @@ bool FetchAhead::allows(const QString& address, Shell& shell,
         return true;
     if (!fetchesAhead()) {
         HostRobots& robots = m_transfers.robotsOf(HostKey(address));
+        // Asked for already, by a check of the run's links: its answer is awaited.
+        while (!robots.known && robots.pending != 0 && !m_transfers.finished(robots.pending)) {
+            m_transfers.wait(shell);
+            if (!keepGoing())
+                return false;
+        }
+        if (!robots.known && robots.pending != 0) {
+            robots.rules = RulesOf(m_transfers.take(robots.pending), m_settings.maxPageBytes);
+            robots.known = true;
+            robots.pending = 0;
+        }
         if (!robots.known) {
             const DownloadResult result =
                 m_transfers.download(RobotsTxt::addressFor(address), m_settings, shell, keepGoing);
@@ -295,6 +314,10 @@ FetchAhead::Verdict FetchAhead::robotsVerdict(const QString& page) {
     // everything else.
     if (!robots.known && robots.pending == 0) {
         robots.pending = m_transfers.start(RobotsTxt::addressFor(page), m_settings, true);
+        m_robotsPending.push_back(key);
+    } else if (!robots.known && std::find(m_robotsPending.begin(), m_robotsPending.end(), key) ==
+                                    m_robotsPending.end()) {
+        // Asked for by a check of the run's links: concluded here all the same.
         m_robotsPending.push_back(key);
     }
     if (!robots.known)

@@ -26,4 +26,6 @@ struct ListedResult {
     QString page;   // the final address of the page it was found on, after redirects
     QString listed; // the listed address the crawl started from, as it stands in the list
     int depth = 0;  // that page's steps from the listed address (0: the listed page)
+    // The crawl queued it: it will be visited, unless the run ends first.
+    bool followed = false;
 };
