@@ -1,8 +1,10 @@
 #pragma once
 
 #include "base/Messages.h"
+#include "base/RedirectHop.h"
 
 #include <QString>
+#include <QVector>
 #include <vector>
 
 class CommonDialog;
@@ -18,6 +20,8 @@ struct VisitEnd {
     // none), its content type, and the page's steps from the listed address.
     QString finalAddress;
     int status = 0;
+    // The redirects followed on the way, in order.
+    QVector<RedirectHop> redirects;
     QString contentType;
     int depth = 0;
     qint64 bytes = 0;      // the page's length

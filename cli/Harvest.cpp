@@ -11,7 +11,9 @@
 #include "cli/Interrupt.h"
 #include "cli/ResultOutput.h"
 #include "crawl/HarvestRun.h"
+#include "crawl/LinkCheck.h"
 #include "crawl/PageFile.h"
+#include "crawl/PageLinks.h"
 #include "export/ResultFile.h"
 #include "lists/ListView.h"
 
@@ -268,7 +270,7 @@ int harvest(const HarvestOptions& options) {
                 shell.pressStop();
         };
     }
-    HarvestSink sink(shell, options.format, stream.get(), results);
+    HarvestSink sink(shell, options.format, stream.get(), results, options.check);
     if (!options.visits.isEmpty())
         sink.keepVisits();
     shell.attach(sink.tally());
@@ -278,6 +280,14 @@ int harvest(const HarvestOptions& options) {
     HarvestRun run(shell, stateSink ? static_cast<RunSink&>(*stateSink) : sink);
     run.Settings = options.run;
     run.Record = state.get();
+    // The links are checked through the run's own transfers, as they are listed.
+    std::unique_ptr<LinkCheck> check;
+    if (options.check) {
+        check = std::make_unique<LinkCheck>(
+            run.transfers(), options.run.download, options.run.scope.robots,
+            [&sink](const ListedResult& r, const LinkStatus& status) { sink.checked(r, status); });
+        sink.checkWith(*check, options.accept);
+    }
 
     Interrupt::setLastWish(removeWhatIsLeftNow);
     Interrupt::install();
@@ -289,6 +299,12 @@ int harvest(const HarvestOptions& options) {
         QStringList listed;
         s.run(112, [&] { listed = addresses.Texts(); });
         addresses.Clear();
+        if (check && !options.exportState) {
+            QStringList visited;
+            for (const QString& address : listed)
+                visited.append(PageAddressOf(address));
+            check->expectVisits(visited);
+        }
         if (options.exportState)
             s.run(120, [&] {
                 if (!state->forEachResult([&](const ListedResult& r) { sink.resultListed(r); },
@@ -297,6 +313,14 @@ int harvest(const HarvestOptions& options) {
             });
         else
             run.Run(s, listed);
+        // What was not visited is checked now; only a signal or output nobody
+        // receives cuts it short (the page limit does not).
+        if (check)
+            s.run(140, [&] {
+                check->finish(shell, [&] {
+                    return Interrupt::count() == 0 && !(stream && stream->error() != 0);
+                });
+            });
         run.End();
         sink.tally().finish(shell.stopPressed());
     }
@@ -319,10 +343,15 @@ int harvest(const HarvestOptions& options) {
         written = Written::Failed;
     // How the run went, in the words of the window's status line.
     if (!options.quiet)
-        shell.printLine(sink.tally().text());
+        shell.printLine(
+            sink.tally().text() +
+            (options.check ? QStringLiteral(", %1 broken").arg(sink.broken()) : QString()));
     const int status = exitStatus(written, errorsBefore, shell.applicationErrors(), sink.tally());
     // A run whose state file could not be written cannot be resumed as promised.
-    return stateFailed && status == ExitStatus::Success ? ExitStatus::OutputFailed : status;
+    if (stateFailed && status == ExitStatus::Success)
+        return ExitStatus::OutputFailed;
+    // A broken link is said last: every other status says more of the run.
+    return status == ExitStatus::Success && sink.broken() > 0 ? ExitStatus::BrokenLink : status;
 }
 
 } // namespace

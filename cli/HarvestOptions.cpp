@@ -343,6 +343,24 @@ const OptionRow Options[] = {
      "\"Save As Comma Delimited\"), jsonl (JSON Lines: url, kind, page, listed, depth) or csv "
      "(the same as RFC 4180 CSV). Default: lines.",
      readFormat},
+    {"", "check", "",
+     "Check every http or https link of the results (HEAD, or GET up to the headers where HEAD "
+     "is refused), once each, with the same limits as the visits; a link the run visits is not "
+     "asked for again. jsonl and csv records gain status, final, redirects, error and broken; "
+     "lines prints only the broken links, as STATUS<TAB>LINK<TAB>PAGE. Exit status 3 when a "
+     "link is broken.",
+     turnOn<&HarvestOptions::check>},
+    {"", "accept", "LIST",
+     "With --check, the final statuses that count as working: codes and ranges A..B within "
+     "100-599, comma-separated, such as 200..299,403 (default: 200..399). A link with no "
+     "answer is always broken.",
+     [](const QString& option, const QString& value, HarvestOptions& o) -> QString {
+         QString problem;
+         if (!o.accept.parse(value, &problem))
+             return option + QStringLiteral(": ") + problem + QLatin1Char('.');
+         o.acceptGiven = true;
+         return QString();
+     }},
     {"", "state", "FILE",
      "Record the run in the SQLite database FILE, made when it does not exist; the same "
      "command with the same FILE after a crash or a signal resumes the run and writes the "
@@ -372,6 +390,7 @@ const char* const ExitStatusHelp =
     "  2      a bad command line, a URL list that cannot be read, or a state\n"
     "         file that cannot be used (not one, newer, damaged, of other\n"
     "         options, or in use)\n"
+    "  3      --check found a broken link\n"
     "  4      addresses were visited and no page could be downloaded\n"
     "  128+N  stopped by signal N (130 Ctrl-C, 143 SIGTERM, 129 SIGHUP,\n"
     "         131 SIGQUIT): the results found so far were written\n"
@@ -446,6 +465,12 @@ QString problemWith(const HarvestOptions& o) {
         return QStringLiteral("--export needs --state.");
     if (o.exportState && (!o.addresses.isEmpty() || !o.inputFiles.isEmpty()))
         return QStringLiteral("--export writes what the state file holds: give no addresses.");
+    if (o.acceptGiven && !o.check)
+        return QStringLiteral("--accept needs --check.");
+    if (o.check && (o.format == OutputFormat::Spaced || o.format == OutputFormat::Comma))
+        return QStringLiteral("--check writes lines, jsonl or csv, not --format ") +
+               (o.format == OutputFormat::Spaced ? QStringLiteral("spaced.")
+                                                 : QStringLiteral("comma."));
     // What only a crawl that follows links can use is refused without one, rather
     // than silently doing nothing.
     const CrawlScope& scope = o.run.scope;

@@ -1,5 +1,6 @@
 #pragma once
 
+#include "crawl/LinkCheck.h"
 #include "crawl/RunSettings.h"
 
 #include <QString>
@@ -28,6 +29,10 @@ struct HarvestOptions {
     QString output; // empty for standard output
     QString visits; // a JSON line per visit goes there; empty for none
     OutputFormat format = OutputFormat::Lines;
+    // Check every http(s) link of the results; the final statuses that work.
+    bool check = false;
+    AcceptedStatuses accept;
+    bool acceptGiven = false;
     bool quiet = false;
     // The state file the run is recorded in and resumed from; with exportState,
     // its results are written without a run.

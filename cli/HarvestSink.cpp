@@ -2,22 +2,68 @@
 
 #include "cli/CliShell.h"
 #include "cli/ResultOutput.h"
+#include "crawl/LinkCheck.h"
 #include "export/ResultRecord.h"
 #include "lists/ListView.h"
 
 HarvestSink::HarvestSink(CliShell& shell, OutputFormat format, ResultStream* stream,
-                         ListView& results)
+                         ListView& results, bool checked)
     : m_shell(shell), m_format(format), m_stream(stream), m_results(results) {
     if (format != OutputFormat::Csv)
         return;
+    const QByteArray header = checked ? CsvCheckedHeader() : CsvHeader();
     if (m_stream)
-        m_stream->add(CsvHeader());
+        m_stream->add(header);
     else
-        m_records = CsvHeader();
+        m_records = header;
+}
+
+void HarvestSink::checkWith(LinkCheck& check, const AcceptedStatuses& accept) {
+    m_check = &check;
+    m_accept = &accept;
+}
+
+void HarvestSink::checked(const ListedResult& result, const LinkStatus& status) {
+    const bool broken = m_accept->broken(status);
+    m_broken += broken ? 1 : 0;
+    QByteArray bytes;
+    switch (m_format) {
+    case OutputFormat::Jsonl:
+        bytes = JsonCheckedRecord(result, status, broken);
+        break;
+    case OutputFormat::Csv:
+        bytes = CsvCheckedRecord(result, status, broken);
+        break;
+    case OutputFormat::Lines:
+        // Only what is broken, with where it was found.
+        if (!broken)
+            return;
+        if (!m_stream) {
+            m_results.Add(QString::number(status.status) + QLatin1Char('\t') + result.link +
+                          QLatin1Char('\t') + result.page);
+            return;
+        }
+        bytes = (QString::number(status.status) + QLatin1Char('\t') + result.link +
+                 QLatin1Char('\t') + result.page)
+                    .toLocal8Bit() +
+                '\n';
+        break;
+    case OutputFormat::Spaced:
+    case OutputFormat::Comma:
+        return;
+    }
+    if (m_stream)
+        m_stream->add(bytes);
+    else
+        m_records += bytes;
 }
 
 void HarvestSink::resultListed(const ListedResult& result) {
     m_tally.resultListed();
+    if (m_check) {
+        m_check->resultListed(result);
+        return;
+    }
     switch (m_format) {
     case OutputFormat::Jsonl:
     case OutputFormat::Csv: {
@@ -48,6 +94,8 @@ void HarvestSink::visitStarted(const QString& address) {
     // The tally first: the progress line reads it.
     m_tally.visitStarted(address);
     m_shell.visitStarted(address);
+    if (m_check)
+        m_check->visitStarted(address);
 }
 
 void HarvestSink::visitEnded(const VisitEnd& visit) {
@@ -55,6 +103,8 @@ void HarvestSink::visitEnded(const VisitEnd& visit) {
     if (m_keepVisits)
         m_visits += VisitRecord(visit);
     m_shell.visitEnded(visit);
+    if (m_check)
+        m_check->visitEnded(visit);
     // Output nobody can receive is no reason to go on harvesting.
     if (m_stream && !m_stream->flush())
         m_shell.pressStop();

@@ -89,6 +89,7 @@ bool HarvestRun::CrawlPage(const QString& address) {
         end.status = download.httpStatus;
         end.contentType = download.contentType;
         end.finalAddress = download.redirected ? download.effectiveAddress : page.address;
+        end.redirects = download.redirects;
         // A failure of this program, not of the site: the run's statement reports it.
         if (download.outcome == DownloadOutcome::LocalError)
             throw Failure(download.failure);
@@ -98,6 +99,7 @@ bool HarvestRun::CrawlPage(const QString& address) {
         kept.failure = download.failure;
         kept.effectiveAddress = download.effectiveAddress;
         kept.redirected = download.redirected;
+        kept.redirects = download.redirects;
         kept.httpStatus = download.httpStatus;
         kept.contentType = download.contentType;
         if (!download) {

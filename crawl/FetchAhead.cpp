@@ -81,6 +81,14 @@ RobotsTxt RulesOf(const DownloadResult& result, qint64 maxBytes) {
     return RobotsTxt::disallowingAll();
 }
 
+} // namespace
+
+RobotsTxt RobotsRulesOf(const DownloadResult& result, qint64 maxBytes) {
+    return RulesOf(result, maxBytes);
+}
+
+namespace {
+
 DownloadResult stoppedResult() {
     DownloadResult stopped;
     stopped.outcome = DownloadOutcome::Stopped;
@@ -268,14 +276,27 @@ const RobotsTxt* FetchAhead::robotsOf(const QString& address, Shell& shell,
                                       const std::function<bool()>& keepGoing) {
     const QString key = HostKey(address);
     if (!fetchesAhead()) {
-        if (!m_transfers.robotsOf(key).known) {
+        HostRobots& robots = m_transfers.robotsOf(key);
+        // Asked for already, by a check of the run's links: its answer is awaited.
+        while (!robots.known && robots.pending != 0 && !m_transfers.finished(robots.pending)) {
+            m_transfers.wait(shell);
+            if (!keepGoing())
+                return nullptr;
+        }
+        if (!robots.known && robots.pending != 0) {
+            robots.rules = RulesOf(m_transfers.take(robots.pending), m_settings.maxPageBytes);
+            robots.known = true;
+            robots.pending = 0;
+        }
+        if (!robots.known) {
             const DownloadResult result =
                 m_transfers.download(RobotsTxt::addressFor(address), m_settings, shell, keepGoing);
             if (result.outcome == DownloadOutcome::Stopped)
                 return nullptr;
-            HostRobots& robots = m_transfers.robotsOf(key);
-            robots.rules = RulesOf(result, m_settings.maxPageBytes);
-            robots.known = true;
+            // The host's record again: the download may have moved it.
+            HostRobots& fetched = m_transfers.robotsOf(key);
+            fetched.rules = RulesOf(result, m_settings.maxPageBytes);
+            fetched.known = true;
         }
         return &m_transfers.robotsOf(key).rules;
     }
@@ -308,6 +329,10 @@ bool FetchAhead::robotsKnown(const QString& page) {
     // everything else.
     if (!robots.known && robots.pending == 0) {
         robots.pending = m_transfers.start(RobotsTxt::addressFor(page), m_settings, true);
+        m_robotsPending.push_back(key);
+    } else if (!robots.known && std::find(m_robotsPending.begin(), m_robotsPending.end(), key) ==
+                                    m_robotsPending.end()) {
+        // Asked for by a check of the run's links: concluded here all the same.
         m_robotsPending.push_back(key);
     }
     return robots.known;

@@ -20,6 +20,9 @@
 
 class RunHost;
 
+// What robots.txt says, from how its download ended (RFC 9309, section 2.3.1).
+RobotsTxt RobotsRulesOf(const DownloadResult& result, qint64 maxBytes);
+
 // The page a visit gets: its download and, when it was read on arrival, its links
 // as read then (its body is let go once read) and its length.
 struct FetchedPage {

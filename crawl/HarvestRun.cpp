@@ -113,8 +113,10 @@ void HarvestRun::RecordLink(const PageLink& link) {
         // effect with the next link.
         const bool files = m_host.recordsFileLinks();
         bool listed = files;
+        bool followed = false;
         if (!link.isFile()) {
             const TakenLink taken = TakeLink(link, page.depth, crawl.seen, Settings.scope);
+            followed = taken.followed;
             if (taken.followed) {
                 crawl.queue.append(link.link);
                 crawl.depths.append(page.depth + 1);
@@ -122,8 +124,8 @@ void HarvestRun::RecordLink(const PageLink& link) {
             listed = taken.first && !files;
         }
         if (listed && Settings.scope.lists(link.link))
-            m_sink.resultListed(
-                ListedResult{link.link, link.kind, page.finalAddress, crawl.listed, page.depth});
+            m_sink.resultListed(ListedResult{link.link, link.kind, page.finalAddress, crawl.listed,
+                                             page.depth, ResultSource::Page, followed});
     });
 }
 

@@ -52,6 +52,9 @@ public:
     // Abandons every transfer, forgets every page fetched ahead and closes the
     // connections: nothing outlives a run.
     void End() noexcept;
+    // The download service of the run, for what else the run's transfers are
+    // to share it with (the checks of its links).
+    URLMon& transfers() { return m_transfers; }
 
     // The page being visited: its address in the form it is fetched (empty for a
     // blank address, which is not fetched), the address its relative links

@@ -36,6 +36,8 @@ struct ListedResult {
     QString listed; // the listed address the crawl started from, as it stands in the list
     int depth = 0;  // that page's steps from the listed address (0: the listed page)
     ResultSource source = ResultSource::Page;
+    // The crawl queued it: it will be visited, unless the run ends first.
+    bool followed = false;
 };
 
 // The kind an output gives a result: its attribute's, or where in the sitemap

@@ -157,6 +157,8 @@ struct Transfer {
     enum class State { Queued, Running, Finished };
 
     URLMon::Id id = 0;
+    // The address asked for, and the one being asked now: a redirect's Location.
+    QByteArray origin;
     QByteArray url;
     QString host;
     DownloadSettings settings;
@@ -173,6 +175,10 @@ struct Transfer {
     PageBody body;
     bool tooLarge = false;
     bool expandsTooMuch = false;
+    // A GetHeaders transfer abandoned once the headers had come.
+    bool stoppedAfterHeaders = false;
+    // Why a redirect was not followed; empty when none was refused.
+    QString redirectFailure;
     // A failure of this program (a page file, memory), for a LocalError.
     QString localError;
     // The seconds of a Retry-After longer than the settings allow; -1 when none.
@@ -228,6 +234,14 @@ struct Transfer {
     static size_t onData(char* data, size_t size, size_t count, void* userdata) noexcept {
         auto* t = static_cast<Transfer*>(userdata);
         const size_t total = size * count;
+        // The body of a redirect is not the page: it is read past, so that the
+        // connection stays open for the next request.
+        if (!t->redirectTarget().isEmpty())
+            return total;
+        if (t->settings.method == RequestMethod::GetHeaders) {
+            t->stoppedAfterHeaders = true;
+            return 0;
+        }
         // The limit counts decoded bytes, so a small compressed body that expands
         // past it is caught too.
         if (static_cast<qint64>(total) > t->settings.maxPageBytes - t->body.m_size) {
@@ -331,17 +345,21 @@ struct Transfer {
         return decoded / settings.maxExpansion > static_cast<qint64>(received);
     }
 
-    // pipeWait: wait for a connection being made to the host to tell whether it
-    // multiplexes (HTTP/2) before opening another.
-    void setUp(CURL* handle, const ConnectionSetup& connection, bool pipeWait) {
+    // The request for address: the one asked for, or the next one of a redirect,
+    // each set up afresh. pipeWait: wait for a connection being made to the host
+    // to tell whether it multiplexes (HTTP/2) before opening another.
+    void setUp(CURL* handle, const ConnectionSetup& connection, bool pipeWait,
+               const QByteArray& address) {
         easy = handle;
         errorText[0] = '\0';
         curl_easy_reset(easy);
-        // Only the web: no file://, ftp:// or other scheme, not even through a redirect.
+        // Only the web: no file://, ftp:// or other scheme. Redirects are followed
+        // here, not by libcurl, so that each request is set up for its own address
+        // and every hop is known.
         curl_easy_setopt(easy, CURLOPT_PROTOCOLS_STR, Protocols);
-        curl_easy_setopt(easy, CURLOPT_REDIR_PROTOCOLS_STR, Protocols);
-        curl_easy_setopt(easy, CURLOPT_FOLLOWLOCATION, 1L);
-        curl_easy_setopt(easy, CURLOPT_MAXREDIRS, MaxRedirects);
+        curl_easy_setopt(easy, CURLOPT_FOLLOWLOCATION, 0L);
+        if (settings.method == RequestMethod::Head)
+            curl_easy_setopt(easy, CURLOPT_NOBODY, 1L);
         // A status of 400 or above is a failed download, its body is not a page.
         curl_easy_setopt(easy, CURLOPT_FAILONERROR, 1L);
         curl_easy_setopt(easy, CURLOPT_USERAGENT, UserAgent);
@@ -360,7 +378,7 @@ struct Transfer {
         curl_easy_setopt(easy, CURLOPT_WRITEFUNCTION, &Transfer::onData);
         curl_easy_setopt(easy, CURLOPT_WRITEDATA, this);
         curl_easy_setopt(easy, CURLOPT_PRIVATE, this);
-        curl_easy_setopt(easy, CURLOPT_URL, url.constData());
+        curl_easy_setopt(easy, CURLOPT_URL, address.constData());
         curl_easy_setopt(easy, CURLOPT_CONNECTTIMEOUT_MS,
                          static_cast<long>(std::max<qint64>(settings.connectTimeoutMs, 1)));
         curl_easy_setopt(easy, CURLOPT_PREREQFUNCTION, &Transfer::onRequest);
@@ -370,7 +388,46 @@ struct Transfer {
         curl_easy_setopt(easy, CURLOPT_NOPROGRESS, 0L);
         curl_easy_setopt(easy, CURLOPT_MAXFILESIZE_LARGE,
                          static_cast<curl_off_t>(settings.maxPageBytes));
-        curl_easy_setopt(easy, CURLOPT_TIMEOUT_MS, static_cast<long>(settings.maxTimeMs));
+        // The time limit counts from the first request, through every redirect.
+        qint64 timeoutMs = settings.maxTimeMs;
+        if (timeoutMs > 0 && !result.redirects.isEmpty())
+            timeoutMs = std::max<qint64>(timeoutMs - (nowNs() - startNs) / 1'000'000, 1);
+        curl_easy_setopt(easy, CURLOPT_TIMEOUT_MS, static_cast<long>(timeoutMs));
+    }
+
+    // Where the answer that came redirects to (RFC 9110, section 15.4: its
+    // Location, which libcurl resolves against the address asked, RFC 3986
+    // section 5); empty when it is not a redirect to follow.
+    QByteArray redirectTarget() const {
+        const long status = httpStatus();
+        if (status != 301 && status != 302 && status != 303 && status != 307 && status != 308)
+            return QByteArray();
+        char* location = nullptr;
+        if (curl_easy_getinfo(easy, CURLINFO_REDIRECT_URL, &location) != CURLE_OK || !location)
+            return QByteArray();
+        return QByteArray(location);
+    }
+
+    // Takes the redirect the answer asks for: the hop is recorded, and true when
+    // the next request may go out, else the reason is kept for the result.
+    bool takeRedirect(const QByteArray& target) {
+        result.redirects.push_back({static_cast<int>(httpStatus()), QString::fromUtf8(target)});
+        const QByteArray scheme = target.left(target.indexOf(':')).toLower();
+        if (scheme != "http" && scheme != "https") {
+            redirectFailure = QStringLiteral("redirect to a %1 address not followed: ")
+                                  .arg(QString::fromUtf8(scheme)) +
+                              QString::fromUtf8(target);
+            return false;
+        }
+        if (result.redirects.size() > MaxRedirects) {
+            redirectFailure = QStringLiteral("too many redirects (more than %1)").arg(MaxRedirects);
+            return false;
+        }
+        url = target;
+        body = PageBody();
+        requestNs = -1;
+        markCount = 0;
+        return true;
     }
 
     long httpStatus() const {
@@ -440,6 +497,10 @@ struct Transfer {
         body = PageBody();
         tooLarge = false;
         expandsTooMuch = false;
+        stoppedAfterHeaders = false;
+        // A try starts again from the address asked for.
+        url = origin;
+        result.redirects.clear();
         requestNs = -1;
         markCount = 0;
         stalled = false;
@@ -455,8 +516,14 @@ struct Transfer {
             result.outcome = outcome;
             result.failure = reason;
         };
+        // A GetHeaders transfer ends on purpose when its headers are in.
+        if (stoppedAfterHeaders && code == CURLE_WRITE_ERROR)
+            code = CURLE_OK;
         if (!localError.isEmpty()) {
             fail(DownloadOutcome::LocalError, localError);
+        } else if (!redirectFailure.isEmpty()) {
+            result.httpStatus = static_cast<int>(httpStatus());
+            fail(DownloadOutcome::NetworkError, redirectFailure);
         } else if (stalled) {
             fail(DownloadOutcome::NetworkError, stallText());
         } else if (askedToWaitSeconds >= 0) {
@@ -473,16 +540,22 @@ struct Transfer {
             result.httpStatus = static_cast<int>(status);
             fail(DownloadOutcome::HttpError, QStringLiteral("HTTP %1").arg(status));
         } else if (code != CURLE_OK) {
-            fail(DownloadOutcome::NetworkError,
-                 QString::fromUtf8(errorText[0] ? errorText : curl_easy_strerror(code)));
+            QString reason = QString::fromUtf8(errorText[0] ? errorText : curl_easy_strerror(code));
+            // A server that speaks plain HTTP on the port answers the TLS hello
+            // with text, which TLS reads as a record of an unknown version.
+            if (url.startsWith("https:") &&
+                (code == CURLE_SSL_CONNECT_ERROR ||
+                 reason.contains(QLatin1String("wrong version number"), Qt::CaseInsensitive)))
+                reason =
+                    QStringLiteral("TLS handshake failed (is this a plain http:// server?): ") +
+                    reason;
+            fail(DownloadOutcome::NetworkError, reason);
         } else {
             char* effective = nullptr;
             curl_easy_getinfo(easy, CURLINFO_EFFECTIVE_URL, &effective);
             result.effectiveAddress =
                 effective ? QString::fromUtf8(effective) : QString::fromUtf8(url);
-            long redirects = 0;
-            curl_easy_getinfo(easy, CURLINFO_REDIRECT_COUNT, &redirects);
-            result.redirected = redirects > 0;
+            result.redirected = !result.redirects.isEmpty();
             result.httpStatus = static_cast<int>(httpStatus());
             result.outcome = DownloadOutcome::Downloaded;
             result.body = std::move(body);
@@ -683,7 +756,7 @@ struct URLMon::Engine {
         if (!easy)
             throw Failure(QStringLiteral("Cannot start the download service"));
         t.slot = slot;
-        t.setUp(easy, connection, pipeWait(t));
+        t.setUp(easy, connection, pipeWait(t), t.url);
         const int perHost = std::max(1, t.settings.perHost);
         curl_multi_setopt(multi, CURLMOPT_MAX_HOST_CONNECTIONS, static_cast<long>(perHost));
         // Room for a connection of every transfer allowed and as many idle ones
@@ -769,6 +842,16 @@ struct URLMon::Engine {
                 continue;
             learnMultiplex(*t);
             const CURLcode code = message->data.result;
+            if (code == CURLE_OK) {
+                const QByteArray target = t->redirectTarget();
+                if (!target.isEmpty()) {
+                    if (t->takeRedirect(target))
+                        redirect(*t);
+                    else
+                        finish(*t, code);
+                    continue;
+                }
+            }
             int retryAfter = -1;
             if (t->triesAgain(code, &retryAfter))
                 retryLater(*t, retryAfter);
@@ -780,12 +863,22 @@ struct URLMon::Engine {
     // What the answer's protocol says of its host; an answer from elsewhere, after
     // a redirect, says nothing of it.
     void learnMultiplex(const Transfer& t) {
-        long version = 0, redirects = 0;
+        long version = 0;
         curl_easy_getinfo(t.easy, CURLINFO_HTTP_VERSION, &version);
-        curl_easy_getinfo(t.easy, CURLINFO_REDIRECT_COUNT, &redirects);
-        if (version == 0 || redirects > 0)
+        if (version == 0 || !t.result.redirects.isEmpty())
             return;
         hosts[t.host].multiplex = version >= CURL_HTTP_VERSION_2_0 ? Multiplex::Yes : Multiplex::No;
+    }
+
+    // Sends the next request of a redirect on the transfer's handle and slot: it
+    // stays one download, counted against the host it was asked of.
+    void redirect(Transfer& t) {
+        curl_multi_remove_handle(multi, t.easy);
+        t.setUp(t.easy, connection, pipeWait(t), t.url);
+        if (curl_multi_add_handle(multi, t.easy) != CURLM_OK) {
+            t.localError = QStringLiteral("Cannot start the download service");
+            finish(t, CURLE_OK);
+        }
     }
 
     void finish(Transfer& t, CURLcode code) {
@@ -901,7 +994,8 @@ URLMon::Id URLMon::start(const QString& address, const DownloadSettings& setting
     Engine& e = engine();
     auto t = std::make_unique<Transfer>();
     t->id = e.nextId++;
-    t->url = address.toUtf8();
+    t->origin = address.toUtf8();
+    t->url = t->origin;
     t->host = HostKey(address);
     t->settings = settings;
     t->urgent = urgent;

@@ -1,9 +1,11 @@
 #pragma once
 
+#include "base/RedirectHop.h"
 #include "crawl/RobotsTxt.h"
 
 #include <QByteArray>
 #include <QString>
+#include <QVector>
 #include <functional>
 #include <memory>
 
@@ -12,6 +14,11 @@ class Shell;
 // The key of everything the run knows of a host: "scheme://name:port", the port
 // given or the scheme's own.
 QString HostKey(const QString& address);
+
+// What a download asks the server for: the page (GET), only its headers (HEAD),
+// or the page's headers by GET, the transfer abandoned as soon as they have come
+// (for a server that will not answer HEAD).
+enum class RequestMethod { Get, Head, GetHeaders };
 
 // How pages are fetched. The defaults suit the open web; the command line and the
 // tests change them. Times are in milliseconds.
@@ -60,6 +67,8 @@ struct DownloadSettings {
     // 503 answer with Retry-After is waited out and asked once more even with
     // retries 0. -1: none of it.
     qint64 waitMs = -1;
+    // What is asked for; a page unless a link is only being checked.
+    RequestMethod method = RequestMethod::Get;
 };
 
 // How a download ended.
@@ -123,6 +132,9 @@ struct DownloadResult {
     // The address the page was finally delivered from, after any redirects.
     QString effectiveAddress;
     bool redirected = false;
+    // Every redirect followed, in order; also for a download that failed after
+    // some.
+    QVector<RedirectHop> redirects;
     // The status of the last answer; 0 when there was none. Its Content-Type.
     int httpStatus = 0;
     QString contentType;

@@ -56,11 +56,20 @@ QByteArray JsonString(const QString& text) {
     return out;
 }
 
-QByteArray JsonRecord(const ListedResult& result) {
+namespace {
+
+// A result's own fields, as a JSON object not yet closed.
+QByteArray Fields(const ListedResult& result) {
     return "{\"url\":" + JsonString(result.link) +
            ",\"kind\":" + JsonString(ResultKindName(result)) +
            ",\"page\":" + JsonString(result.page) + ",\"listed\":" + JsonString(result.listed) +
-           ",\"depth\":" + QByteArray::number(result.depth) + "}\n";
+           ",\"depth\":" + QByteArray::number(result.depth);
+}
+
+} // namespace
+
+QByteArray JsonRecord(const ListedResult& result) {
+    return Fields(result) + "}\n";
 }
 
 QByteArray VisitRecord(const VisitEnd& visit) {
@@ -91,4 +100,41 @@ QByteArray CsvRecord(const ListedResult& result) {
     return CsvField(result.link) + ',' + CsvField(ResultKindName(result)) + ',' +
            CsvField(result.page) + ',' + CsvField(result.listed) + ',' +
            QByteArray::number(result.depth) + "\r\n";
+}
+
+namespace {
+
+QByteArray Truth(bool value) {
+    return value ? QByteArrayLiteral("true") : QByteArrayLiteral("false");
+}
+
+} // namespace
+
+QByteArray JsonCheckedRecord(const ListedResult& result, const LinkStatus& status, bool broken) {
+    QByteArray hops = "[";
+    for (const RedirectHop& hop : status.redirects) {
+        if (hops.size() > 1)
+            hops += ',';
+        hops += "{\"status\":" + QByteArray::number(hop.status) +
+                ",\"address\":" + JsonString(hop.address) + '}';
+    }
+    hops += ']';
+    return Fields(result) + ",\"status\":" + QByteArray::number(status.status) +
+           ",\"final\":" + JsonString(status.final) + ",\"redirects\":" + hops +
+           ",\"error\":" + JsonString(status.error) + ",\"broken\":" + Truth(broken) + "}\n";
+}
+
+QByteArray CsvCheckedHeader() {
+    return "url,kind,page,listed,depth,status,final,redirects,error,broken\r\n";
+}
+
+QByteArray CsvCheckedRecord(const ListedResult& result, const LinkStatus& status, bool broken) {
+    QStringList hops;
+    for (const RedirectHop& hop : status.redirects)
+        hops << QString::number(hop.status) << hop.address;
+    QByteArray record = CsvRecord(result);
+    record.chop(2);
+    return record + ',' + QByteArray::number(status.status) + ',' + CsvField(status.final) + ',' +
+           CsvField(hops.join(QLatin1Char(' '))) + ',' + CsvField(status.error) + ',' +
+           Truth(broken) + "\r\n";
 }

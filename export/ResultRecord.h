@@ -1,6 +1,7 @@
 #pragma once
 
 #include "base/Shell.h"
+#include "crawl/LinkCheck.h"
 #include "crawl/ListedResult.h"
 
 #include <QByteArray>
@@ -17,6 +18,14 @@ QByteArray VisitRecord(const VisitEnd& visit);
 // mark), under the header CsvHeader().
 QByteArray CsvHeader();
 QByteArray CsvRecord(const ListedResult& result);
+
+// A checked result: the record of the result followed by what its check found,
+// "status", "final", "redirects" (each hop's status and address), "error", and
+// whether it counts as "broken".
+QByteArray JsonCheckedRecord(const ListedResult& result, const LinkStatus& status, bool broken);
+// The same in CSV, the redirects in one field ("302 ADDRESS 301 ADDRESS").
+QByteArray CsvCheckedHeader();
+QByteArray CsvCheckedRecord(const ListedResult& result, const LinkStatus& status, bool broken);
 
 // A text as a JSON string, quotes included.
 QByteArray JsonString(const QString& text);

@@ -299,6 +299,24 @@ protected:
             res.set_content(R"(<a href="late.html">late</a>)", "text/html");
         });
         s_server->hang("/large", 12 << 20);
+        // The links to check: a page, a 404, a 500, two redirects (the second
+        // relative), and a server that refuses HEAD.
+        s_server->page("/check/", R"(<a href="ok.html#top"></a><a href="/missing"></a>
+<a href="err"></a><a href="r1"></a><a href="nohead"></a><a href="mailto:a@b.c"></a>)");
+        s_server->page("/check/ok.html", "");
+        s_server->status("/check/err", 500);
+        s_server->redirect("/check/r1", "/check/r2", 301);
+        s_server->server().Get("/check/r2", [](const httplib::Request&, httplib::Response& res) {
+            res.status = 302;
+            res.set_header("Location", "ok.html");
+        });
+        s_server->server().Get("/check/nohead",
+                               [](const httplib::Request& req, httplib::Response& res) {
+                                   if (req.method == "HEAD")
+                                       res.status = 405;
+                                   else
+                                       res.set_content(std::string(1 << 16, 'x'), "text/plain");
+                               });
         s_server->start();
     }
     static void TearDownTestSuite() {
@@ -381,6 +399,16 @@ TEST_P(HarvestCliCases, WritesTheResultsAndEndsWithItsStatus) {
     if (c.exitCode == 0 || c.exitCode == 2 || c.exitCode == 4) {
         EXPECT_EQ(o.summary.substr(0, std::strlen(summary)), summary) << o.summary;
     }
+}
+
+// The jsonl record of a link of /check/ and what its check found.
+std::string CheckedJson(const std::string& link, int status, const std::string& final,
+                        const std::string& redirects, const std::string& error, bool broken) {
+    const std::string url = link[0] == '/' ? "{}" + link : "{}/check/" + link;
+    return R"({"url":")" + url + R"(","kind":"href","page":"{}/check/","listed":"{}/check/",)" +
+           R"("depth":0,"status":)" + std::to_string(status) + R"(,"final":")" + final +
+           R"(","redirects":)" + redirects + R"(,"error":")" + error + R"(","broken":)" +
+           (broken ? "true" : "false") + "}\n";
 }
 
 const std::vector<std::string> SiteResults = {"{}/a.html", "{}/b.html"};
@@ -707,6 +735,73 @@ INSTANTIATE_TEST_SUITE_P(
                 Format::Lines,
                 {},
                 "--sitemaps cannot be used with --state"},
+        CliCase{"CheckPrintsTheBrokenLinks",
+                {"--check", "{}/check/"},
+                "",
+                3,
+                Format::Lines,
+                {"404\t{}/missing\t{}/check/", "500\t{}/check/err\t{}/check/"},
+                ""},
+        CliCase{"CheckRecords",
+                {"--check", "--format", "jsonl", "{}/check/"},
+                "",
+                3,
+                Format::Raw,
+                {CheckedJson("ok.html", 200, "{}/check/ok.html", "[]", "", false),
+                 CheckedJson("/missing", 404, "{}/missing", "[]", "HTTP 404", true),
+                 CheckedJson("err", 500, "{}/check/err", "[]", "HTTP 500", true),
+                 CheckedJson("r1", 200, "{}/check/ok.html",
+                             R"([{"status":301,"address":"{}/check/r2"},)"
+                             R"({"status":302,"address":"{}/check/ok.html"}])",
+                             "", false),
+                 CheckedJson("nohead", 200, "{}/check/nohead", "[]", "", false),
+                 R"({"url":"mailto:a@b.c","kind":"href","page":"{}/check/","listed":"{}/check/",)"
+                 R"("depth":0,"status":0,"final":"","redirects":[],)"
+                 R"("error":"not checked: not an http or https address","broken":false})"
+                 "\n"},
+                ""},
+        CliCase{"CheckAccepts",
+                {"--check", "--accept", "200..299, 404,500..500", "{}/check/"},
+                "",
+                0,
+                Format::Lines,
+                {},
+                ""},
+        CliCase{"CheckCsvAllVisitedFailed",
+                {"--check", "--format", "csv", "{}/missing"},
+                "",
+                4,
+                Format::Raw,
+                {"url,kind,page,listed,depth,status,final,redirects,error,broken\r\n"},
+                "failed: {}/missing: HTTP 404"},
+        CliCase{"AcceptOutOfRange",
+                {"--check", "--accept", "200..600", "{}/"},
+                "",
+                2,
+                Format::Lines,
+                {},
+                "--accept: '200..600' is not a status code or a range A..B within 100-599."},
+        CliCase{"AcceptNeedsCheck",
+                {"--accept", "200", "{}/"},
+                "",
+                2,
+                Format::Lines,
+                {},
+                "--accept needs --check."},
+        CliCase{"CheckNotSpaced",
+                {"--check", "--format", "spaced", "{}/"},
+                "",
+                2,
+                Format::Lines,
+                {},
+                "--check writes lines, jsonl or csv, not --format spaced."},
+        CliCase{"TlsToAPlainServer",
+                {"https://127.0.0.1:{port}/"},
+                "",
+                4,
+                Format::Lines,
+                {},
+                "TLS handshake failed (is this a plain http:// server?): "},
         CliCase{"OutputFolderMissing",
                 {"-o", "/nonexistent/out.txt", "{}/"},
                 "",
@@ -715,6 +810,33 @@ INSTANTIATE_TEST_SUITE_P(
                 {},
                 "cannot write /nonexistent/out.txt"}),
     [](const ::testing::TestParamInfo<CliCase>& info) { return std::string(info.param.name); });
+
+// The links a crawl visits are not asked for again, those beyond it are, once;
+// and the output is the same whether one transfer runs at a time or many.
+TEST_F(HarvestCli, CheckAsksOnceForEachLinkInTheSameOrderAtAnyParallelism) {
+    const auto count = [](const std::vector<std::string>& requests, size_t from,
+                          const std::string& path) {
+        return std::count(requests.begin() + static_cast<std::ptrdiff_t>(from), requests.end(),
+                          path);
+    };
+    const std::vector<std::string> args = {"--check",  "--forever", "--depth", "1",
+                                           "--format", "jsonl",     "{}/",     "{}/check/"};
+    const size_t before = s_server->requests().size();
+    const Outcome many = harvest(expand(args));
+    const std::vector<std::string> requests = s_server->requests();
+    std::vector<std::string> oneArgs = args;
+    oneArgs.insert(oneArgs.begin(), {"--parallel", "1"});
+    const Outcome one = harvest(expand(oneArgs));
+    EXPECT_EQ(many.exitCode, 3) << many.err;
+    EXPECT_EQ(many.out, one.out);
+    EXPECT_EQ(one.exitCode, 3) << one.err;
+    // Visited at depth 1: a.html, b.html and the links of /check/; checked: c.html.
+    for (const char* path : {"/a.html", "/b.html", "/c.html", "/check/err", "/check/nohead"})
+        EXPECT_EQ(count(requests, before, path), 1) << path;
+    EXPECT_NE(many.out.find(expand(R"("url":"{}/c.html","kind":"href","page":"{}/a.html")")),
+              std::string::npos)
+        << many.out;
+}
 
 TEST_F(HarvestCli, HelpAndVersionGoToStandardOutput) {
     const Outcome help = harvest({"--help"});

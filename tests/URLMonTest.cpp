@@ -141,7 +141,7 @@ const Case Cases[] = {
     {"Deflated", "/deflate", 0, 0, "", Page, "/deflate"},
     {"Redirect", "/hop", 0, 0, "", Page, "/page"},
     {"TenRedirects", "/c2", 0, 0, "", Page, "/page"},
-    {"ElevenRedirects", "/c1", 0, 0, "Maximum (10) redirects", "", ""},
+    {"ElevenRedirects", "/c1", 0, 0, "too many redirects", "", ""},
     {"NotFound", "/missing", 0, 0, "HTTP 404", "", ""},
     {"ServerError", "/broken", 0, 0, "HTTP 500", "", ""},
     {"RedirectToFile", "/to-file", 0, 0, "file", "", ""},
