@@ -4,6 +4,7 @@
 #include "base/Shell.h"
 #include "base/SystemIo.h"
 #include "crawl/PageFile.h"
+#include "crawl/RequestIdentity.h"
 
 #include <QFile>
 #include <QHash>
@@ -196,6 +197,16 @@ struct Transfer {
 
     DownloadResult result;
 
+    // The header lines of the request, and the certificates it trusts, handed to
+    // libcurl: they live as long as the transfer.
+    curl_slist* headerLines = nullptr;
+    curl_blob trusted{};
+
+    Transfer() = default;
+    Transfer(const Transfer&) = delete;
+    Transfer& operator=(const Transfer&) = delete;
+    ~Transfer() { curl_slist_free_all(headerLines); }
+
     // Moves what has arrived so far out of memory into a page file, opened and
     // unlinked at once: nothing stays on disk when the program ends.
     bool spill() noexcept {
@@ -331,6 +342,70 @@ struct Transfer {
         return decoded / settings.maxExpansion > static_cast<qint64>(received);
     }
 
+    // A libcurl callback: one header line of an answer, of any hop. A cookie an
+    // answer sets is gathered, never sent during the run.
+    static size_t onHeader(char* data, size_t size, size_t count, void* userdata) noexcept {
+        auto* t = static_cast<Transfer*>(userdata);
+        const size_t total = size * count;
+        static const QByteArray SetCookie = QByteArrayLiteral("set-cookie:");
+        try {
+            if (total > static_cast<size_t>(SetCookie.size()) &&
+                qstrnicmp(data, SetCookie.constData(), SetCookie.size()) == 0) {
+                char* at = nullptr;
+                curl_easy_getinfo(t->easy, CURLINFO_EFFECTIVE_URL, &at);
+                t->settings.identity->answered(
+                    at ? QString::fromUtf8(at) : QString::fromUtf8(t->url),
+                    QByteArray(data + SetCookie.size(),
+                               static_cast<qsizetype>(total) - SetCookie.size())
+                        .trimmed());
+            }
+        } catch (...) {
+            // A cookie that cannot be kept is lost; the page is not.
+        }
+        return total;
+    }
+
+    // What the request says of who asks, for its address: every hop of a transfer
+    // is set up here, so that a value goes only to a host it is for.
+    void setUpIdentity() {
+        curl_slist_free_all(headerLines);
+        headerLines = nullptr;
+        const RequestIdentity* identity = settings.identity.get();
+        curl_easy_setopt(easy, CURLOPT_USERAGENT,
+                         identity && !identity->userAgent.isEmpty()
+                             ? identity->userAgent.constData()
+                             : UserAgent);
+        if (!identity)
+            return;
+        const QString address = QString::fromUtf8(url);
+        for (const QByteArray& line : identity->headersFor(address)) {
+            curl_slist* more = curl_slist_append(headerLines, line.constData());
+            if (!more)
+                throw Failure(QStringLiteral("Out of memory"));
+            headerLines = more;
+        }
+        if (headerLines)
+            curl_easy_setopt(easy, CURLOPT_HTTPHEADER, headerLines);
+        if (identity->netrcFor(address)) {
+            curl_easy_setopt(easy, CURLOPT_NETRC, static_cast<long>(CURL_NETRC_OPTIONAL));
+            curl_easy_setopt(easy, CURLOPT_NETRC_FILE, identity->netrcFile.constData());
+        }
+        if (!identity->trustedCertificates.isEmpty()) {
+            trusted.data = const_cast<char*>(identity->trustedCertificates.constData());
+            trusted.len = static_cast<size_t>(identity->trustedCertificates.size());
+            trusted.flags = CURL_BLOB_NOCOPY;
+            curl_easy_setopt(easy, CURLOPT_CAINFO_BLOB, &trusted);
+        }
+        if (identity->insecure) {
+            curl_easy_setopt(easy, CURLOPT_SSL_VERIFYPEER, 0L);
+            curl_easy_setopt(easy, CURLOPT_SSL_VERIFYHOST, 0L);
+        }
+        if (identity->answers) {
+            curl_easy_setopt(easy, CURLOPT_HEADERFUNCTION, &Transfer::onHeader);
+            curl_easy_setopt(easy, CURLOPT_HEADERDATA, this);
+        }
+    }
+
     // pipeWait: wait for a connection being made to the host to tell whether it
     // multiplexes (HTTP/2) before opening another.
     void setUp(CURL* handle, const ConnectionSetup& connection, bool pipeWait) {
@@ -344,7 +419,6 @@ struct Transfer {
         curl_easy_setopt(easy, CURLOPT_MAXREDIRS, MaxRedirects);
         // A status of 400 or above is a failed download, its body is not a page.
         curl_easy_setopt(easy, CURLOPT_FAILONERROR, 1L);
-        curl_easy_setopt(easy, CURLOPT_USERAGENT, UserAgent);
         // Every encoding libcurl can decode; the page gets the decoded bytes.
         curl_easy_setopt(easy, CURLOPT_ACCEPT_ENCODING, "");
         curl_easy_setopt(easy, CURLOPT_NOSIGNAL, 1L);
@@ -371,6 +445,7 @@ struct Transfer {
         curl_easy_setopt(easy, CURLOPT_MAXFILESIZE_LARGE,
                          static_cast<curl_off_t>(settings.maxPageBytes));
         curl_easy_setopt(easy, CURLOPT_TIMEOUT_MS, static_cast<long>(settings.maxTimeMs));
+        setUpIdentity();
     }
 
     long httpStatus() const {

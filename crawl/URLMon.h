@@ -7,6 +7,7 @@
 #include <functional>
 #include <memory>
 
+class RequestIdentity;
 class Shell;
 
 // The key of everything the run knows of a host: "scheme://name:port", the port
@@ -60,6 +61,10 @@ struct DownloadSettings {
     // 503 answer with Retry-After is waited out and asked once more even with
     // retries 0. -1: none of it.
     qint64 waitMs = -1;
+    // Who the requests say they come from, and what each host is told (headers,
+    // cookies, credentials, certificates trusted); null: the program's own user
+    // agent and nothing more.
+    std::shared_ptr<const RequestIdentity> identity;
 };
 
 // How a download ended.
