@@ -251,7 +251,7 @@ QString readNetrc(const QString& option, const QString& path, HarvestOptions& o)
     if (!problem.isEmpty())
         return problem;
     o.identity.netrcFile = QFile::encodeName(path);
-    o.identity.netrcMachines = NetrcMachines(o.netrcText);
+    o.identity.netrc = ParseNetrc(o.netrcText);
     return {};
 }
 

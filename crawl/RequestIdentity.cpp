@@ -70,8 +70,9 @@ QList<QByteArray> RequestIdentity::headersFor(const QString& address) const {
     return lines;
 }
 
-bool RequestIdentity::netrcFor(const QString& address) const {
-    return !netrcFile.isEmpty() && netrcMachines.contains(hostOf(address));
+const RequestIdentity::Login* RequestIdentity::loginFor(const QString& address) const {
+    const auto found = netrc.constFind(hostOf(address));
+    return found == netrc.cend() ? nullptr : &*found;
 }
 
 void RequestIdentity::answered(const QString& address, const QByteArray& setCookie) const {
@@ -120,10 +121,9 @@ bool ParseHeaderOption(const QByteArray& text, RequestIdentity::Header* header) 
     return true;
 }
 
-QSet<QString> NetrcMachines(const QByteArray& text) {
+QHash<QString, RequestIdentity::Login> ParseNetrc(const QByteArray& text) {
     // Tokens are separated by blanks; a token may be quoted, with backslash
     // escapes; a macro definition runs to the next empty line.
-    QSet<QString> machines;
     QByteArrayList tokens;
     for (qsizetype i = 0; i < text.size();) {
         const char c = text.at(i);
@@ -143,14 +143,31 @@ QSet<QString> NetrcMachines(const QByteArray& text) {
         if (token == "macdef") {
             const qsizetype end = text.indexOf("\n\n", i);
             i = end < 0 ? text.size() : end + 2;
-            tokens.append(QByteArray());
             continue;
         }
-        if (!tokens.isEmpty() && tokens.last() == "machine")
-            machines.insert(QString::fromUtf8(token).toLower());
         tokens.append(token);
     }
-    return machines;
+    QHash<QString, RequestIdentity::Login> logins;
+    // The machine whose entry is being read; none within "default", and none for
+    // a machine named again (its first entry is the one used, as curl does).
+    RequestIdentity::Login* entry = nullptr;
+    for (qsizetype i = 0; i < tokens.size(); ++i) {
+        const QByteArray& key = tokens.at(i);
+        const bool hasValue = i + 1 < tokens.size();
+        if (key == "default") {
+            entry = nullptr;
+        } else if (key == "machine" && hasValue) {
+            const QString machine = QString::fromUtf8(tokens.at(++i)).toLower();
+            entry = logins.contains(machine) ? nullptr : &logins[machine];
+        } else if ((key == "login" || key == "password") && hasValue) {
+            const QByteArray& value = tokens.at(++i);
+            if (entry)
+                (key == "login" ? entry->user : entry->password) = value;
+        } else if (key == "account" && hasValue) {
+            ++i;
+        }
+    }
+    return logins;
 }
 
 bool TrustedCertificates(const QString& extra, QByteArray* bundle, QString* error) {

@@ -3,8 +3,8 @@
 #include "crawl/Cookies.h"
 
 #include <QByteArray>
+#include <QHash>
 #include <QList>
-#include <QSet>
 #include <QString>
 #include <QStringList>
 #include <memory>
@@ -35,11 +35,16 @@ public:
     // gathered, never sent, so that what a run finds never depends on the order
     // its answers arrive in.
     std::vector<Cookie> cookies;
-    // The netrc file libcurl reads credentials from, and the machines it names
-    // (lower case): only a request to one of them asks libcurl to look, so that
-    // a "default" entry never gives credentials to every host.
+    // The logins of the netrc file, by machine (lower case), and the file's name.
+    // Each goes only to its machine, and with a request of its own, not through
+    // libcurl's netrc lookup: that one would also give a "default" entry to
+    // every host, the hosts a redirect leads to included.
+    struct Login {
+        QByteArray user;
+        QByteArray password;
+    };
+    QHash<QString, Login> netrc;
     QByteArray netrcFile;
-    QSet<QString> netrcMachines;
     // The certificates trusted (the system's, or those of CURL_CA_BUNDLE or
     // SSL_CERT_FILE, and those added), as one PEM bundle; empty: libcurl's own
     // choice. And no check of certificates at all.
@@ -59,8 +64,8 @@ public:
     // The header lines of a request to address: the headers for its host and the
     // Cookie header of the cookies that match it.
     QList<QByteArray> headersFor(const QString& address) const;
-    // Whether libcurl is to look for credentials in the netrc file for address.
-    bool netrcFor(const QString& address) const;
+    // The login for the host of address; null when there is none.
+    const Login* loginFor(const QString& address) const;
     // An answer from address set a cookie; kept when answers are.
     void answered(const QString& address, const QByteArray& setCookie) const;
     // The cookies read and those the answers set (in an order of their own, not
@@ -74,8 +79,9 @@ public:
 // characters and no line break (RFC 9110, section 5.1, 5.5).
 bool ParseHeaderOption(const QByteArray& text, RequestIdentity::Header* header);
 
-// The machines a netrc file's text names, lower case.
-QSet<QString> NetrcMachines(const QByteArray& text);
+// The logins of a netrc file's text, by machine (lower case); the "default"
+// entry is left out.
+QHash<QString, RequestIdentity::Login> ParseNetrc(const QByteArray& text);
 
 // The certificates libcurl trusts without being told: those of CURL_CA_BUNDLE,
 // else SSL_CERT_FILE, else the system's bundle, and then the PEM certificates of

@@ -386,9 +386,11 @@ struct Transfer {
         }
         if (headerLines)
             curl_easy_setopt(easy, CURLOPT_HTTPHEADER, headerLines);
-        if (identity->netrcFor(address)) {
-            curl_easy_setopt(easy, CURLOPT_NETRC, static_cast<long>(CURL_NETRC_OPTIONAL));
-            curl_easy_setopt(easy, CURLOPT_NETRC_FILE, identity->netrcFile.constData());
+        // libcurl gives a login set so to no other host a redirect leads to
+        // (CURLOPT_UNRESTRICTED_AUTH is off).
+        if (const RequestIdentity::Login* login = identity->loginFor(address)) {
+            curl_easy_setopt(easy, CURLOPT_USERNAME, login->user.constData());
+            curl_easy_setopt(easy, CURLOPT_PASSWORD, login->password.constData());
         }
         if (!identity->trustedCertificates.isEmpty()) {
             trusted.data = const_cast<char*>(identity->trustedCertificates.constData());

@@ -47,6 +47,12 @@ TEST(ParseCommandLine, AnOptionThatDoesNotFitIsAUsageErrorThatSaysWhy) {
          "--max-page-size needs a size from 1 byte to 2G - 1"},
         {"MaxTimeZero", {"--max-time", "0", "a"}, "--max-time needs a number of seconds above 0"},
         {"ConnectTimeoutMissing", {"a", "--connect-timeout"}, "--connect-timeout"},
+        {"HeaderNameNotAToken", {"--header", "X Token: v", "a"}, "--header needs 'Name: value'"},
+        {"HeaderHostEmpty", {"--header", "=X-Token: v", "a"}, "--header needs 'Name: value'"},
+        {"HeaderLineBreak", {"--header", "X-Token: v\r\nHost: b", "a"}, "--header needs"},
+        {"UserAgentEmpty", {"--user-agent=", "a"}, "--user-agent needs a text on one line."},
+        {"CookiesMissing", {"--cookies", "/nonexistent/c.txt", "a"}, "--cookies: cannot read"},
+        {"CaCertificateNotPem", {"--ca-certificate", "/dev/null", "a"}, "holds no PEM certificate"},
     };
     for (const UsageErrorRow& row : rows) {
         QStringList arguments{QStringLiteral("orvelle-harvest")};
