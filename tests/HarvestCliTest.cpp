@@ -811,6 +811,31 @@ TEST_F(HarvestCli, StateFileKeepsNoSecret) {
     EXPECT_EQ(refused.err.find(Secret), std::string::npos) << refused.err;
 }
 
+// CURL_CA_BUNDLE takes the place of the system's certificates and
+// --ca-certificate adds to it: a server of each authority is trusted in one run.
+TEST_F(HarvestCli, CaCertificateAddsToCurlCaBundle) {
+    QTemporaryDir folder;
+    const TestCertificate second = MakeTestCertificate(folder.path());
+    LoopbackServer tls(second.certPath, second.keyPath);
+    tls.page("/", R"(<a href="b.html">B</a>)");
+    tls.start();
+    const auto bundle = [&](QProcess& p) {
+        QProcessEnvironment env = p.processEnvironment();
+        env.insert(QStringLiteral("CURL_CA_BUNDLE"), QString::fromStdString(second.certPath));
+        p.setProcessEnvironment(env);
+    };
+    const std::vector<std::string> both = {expand("{t}/"), tls.url("/").toStdString()};
+    std::vector<std::string> added = {"--ca-certificate", expand("{d}/cert.pem")};
+    added.insert(added.end(), both.begin(), both.end());
+    const Outcome o = harvest(added, {}, bundle);
+    EXPECT_EQ(o.exitCode, 0) << o.err;
+    EXPECT_EQ(o.out, expand("{t}/a.html\n") + tls.url("/b.html").toStdString() + "\n");
+    const Outcome alone = harvest(both, {}, bundle);
+    EXPECT_EQ(alone.out, tls.url("/b.html").toStdString() + "\n");
+    EXPECT_NE(alone.err.find(expand("failed: {t}/: SSL certificate problem")), std::string::npos)
+        << alone.err;
+}
+
 TEST_F(HarvestCli, HelpAndVersionGoToStandardOutput) {
     const Outcome help = harvest({"--help"});
     EXPECT_EQ(help.exitCode, 0);
