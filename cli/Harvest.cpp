@@ -17,9 +17,12 @@
 #include "export/ResultFile.h"
 #include "lists/ListView.h"
 
+#include <QDateTime>
 #include <QFile>
 #include <QFileInfo>
 #include <QRegularExpression>
+#include <QSaveFile>
+#include <QUrl>
 #include <cerrno>
 #include <climits>
 #include <cstring>
@@ -171,6 +174,34 @@ Written writeResults(CliShell& shell, const HarvestOptions& options, const ListV
     return file.write(shell, bytes) ? Written::Yes : Written::Failed;
 }
 
+// What the requests of the run say of who asks: the headers without a host of
+// their own go to the hosts of the listed addresses.
+std::shared_ptr<const RequestIdentity> identityOf(const HarvestOptions& options,
+                                                  const QStringList& listed) {
+    RequestIdentity identity = options.identity;
+    QStringList hosts;
+    for (const QString& address : listed)
+        hosts.append(QUrl(PageAddressOf(address.trimmed())).host().toLower());
+    identity.scopeToListed(hosts);
+    if (!options.cookieJar.isEmpty())
+        identity.answers = std::make_shared<RequestIdentity::Answers>();
+    return std::make_shared<const RequestIdentity>(std::move(identity));
+}
+
+// The cookie jar, for its owner's eyes only: it holds secrets. False, said, when
+// it cannot be written.
+bool writeCookieJar(CliShell& shell, const QString& path, const RequestIdentity& identity) {
+    QSaveFile file(path);
+    const bool written = file.open(QIODevice::WriteOnly) &&
+                         file.setPermissions(QFileDevice::ReadOwner | QFileDevice::WriteOwner) &&
+                         file.write(identity.cookieJar(QDateTime::currentSecsSinceEpoch())) >= 0 &&
+                         file.commit();
+    if (!written)
+        shell.printError(QStringLiteral("cannot write ") + path + QStringLiteral(": ") +
+                         file.errorString());
+    return written;
+}
+
 bool isRecordFormat(OutputFormat format) {
     return format == OutputFormat::Jsonl || format == OutputFormat::Csv;
 }
@@ -245,6 +276,9 @@ int harvest(const HarvestOptions& options) {
         printUsageError(QStringLiteral("no addresses given"));
         return ExitStatus::UsageError;
     }
+    if (options.identity.insecure)
+        shell.printError(QStringLiteral("--insecure: no certificate is checked; any server is "
+                                        "taken for what it claims to be"));
     // The results file is made before the first page is fetched: a long harvest
     // must not be lost to an output that cannot be written.
     OutputFile file(0);
@@ -279,6 +313,7 @@ int harvest(const HarvestOptions& options) {
         stateSink.emplace(sink, *state);
     HarvestRun run(shell, stateSink ? static_cast<RunSink&>(*stateSink) : sink);
     run.Settings = options.run;
+    run.Settings.download.identity = identityOf(options, addresses.Texts());
     run.Record = state.get();
     // The links are checked through the run's own transfers, as they are listed.
     std::unique_ptr<LinkCheck> check;
@@ -340,6 +375,10 @@ int harvest(const HarvestOptions& options) {
     Written written = writeResults(shell, options, results, stream.get(), file,
                                    records && !stream ? &sink.records() : nullptr);
     if (!options.visits.isEmpty() && !visits.write(shell, sink.visits()) && written == Written::Yes)
+        written = Written::Failed;
+    if (!options.cookieJar.isEmpty() && !options.exportState &&
+        !writeCookieJar(shell, options.cookieJar, *run.Settings.download.identity) &&
+        written == Written::Yes)
         written = Written::Failed;
     // How the run went, in the words of the window's status line.
     if (!options.quiet)

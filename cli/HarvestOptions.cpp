@@ -1,6 +1,9 @@
 #include "cli/HarvestOptions.h"
 
 #include <QCommandLineParser>
+#include <QDateTime>
+#include <QDir>
+#include <QFile>
 #include <QRegularExpression>
 #include <cmath>
 #include <limits>
@@ -199,6 +202,72 @@ QString readSitemaps(const QString&, const QString& value, HarvestOptions& o) {
     return {};
 }
 
+// The whole of a file named by an option; what is wrong, or an empty text.
+QString readFile(const QString& option, const QString& path, QByteArray* bytes) {
+    if (path.isEmpty())
+        return option + QStringLiteral(" needs a file name.");
+    QFile file(path);
+    if (!file.open(QIODevice::ReadOnly))
+        return option + QStringLiteral(": cannot read ") + path + QStringLiteral(": ") +
+               file.errorString();
+    *bytes = file.readAll();
+    return {};
+}
+
+// A header line, or "@FILE" for one read from a file (a secret kept out of the
+// command line). What was given is never repeated: it may be a secret.
+QString readHeader(const QString& option, const QString& value, HarvestOptions& o) {
+    QByteArray text = value.toUtf8();
+    if (value.startsWith(u'@')) {
+        const QString problem = readFile(option, value.mid(1), &text);
+        if (!problem.isEmpty())
+            return problem;
+        while (text.endsWith('\n') || text.endsWith('\r'))
+            text.chop(1);
+    }
+    RequestIdentity::Header header;
+    if (!ParseHeaderOption(text, &header))
+        return option +
+               QStringLiteral(" needs 'Name: value' or 'HOST=Name: value': a name of letters, "
+                              "digits and !#$%&'*+-.^_`|~, a value on one line (what was given "
+                              "is not shown here).");
+    o.identity.headers.push_back(header);
+    return {};
+}
+
+QString readUserAgent(const QString& option, const QString& value, HarvestOptions& o) {
+    if (value.trimmed().isEmpty() || value.contains(u'\n') || value.contains(u'\r'))
+        return option + QStringLiteral(" needs a text on one line.");
+    o.identity.userAgent = value.toUtf8();
+    return {};
+}
+
+QString readCookies(const QString& option, const QString& value, HarvestOptions& o) {
+    QByteArray text;
+    const QString problem = readFile(option, value, &text);
+    if (!problem.isEmpty())
+        return problem;
+    int badLine = 0;
+    std::vector<Cookie> cookies;
+    if (!ParseCookieFile(text, QDateTime::currentSecsSinceEpoch(), &cookies, &badLine))
+        return option + QStringLiteral(": ") + value + QStringLiteral(": line ") +
+               QString::number(badLine) +
+               QStringLiteral(" is not a cookie of a Netscape cookie file (seven fields "
+                              "separated by tabs).");
+    o.identity.cookies = std::move(cookies);
+    o.cookieText = text;
+    return {};
+}
+
+QString readNetrc(const QString& option, const QString& path, HarvestOptions& o) {
+    const QString problem = readFile(option, path, &o.netrcText);
+    if (!problem.isEmpty())
+        return problem;
+    o.identity.netrcFile = QFile::encodeName(path);
+    o.identity.netrc = ParseNetrc(o.netrcText);
+    return {};
+}
+
 // The options, in the order --help lists them and their values are read.
 const OptionRow Options[] = {
     {"i", "input", "FILE",
@@ -324,6 +393,57 @@ const OptionRow Options[] = {
      [](const QString& option, const QString& value, HarvestOptions& o) {
          return readWholeFrom(option, value, 0, DownloadSettings::MaxRetryWaitSeconds, "seconds",
                               &o.run.download.maxRetryWaitSeconds);
+     }},
+    {"", "user-agent", "TEXT",
+     "Send TEXT as the User-Agent of every request (default: Orvelle/" ORVELLE_VERSION
+     "). robots.txt is read for Orvelle all the same.",
+     readUserAgent},
+    {"", "header", "HEADER",
+     "Send the header 'Name: value' to the hosts of the listed addresses and their subdomains; "
+     "'HOST=Name: value' sends it to HOST and its subdomains alone. @FILE reads the header from "
+     "FILE, to keep a secret off the command line. May be given several times. Header values "
+     "are never shown: they appear as ***.",
+     readHeader, true},
+    {"", "cookies", "FILE",
+     "Send the cookies of the Netscape cookie file FILE (as curl and wget write it), each to "
+     "the hosts and paths it is for. Cookies that answers set are not sent during the run.",
+     readCookies},
+    {"", "cookie-jar", "FILE",
+     "At the end, write the cookies read and those the answers set to FILE, as a Netscape "
+     "cookie file sorted by domain, path and name (readable by its owner only).",
+     [](const QString& option, const QString& value, HarvestOptions& o) -> QString {
+         if (value.isEmpty())
+             return option + QStringLiteral(" needs a file name.");
+         o.cookieJar = value;
+         return QString();
+     }},
+    {"", "netrc-file", "FILE",
+     "Log in with the credentials of the netrc file FILE, each only to its machine (its "
+     "\"default\" entry is never used). Passwords are never shown.",
+     readNetrc},
+    {"", "netrc", "", "As --netrc-file ~/.netrc.",
+     [](const QString& option, const QString&, HarvestOptions& o) {
+         if (!o.identity.netrcFile.isEmpty())
+             return QString();
+         return readNetrc(option, QDir::homePath() + QStringLiteral("/.netrc"), o);
+     }},
+    {"", "ca-certificate", "FILE",
+     "Trust the certificate authorities of the PEM file FILE besides the system's (or those of "
+     "CURL_CA_BUNDLE or SSL_CERT_FILE, which take the place of the system's).",
+     [](const QString& option, const QString& value, HarvestOptions& o) -> QString {
+         QString error;
+         if (value.isEmpty())
+             return option + QStringLiteral(" needs a file name.");
+         if (!TrustedCertificates(value, &o.identity.trustedCertificates, &error))
+             return option + QStringLiteral(": ") + error;
+         return QString();
+     }},
+    {"k", "insecure", "",
+     "Check no certificate: any server is taken for what it claims (said once on standard "
+     "error).",
+     [](const QString&, const QString&, HarvestOptions& o) {
+         o.identity.insecure = true;
+         return QString();
      }},
     {"o", "output", "FILE",
      "Write the results to FILE (default: standard output). An existing file is replaced only "

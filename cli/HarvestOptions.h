@@ -1,6 +1,7 @@
 #pragma once
 
 #include "crawl/LinkCheck.h"
+#include "crawl/RequestIdentity.h"
 #include "crawl/RunSettings.h"
 
 #include <QString>
@@ -26,6 +27,18 @@ struct HarvestOptions {
     // the scan rules (--quotes, --srcset), the scope (--same-host, --same-site,
     // --include, --exclude, --match, --depth, --robots) and --max-pages.
     RunSettings run = commandLineDefaults();
+    // Who the requests say they come from and what each host is told: --user-agent,
+    // --header (those without a HOST= of their own go to the hosts of the listed
+    // addresses, once they are read), --cookies, --netrc, --ca-certificate,
+    // --insecure. The run is given it as it stands then.
+    RequestIdentity identity;
+    // Where the cookies read and those the answers set are written at the end;
+    // empty for nowhere.
+    QString cookieJar;
+    // The cookie file's and the netrc file's text, for the state file to compare
+    // (as digests).
+    QByteArray cookieText;
+    QByteArray netrcText;
     QString output; // empty for standard output
     QString visits; // a JSON line per visit goes there; empty for none
     OutputFormat format = OutputFormat::Lines;

@@ -10,7 +10,7 @@ std::vector<RunState::Option> StateOptions(const HarvestOptions& options) {
     };
     const RunSettings& run = options.run;
     const CrawlScope& scope = run.scope;
-    return {
+    std::vector<RunState::Option> stored = {
         {QStringLiteral("--files"), yes(options.files)},
         {QStringLiteral("--forever"), yes(options.extractForever)},
         {QStringLiteral("--quotes"),
@@ -26,4 +26,24 @@ std::vector<RunState::Option> StateOptions(const HarvestOptions& options) {
         {QStringLiteral("--depth"), QString::number(scope.maxDepth)},
         {QStringLiteral("--robots"), yes(scope.robots)},
     };
+    // Who the requests say they come from changes what the sites answer (which
+    // certificates are trusted is how pages are fetched, as the time-outs). These
+    // are kept only when given, so that a state file of a run without them stays
+    // the same; header values, cookies and passwords only as their digests.
+    const RequestIdentity& identity = options.identity;
+    if (!identity.userAgent.isEmpty())
+        stored.push_back({QStringLiteral("--user-agent"), QString::fromUtf8(identity.userAgent)});
+    if (!identity.headers.empty()) {
+        QStringList headers;
+        for (const RequestIdentity::Header& h : identity.headers)
+            headers.append(h.host + u'=' + QString::fromUtf8(h.line));
+        stored.push_back({QStringLiteral("--header"), headers.join(u'\n'), true});
+    }
+    if (!options.cookieText.isEmpty())
+        stored.push_back(
+            {QStringLiteral("--cookies"), QString::fromUtf8(options.cookieText), true});
+    if (!identity.netrcFile.isEmpty())
+        stored.push_back({QStringLiteral("--netrc-file"),
+                          QString::fromUtf8(identity.netrcFile + '\n' + options.netrcText), true});
+    return stored;
 }

@@ -375,11 +375,13 @@ bool RunState::adopt(const std::vector<Option>& options, const QStringList& list
                 here ? (here->secret ? digest(here->value) : here->value) : QString();
             if (here && there && now == there->value)
                 return false;
-            QString said = name + QStringLiteral(" differs");
-            if (!(here && here->secret) && !(there && there->secret))
-                said += QStringLiteral(" (the state file has '") +
-                        (there ? there->value : QString()) + QStringLiteral("', this run '") +
-                        (here ? here->value : QString()) + QStringLiteral("')");
+            // A secret shows as ***, and only whether it was given at all.
+            const auto shown = [](const Option* o) {
+                return !o ? QString() : o->secret ? QStringLiteral("***") : o->value;
+            };
+            const QString said = name + QStringLiteral(" differs (the state file has '") +
+                                 shown(there) + QStringLiteral("', this run '") + shown(here) +
+                                 QStringLiteral("')");
             *difference = said;
             return true;
         };

@@ -4,6 +4,7 @@
 #include "base/Shell.h"
 #include "base/SystemIo.h"
 #include "crawl/PageFile.h"
+#include "crawl/RequestIdentity.h"
 
 #include <QFile>
 #include <QHash>
@@ -202,6 +203,16 @@ struct Transfer {
 
     DownloadResult result;
 
+    // The header lines of the request, and the certificates it trusts, handed to
+    // libcurl: they live as long as the transfer.
+    curl_slist* headerLines = nullptr;
+    curl_blob trusted{};
+
+    Transfer() = default;
+    Transfer(const Transfer&) = delete;
+    Transfer& operator=(const Transfer&) = delete;
+    ~Transfer() { curl_slist_free_all(headerLines); }
+
     // Moves what has arrived so far out of memory into a page file, opened and
     // unlinked at once: nothing stays on disk when the program ends.
     bool spill() noexcept {
@@ -345,6 +356,72 @@ struct Transfer {
         return decoded / settings.maxExpansion > static_cast<qint64>(received);
     }
 
+    // A libcurl callback: one header line of an answer, of any hop. A cookie an
+    // answer sets is gathered, never sent during the run.
+    static size_t onHeader(char* data, size_t size, size_t count, void* userdata) noexcept {
+        auto* t = static_cast<Transfer*>(userdata);
+        const size_t total = size * count;
+        static const QByteArray SetCookie = QByteArrayLiteral("set-cookie:");
+        try {
+            if (total > static_cast<size_t>(SetCookie.size()) &&
+                qstrnicmp(data, SetCookie.constData(), SetCookie.size()) == 0) {
+                char* at = nullptr;
+                curl_easy_getinfo(t->easy, CURLINFO_EFFECTIVE_URL, &at);
+                t->settings.identity->answered(
+                    at ? QString::fromUtf8(at) : QString::fromUtf8(t->url),
+                    QByteArray(data + SetCookie.size(),
+                               static_cast<qsizetype>(total) - SetCookie.size())
+                        .trimmed());
+            }
+        } catch (...) {
+            // A cookie that cannot be kept is lost; the page is not.
+        }
+        return total;
+    }
+
+    // What the request says of who asks, for its address: every hop of a transfer
+    // is set up here, so that a value goes only to a host it is for.
+    void setUpIdentity() {
+        curl_slist_free_all(headerLines);
+        headerLines = nullptr;
+        const RequestIdentity* identity = settings.identity.get();
+        curl_easy_setopt(easy, CURLOPT_USERAGENT,
+                         identity && !identity->userAgent.isEmpty()
+                             ? identity->userAgent.constData()
+                             : UserAgent);
+        if (!identity)
+            return;
+        const QString address = QString::fromUtf8(url);
+        for (const QByteArray& line : identity->headersFor(address)) {
+            curl_slist* more = curl_slist_append(headerLines, line.constData());
+            if (!more)
+                throw Failure(QStringLiteral("Out of memory"));
+            headerLines = more;
+        }
+        if (headerLines)
+            curl_easy_setopt(easy, CURLOPT_HTTPHEADER, headerLines);
+        // libcurl gives a login set so to no other host a redirect leads to
+        // (CURLOPT_UNRESTRICTED_AUTH is off).
+        if (const RequestIdentity::Login* login = identity->loginFor(address)) {
+            curl_easy_setopt(easy, CURLOPT_USERNAME, login->user.constData());
+            curl_easy_setopt(easy, CURLOPT_PASSWORD, login->password.constData());
+        }
+        if (!identity->trustedCertificates.isEmpty()) {
+            trusted.data = const_cast<char*>(identity->trustedCertificates.constData());
+            trusted.len = static_cast<size_t>(identity->trustedCertificates.size());
+            trusted.flags = CURL_BLOB_NOCOPY;
+            curl_easy_setopt(easy, CURLOPT_CAINFO_BLOB, &trusted);
+        }
+        if (identity->insecure) {
+            curl_easy_setopt(easy, CURLOPT_SSL_VERIFYPEER, 0L);
+            curl_easy_setopt(easy, CURLOPT_SSL_VERIFYHOST, 0L);
+        }
+        if (identity->answers) {
+            curl_easy_setopt(easy, CURLOPT_HEADERFUNCTION, &Transfer::onHeader);
+            curl_easy_setopt(easy, CURLOPT_HEADERDATA, this);
+        }
+    }
+
     // The request for address: the one asked for, or the next one of a redirect,
     // each set up afresh. pipeWait: wait for a connection being made to the host
     // to tell whether it multiplexes (HTTP/2) before opening another.
@@ -362,7 +439,6 @@ struct Transfer {
             curl_easy_setopt(easy, CURLOPT_NOBODY, 1L);
         // A status of 400 or above is a failed download, its body is not a page.
         curl_easy_setopt(easy, CURLOPT_FAILONERROR, 1L);
-        curl_easy_setopt(easy, CURLOPT_USERAGENT, UserAgent);
         // Every encoding libcurl can decode; the page gets the decoded bytes.
         curl_easy_setopt(easy, CURLOPT_ACCEPT_ENCODING, "");
         curl_easy_setopt(easy, CURLOPT_NOSIGNAL, 1L);
@@ -393,6 +469,7 @@ struct Transfer {
         if (timeoutMs > 0 && !result.redirects.isEmpty())
             timeoutMs = std::max<qint64>(timeoutMs - (nowNs() - startNs) / 1'000'000, 1);
         curl_easy_setopt(easy, CURLOPT_TIMEOUT_MS, static_cast<long>(timeoutMs));
+        setUpIdentity();
     }
 
     // Where the answer that came redirects to (RFC 9110, section 15.4: its

@@ -9,6 +9,7 @@
 #include <functional>
 #include <memory>
 
+class RequestIdentity;
 class Shell;
 
 // The key of everything the run knows of a host: "scheme://name:port", the port
@@ -69,6 +70,10 @@ struct DownloadSettings {
     qint64 waitMs = -1;
     // What is asked for; a page unless a link is only being checked.
     RequestMethod method = RequestMethod::Get;
+    // Who the requests say they come from, and what each host is told (headers,
+    // cookies, credentials, certificates trusted); null: the program's own user
+    // agent and nothing more.
+    std::shared_ptr<const RequestIdentity> identity;
 };
 
 // How a download ended.

@@ -9,6 +9,7 @@
 #include "tests/support/RawServer.h"
 #include "tests/support/RunSummary.h"
 #include "tests/support/ScriptedShell.h"
+#include "tests/support/TestCertificate.h"
 
 #include <QDir>
 #include <QFile>
@@ -36,6 +37,10 @@
 #include <zlib.h>
 
 namespace {
+
+// Every secret the identity rows give (header values, cookies, passwords) holds
+// this; none may ever show on standard output or standard error.
+const std::string Secret = "s3cret";
 
 const QString HarvestPath = QStringLiteral(ORVELLE_HARVEST_PATH);
 constexpr int FinishMs = 60000;
@@ -225,6 +230,46 @@ void serveSitemaps(LoopbackServer& maps) {
     maps.start();
 }
 
+// /id/ answers with a link that says what came with the request: the user agent,
+// whether X-Token and Authorization held the secret (yes, no, or wrong), and the
+// names of the cookies in the order sent (a name with a wrong value marked "!").
+// next, when given, is linked to as well.
+void echoIdentity(LoopbackServer& server, const std::string& next) {
+    server.server().Get("/id/", [next](const httplib::Request& req, httplib::Response& res) {
+        const auto verdict = [&](const char* name, const std::string& expected) {
+            return !req.has_header(name)                    ? "no"
+                   : req.get_header_value(name) == expected ? "yes"
+                                                            : "wrong";
+        };
+        std::string cookies;
+        std::string sent = req.get_header_value("Cookie");
+        for (size_t at = 0; at < sent.size();) {
+            const size_t end = std::min(sent.find("; ", at), sent.size());
+            const std::string pair = sent.substr(at, end - at);
+            const std::string name = pair.substr(0, pair.find('='));
+            cookies += (cookies.empty() ? "" : ",") + name +
+                       (pair == name + "=" + Secret + "-" + name ? "" : "!");
+            at = end + 2;
+        }
+        std::string agent = req.get_header_value("User-Agent");
+        std::replace(agent.begin(), agent.end(), ' ', '+');
+        res.set_content("<a href=\"/seen?ua=" + agent + "&token=" + verdict("X-Token", Secret) +
+                            "&cookie=" + cookies +
+                            "&auth=" + verdict("Authorization", "Basic dXNlcjpzM2NyZXQ=") +
+                            "\"></a>" + (next.empty() ? "" : "<a href=\"" + next + "\"></a>"),
+                        "text/html");
+    });
+    server.page("/seen", "");
+}
+
+void writeFile(const QString& path, const std::string& text) {
+    QFile file(path);
+    if (!file.open(QIODevice::WriteOnly) ||
+        file.write(text.data(), static_cast<qint64>(text.size())) !=
+            static_cast<qint64>(text.size()))
+        throw std::runtime_error("cannot write " + path.toStdString());
+}
+
 // The site: "/" links to a.html and b.html (and shows logo.png); a.html links to
 // c.html (and shows pic.png); b.html links back to a.html; c.html has no links.
 // /g/N links to /g/2N and /g/2N+1 for ever; /slow answers after ten seconds;
@@ -239,13 +284,42 @@ class HarvestCli : public ::testing::Test {
 protected:
     static void SetUpTestSuite() {
         s_stop = false;
+        // The identity rows' files ({d}): a header, cookies, credentials and the
+        // TLS server's own authority.
+        s_data = new QTemporaryDir;
+        const QString d = s_data->path();
+        writeFile(d + QStringLiteral("/token.txt"), "X-Token: " + Secret + "\n");
+        writeFile(d + QStringLiteral("/cookies.txt"),
+                  "# Netscape HTTP Cookie File\n"
+                  "127.0.0.1\tFALSE\t/\tFALSE\t0\tsid\ts3cret-sid\n"
+                  "127.0.0.1\tFALSE\t/id/\tFALSE\t0\tdeep\ts3cret-deep\n"
+                  "127.0.0.1\tFALSE\t/nope/\tFALSE\t0\tnope\ts3cret-nope\n"
+                  "127.0.0.1\tFALSE\t/\tTRUE\t0\tsecure\ts3cret-secure\n"
+                  "127.0.0.1\tFALSE\t/\tFALSE\t1\told\ts3cret-old\n"
+                  "#HttpOnly_127.0.0.2\tFALSE\t/\tFALSE\t0\tother\ts3cret-other\n");
+        // The default entry would log in everywhere: it is never used.
+        writeFile(d + QStringLiteral("/netrc"), "machine 127.0.0.1 login user password " + Secret +
+                                                    "\ndefault login user password " + Secret +
+                                                    "\n");
+        const TestCertificate certificate = MakeTestCertificate(d);
+        s_tls = new LoopbackServer(certificate.certPath, certificate.keyPath);
+        s_tls->page("/", R"(<a href="a.html">A</a>)");
+        s_tls->start();
         s_other = new LoopbackServer;
+        echoIdentity(*s_other, "");
         s_other->page("/x.html", R"(<a href="/y.html">y</a>)");
         s_other->page("/y.html", "");
         s_other->start("127.0.0.2");
         s_maps = new LoopbackServer;
         serveSitemaps(*s_maps);
         s_server = new LoopbackServer;
+        echoIdentity(*s_server, s_other->url("/id/").toStdString());
+        s_server->server().Get("/set", [](const httplib::Request&, httplib::Response& res) {
+            res.set_header("Set-Cookie", "sid=s3cret-changed");
+            res.headers.emplace("Set-Cookie", "fresh=s3cret-fresh; Path=/; HttpOnly");
+            res.headers.emplace("Set-Cookie", "gone=x; Max-Age=0");
+            res.set_content("", "text/html");
+        });
         s_server->page("/s/", R"(<a href="a.html"></a><a href=")" +
                                   s_other->url("/x.html").toStdString() +
                                   R"("></a><a href="/s/skip/b.html"></a><img src="s.png">)");
@@ -327,16 +401,22 @@ protected:
         s_other = nullptr;
         delete s_maps;
         s_maps = nullptr;
+        delete s_tls;
+        s_tls = nullptr;
+        delete s_data;
+        s_data = nullptr;
     }
 
     static std::string base() { return s_server->url("").toStdString(); }
     static std::string expand(const std::string& text) {
-        const std::string maps = s_maps->url("").toStdString();
-        return replaceAll(replaceAll(replaceAll(replaceAll(replaceAll(text, "{}", base()), "{o}",
-                                                           s_other->url("").toStdString()),
-                                                "{port}", std::to_string(s_server->port())),
-                                     "{m}", maps),
-                          "{h}", "http://localhost:" + std::to_string(s_maps->port()));
+        std::string expanded =
+            replaceAll(replaceAll(text, "{}", base()), "{o}", s_other->url("").toStdString());
+        expanded = replaceAll(expanded, "{t}", s_tls->url("").toStdString());
+        expanded = replaceAll(expanded, "{d}", s_data->path().toStdString());
+        expanded = replaceAll(expanded, "{m}", s_maps->url("").toStdString());
+        expanded =
+            replaceAll(expanded, "{h}", "http://localhost:" + std::to_string(s_maps->port()));
+        return replaceAll(expanded, "{port}", std::to_string(s_server->port()));
     }
     static std::vector<std::string> expand(std::vector<std::string> texts) {
         for (std::string& t : texts)
@@ -347,6 +427,8 @@ protected:
     static LoopbackServer* s_server;
     static LoopbackServer* s_other;
     static LoopbackServer* s_maps;
+    static LoopbackServer* s_tls;
+    static QTemporaryDir* s_data;
     static std::atomic<bool> s_stop;
     static std::atomic<int> s_retried;
 };
@@ -354,13 +436,17 @@ protected:
 LoopbackServer* HarvestCli::s_server = nullptr;
 LoopbackServer* HarvestCli::s_other = nullptr;
 LoopbackServer* HarvestCli::s_maps = nullptr;
+LoopbackServer* HarvestCli::s_tls = nullptr;
+QTemporaryDir* HarvestCli::s_data = nullptr;
 std::atomic<bool> HarvestCli::s_stop{false};
 std::atomic<int> HarvestCli::s_retried{0};
 
 struct CliCase {
     const char* name;
-    std::vector<std::string> args; // "{}" stands for the server's address
-    std::string input;             // standard input
+    // "{}" stands for the server's address, "{o}" for the second one's, "{t}"
+    // for the TLS server's, "{d}" for the folder of the identity files
+    std::vector<std::string> args;
+    std::string input; // standard input
     int exitCode;
     Format format;
     std::vector<std::string> results;      // standard output, in format
@@ -386,6 +472,8 @@ TEST_P(HarvestCliCases, WritesTheResultsAndEndsWithItsStatus) {
         EXPECT_NE(o.err.find(expand(c.errContains)), std::string::npos) << o.err;
     for (const std::string& also : c.errAlso)
         EXPECT_NE(o.err.find(expand(also)), std::string::npos) << o.err;
+    EXPECT_EQ(o.out.find(Secret), std::string::npos) << o.out;
+    EXPECT_EQ((o.err + o.summary).find(Secret), std::string::npos) << o.err;
     // A run that went its way ends with the window's status text.
     const auto given = [&](const std::string& a) {
         return std::any_of(c.args.begin(), c.args.end(),
@@ -412,6 +500,12 @@ std::string CheckedJson(const std::string& link, int status, const std::string& 
 }
 
 const std::vector<std::string> SiteResults = {"{}/a.html", "{}/b.html"};
+// What the two /id/ pages saw, in the order of a crawl of {}/id/ to depth 1.
+std::vector<std::string> Seen(const std::string& here, const std::string& there) {
+    return {"{}/seen?" + here, "{o}/id/", "{o}/seen?" + there};
+}
+const std::string Agent = "ua=Orvelle/" ORVELLE_VERSION;
+const std::string Nothing = Agent + "&token=no&cookie=&auth=no";
 // The scope site's results, in the order of a crawl without limits.
 const std::string A = "{}/s/a.html", X = "{o}/x.html", B = "{}/s/skip/b.html",
                   C = "{}/s/skip/c.html", Y = "{o}/y.html", Deep = "{}/s/deep.html",
@@ -808,7 +902,104 @@ INSTANTIATE_TEST_SUITE_P(
                 1,
                 Format::Lines,
                 {},
-                "cannot write /nonexistent/out.txt"}),
+                "cannot write /nonexistent/out.txt"},
+        // Who asks, and what each host is told.
+        CliCase{"IdentityByDefault",
+                {"-F", "--depth", "1", "{}/id/"},
+                "",
+                0,
+                Format::Lines,
+                Seen(Nothing, Nothing),
+                ""},
+        CliCase{"UserAgentToEveryHost",
+                {"-F", "--depth", "1", "--user-agent", "Tester/2 (loopback)", "{}/id/"},
+                "",
+                0,
+                Format::Lines,
+                Seen("ua=Tester/2+(loopback)&token=no&cookie=&auth=no",
+                     "ua=Tester/2+(loopback)&token=no&cookie=&auth=no"),
+                ""},
+        CliCase{"HeaderToTheListedHostOnly",
+                {"-F", "--depth", "1", "--header", "X-Token: s3cret", "{}/id/"},
+                "",
+                0,
+                Format::Lines,
+                Seen(Agent + "&token=yes&cookie=&auth=no", Nothing),
+                ""},
+        CliCase{"HeaderForAHostOfItsOwn",
+                {"-F", "--depth", "1", "--header", "127.0.0.2=X-Token: s3cret", "{}/id/"},
+                "",
+                0,
+                Format::Lines,
+                Seen(Nothing, Agent + "&token=yes&cookie=&auth=no"),
+                ""},
+        CliCase{"HeaderFromAFile",
+                {"-F", "--depth", "1", "--header", "@{d}/token.txt", "{}/id/"},
+                "",
+                0,
+                Format::Lines,
+                Seen(Agent + "&token=yes&cookie=&auth=no", Nothing),
+                ""},
+        // By domain, path (the longer first), secure and expiry.
+        CliCase{"CookiesByDomainAndPath",
+                {"-F", "--depth", "1", "--cookies", "{d}/cookies.txt", "{}/id/"},
+                "",
+                0,
+                Format::Lines,
+                Seen(Agent + "&token=no&cookie=deep,sid&auth=no",
+                     Agent + "&token=no&cookie=other&auth=no"),
+                ""},
+        CliCase{"NetrcOnlyToItsMachine",
+                {"-F", "--depth", "1", "--netrc-file", "{d}/netrc", "{}/id/"},
+                "",
+                0,
+                Format::Lines,
+                Seen(Agent + "&token=no&cookie=&auth=yes", Nothing),
+                ""},
+        CliCase{"CaCertificate",
+                {"--ca-certificate", "{d}/cert.pem", "{t}/"},
+                "",
+                0,
+                Format::Lines,
+                {"{t}/a.html"},
+                ""},
+        CliCase{"UntrustedCertificate",
+                {"{t}/"},
+                "",
+                4,
+                Format::Lines,
+                {},
+                "failed: {t}/: SSL certificate problem"},
+        CliCase{"Insecure",
+                {"--insecure", "{t}/"},
+                "",
+                0,
+                Format::Lines,
+                {"{t}/a.html"},
+                "orvelle-harvest: --insecure: no certificate is checked"},
+        // A failed download with every secret given says none of them.
+        CliCase{"SecretsStayOutOfMessages",
+                {"--header", "X-Token: s3cret", "--cookies", "{d}/cookies.txt", "--netrc-file",
+                 "{d}/netrc", "{}/missing"},
+                "",
+                4,
+                Format::Lines,
+                {},
+                "failed: {}/missing: HTTP 404"},
+        CliCase{"HeaderThatIsNoHeaderIsNotRepeated",
+                {"--header", "X-Token s3cret", "{}/"},
+                "",
+                2,
+                Format::Lines,
+                {},
+                "--header needs 'Name: value'"},
+        CliCase{"HeaderFileMissing",
+                {"--header", "@{d}/missing.txt", "{}/"},
+                "",
+                2,
+                Format::Lines,
+                {},
+                "--header: cannot read {d}/missing.txt"}),
     [](const ::testing::TestParamInfo<CliCase>& info) { return std::string(info.param.name); });
 
 // The links a crawl visits are not asked for again, those beyond it are, once;
@@ -838,14 +1029,93 @@ TEST_F(HarvestCli, CheckAsksOnceForEachLinkInTheSameOrderAtAnyParallelism) {
         << many.out;
 }
 
+// The cookies set by answers are not sent during the run; the jar gets them with
+// those read, one of a kind, sorted, the expired ones gone, for its owner alone.
+TEST_F(HarvestCli, CookieJarHoldsTheCookiesReadAndSet) {
+    QTemporaryDir temp;
+    const QString jar = temp.filePath(QStringLiteral("jar.txt"));
+    const Outcome o =
+        harvest({"--parallel", "1", "--cookies", expand("{d}/cookies.txt"), "--cookie-jar",
+                 jar.toStdString(), expand("{}/set"), expand("{}/id/")});
+    EXPECT_EQ(o.exitCode, 0) << o.err;
+    EXPECT_EQ(o.out, expand("{}/seen?" + Agent + "&token=no&cookie=deep,sid&auth=no\n{o}/id/\n"));
+    QFile file(jar);
+    ASSERT_TRUE(file.open(QIODevice::ReadOnly));
+    EXPECT_EQ(file.readAll().toStdString(),
+              "# Netscape HTTP Cookie File\n"
+              "#HttpOnly_127.0.0.1\tFALSE\t/\tFALSE\t0\tfresh\ts3cret-fresh\n"
+              "127.0.0.1\tFALSE\t/\tTRUE\t0\tsecure\ts3cret-secure\n"
+              "127.0.0.1\tFALSE\t/\tFALSE\t0\tsid\ts3cret-changed\n"
+              "127.0.0.1\tFALSE\t/id/\tFALSE\t0\tdeep\ts3cret-deep\n"
+              "127.0.0.1\tFALSE\t/nope/\tFALSE\t0\tnope\ts3cret-nope\n"
+              "#HttpOnly_127.0.0.2\tFALSE\t/\tFALSE\t0\tother\ts3cret-other\n");
+    struct stat st {};
+    ASSERT_EQ(::stat(QFile::encodeName(jar).constData(), &st), 0);
+    EXPECT_EQ(st.st_mode & 0777, 0600u);
+}
+
+// The state file keeps the secrets as digests only, and a resumed run whose
+// secrets differ is refused without saying them.
+TEST_F(HarvestCli, StateFileKeepsNoSecret) {
+    QTemporaryDir temp;
+    const std::string state = temp.filePath(QStringLiteral("run.db")).toStdString();
+    const std::vector<std::string> identity = {
+        "--header",      "X-Token: s3cret",   "--cookies", expand("{d}/cookies.txt"),
+        "--netrc-file",  expand("{d}/netrc"), "--state",   state,
+        expand("{}/id/")};
+    const Outcome first = harvest(identity);
+    EXPECT_EQ(first.exitCode, 0) << first.err;
+    for (const QString& name : QDir(temp.path()).entryList(QDir::Files)) {
+        QFile file(temp.filePath(name));
+        ASSERT_TRUE(file.open(QIODevice::ReadOnly));
+        EXPECT_FALSE(file.readAll().contains(Secret.c_str())) << name.toStdString();
+    }
+    std::vector<std::string> other = identity;
+    other[1] = "X-Token: another s3cret";
+    const Outcome refused = harvest(other);
+    EXPECT_EQ(refused.exitCode, 2);
+    EXPECT_NE(refused.err.find("--header differs (the state file has '***', this run '***')"),
+              std::string::npos)
+        << refused.err;
+    EXPECT_EQ(refused.err.find(Secret), std::string::npos) << refused.err;
+}
+
+// CURL_CA_BUNDLE takes the place of the system's certificates and
+// --ca-certificate adds to it: a server of each authority is trusted in one run.
+TEST_F(HarvestCli, CaCertificateAddsToCurlCaBundle) {
+    QTemporaryDir folder;
+    const TestCertificate second = MakeTestCertificate(folder.path());
+    LoopbackServer tls(second.certPath, second.keyPath);
+    tls.page("/", R"(<a href="b.html">B</a>)");
+    tls.start();
+    const auto bundle = [&](QProcess& p) {
+        QProcessEnvironment env = p.processEnvironment();
+        env.insert(QStringLiteral("CURL_CA_BUNDLE"), QString::fromStdString(second.certPath));
+        p.setProcessEnvironment(env);
+    };
+    const std::vector<std::string> both = {expand("{t}/"), tls.url("/").toStdString()};
+    std::vector<std::string> added = {"--ca-certificate", expand("{d}/cert.pem")};
+    added.insert(added.end(), both.begin(), both.end());
+    const Outcome o = harvest(added, {}, bundle);
+    EXPECT_EQ(o.exitCode, 0) << o.err;
+    EXPECT_EQ(o.out, expand("{t}/a.html\n") + tls.url("/b.html").toStdString() + "\n");
+    const Outcome alone = harvest(both, {}, bundle);
+    EXPECT_EQ(alone.out, tls.url("/b.html").toStdString() + "\n");
+    EXPECT_NE(alone.err.find(expand("failed: {t}/: SSL certificate problem")), std::string::npos)
+        << alone.err;
+}
+
 TEST_F(HarvestCli, HelpAndVersionGoToStandardOutput) {
     const Outcome help = harvest({"--help"});
     EXPECT_EQ(help.exitCode, 0);
     EXPECT_EQ(help.out.rfind("Usage: orvelle-harvest [OPTIONS] [ADDRESS...]\n", 0), 0u);
     for (const char* option :
-         {"--input", "--files", "--forever", "--max-pages", "--timeout", "--connect-timeout",
-          "--max-time", "--max-page-size", "--retries", "--max-retry-wait", "--output", "--format",
-          "--quiet", "Exit status:", "143 SIGTERM"})
+         {"--input",      "--files",           "--forever",    "--max-pages",
+          "--timeout",    "--connect-timeout", "--max-time",   "--max-page-size",
+          "--retries",    "--max-retry-wait",  "--output",     "--format",
+          "--quiet",      "--user-agent",      "--header",     "--cookies",
+          "--cookie-jar", "--netrc",           "--netrc-file", "--ca-certificate",
+          "--insecure",   "Exit status:",      "143 SIGTERM"})
         EXPECT_NE(help.out.find(option), std::string::npos) << option;
     const Outcome version = harvest({"-V"});
     EXPECT_EQ(version.exitCode, 0);

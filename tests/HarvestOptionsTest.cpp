@@ -50,6 +50,12 @@ TEST(ParseCommandLine, AnOptionThatDoesNotFitIsAUsageErrorThatSaysWhy) {
         {"SitemapsUnknown",
          {"--sitemaps", "all", "a"},
          "--sitemaps needs add, only or compare, not 'all'."},
+        {"HeaderNameNotAToken", {"--header", "X Token: v", "a"}, "--header needs 'Name: value'"},
+        {"HeaderHostEmpty", {"--header", "=X-Token: v", "a"}, "--header needs 'Name: value'"},
+        {"HeaderLineBreak", {"--header", "X-Token: v\r\nHost: b", "a"}, "--header needs"},
+        {"UserAgentEmpty", {"--user-agent=", "a"}, "--user-agent needs a text on one line."},
+        {"CookiesMissing", {"--cookies", "/nonexistent/c.txt", "a"}, "--cookies: cannot read"},
+        {"CaCertificateNotPem", {"--ca-certificate", "/dev/null", "a"}, "holds no PEM certificate"},
     };
     for (const UsageErrorRow& row : rows) {
         QStringList arguments{QStringLiteral("orvelle-harvest")};
