@@ -314,6 +314,7 @@ protected:
         serveSitemaps(*s_maps);
         s_server = new LoopbackServer;
         echoIdentity(*s_server, s_other->url("/id/").toStdString());
+        s_server->redirect("/id/away", s_other->url("/id/").toStdString());
         s_server->server().Get("/set", [](const httplib::Request&, httplib::Response& res) {
             res.set_header("Set-Cookie", "sid=s3cret-changed");
             res.headers.emplace("Set-Cookie", "fresh=s3cret-fresh; Path=/; HttpOnly");
@@ -925,6 +926,14 @@ INSTANTIATE_TEST_SUITE_P(
                 0,
                 Format::Lines,
                 Seen(Agent + "&token=yes&cookie=&auth=no", Nothing),
+                ""},
+        // A redirect to another host takes no header along.
+        CliCase{"HeaderNotAfterARedirectAway",
+                {"--header", "X-Token: s3cret", "{}/id/away"},
+                "",
+                0,
+                Format::Lines,
+                {"{o}/seen?" + Nothing},
                 ""},
         CliCase{"HeaderForAHostOfItsOwn",
                 {"-F", "--depth", "1", "--header", "127.0.0.2=X-Token: s3cret", "{}/id/"},
