@@ -322,6 +322,15 @@ int harvest(const HarvestOptions& options) {
             run.transfers(), options.run.download, options.run.scope.robots,
             [&sink](const ListedResult& r, const LinkStatus& status) { sink.checked(r, status); });
         sink.checkWith(*check, options.accept);
+        // A resumed run asks for no link an earlier one checked.
+        if (state) {
+            check->recall = [&state](const QString& link, LinkStatus* status) {
+                return state->recall(link, status);
+            };
+            check->remember = [&state](const QString& link, const LinkStatus& status) {
+                state->checked(link, status);
+            };
+        }
     }
 
     Interrupt::setLastWish(removeWhatIsLeftNow);

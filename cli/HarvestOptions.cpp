@@ -479,6 +479,7 @@ const OptionRow Options[] = {
          if (!o.accept.parse(value, &problem))
              return option + QStringLiteral(": ") + problem + QLatin1Char('.');
          o.acceptGiven = true;
+         o.acceptList = value;
          return QString();
      }},
     {"", "state", "FILE",

@@ -46,6 +46,7 @@ struct HarvestOptions {
     bool check = false;
     AcceptedStatuses accept;
     bool acceptGiven = false;
+    QString acceptList; // as given
     bool quiet = false;
     // The state file the run is recorded in and resumed from; with exportState,
     // its results are written without a run.

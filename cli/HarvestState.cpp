@@ -26,6 +26,10 @@ std::vector<RunState::Option> StateOptions(const HarvestOptions& options) {
         {QStringLiteral("--depth"), QString::number(scope.maxDepth)},
         {QStringLiteral("--robots"), yes(scope.robots)},
     };
+    // Kept only when given, as the identity below.
+    if (options.check)
+        stored.push_back({QStringLiteral("--check"),
+                          options.acceptGiven ? options.acceptList : QStringLiteral("200..399")});
     // Who the requests say they come from changes what the sites answer (which
     // certificates are trusted is how pages are fetched, as the time-outs). These
     // are kept only when given, so that a state file of a run without them stays

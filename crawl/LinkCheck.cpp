@@ -150,6 +150,10 @@ void LinkCheck::visitEnded(const VisitEnd& visit) {
 }
 
 void LinkCheck::start(const QString& key, Link& link) {
+    if (recall && recall(key, &link.status)) {
+        link.state = State::Done;
+        return;
+    }
     if (m_robots) {
         HostRobots& robots = m_transfers.robotsOf(HostKey(key));
         if (!robots.known && robots.pending != 0 && m_transfers.finished(robots.pending)) {
@@ -170,6 +174,8 @@ void LinkCheck::start(const QString& key, Link& link) {
         if (!robots.rules.allows(key)) {
             link.status = NotChecked(RobotsDisallow);
             link.state = State::Done;
+            if (remember)
+                remember(key, link.status);
             return;
         }
     }
@@ -196,6 +202,8 @@ void LinkCheck::conclude(const QString& key, Link& link) {
     link.status.final = FinalAddress(key, result.redirects);
     link.status.error = result.ok() ? QString() : result.failure;
     link.state = State::Done;
+    if (remember && result.outcome != DownloadOutcome::Stopped)
+        remember(key, link.status);
 }
 
 void LinkCheck::poll() {

@@ -81,6 +81,11 @@ public:
 
     // Checks at most in flight or queued in the download service at once.
     int ahead = 1024;
+    // When set: the status of a link checked by an earlier run of the same
+    // command, asked before the link is asked for; and each status a request
+    // found, told as it is known.
+    std::function<bool(const QString& link, LinkStatus* status)> recall;
+    std::function<void(const QString& link, const LinkStatus& status)> remember;
 
 private:
     enum class State { AwaitingVisit, ToStart, AwaitingRobots, Running, Done };

@@ -12,10 +12,9 @@
 
 namespace {
 
-// The tables of format version 2 (version 1 had no content_type, which opening
-// such a file adds). The queue and the links seen by the crawl are
-// not kept: they are rebuilt from the links of the steps as the run takes them
-// again.
+// The tables of format version 2 (version 1 had no content_type and redirects
+// of the visits and no checks, which opening such a file adds). The queue and the links seen by the
+// crawl are not kept: they are rebuilt from the links of the steps as the run takes them again.
 const char* const Schema = R"(
 CREATE TABLE run (key TEXT PRIMARY KEY, value TEXT NOT NULL);
 CREATE TABLE options (position INTEGER PRIMARY KEY, name TEXT NOT NULL, value TEXT NOT NULL,
@@ -24,12 +23,20 @@ CREATE TABLE listed (position INTEGER PRIMARY KEY, address TEXT NOT NULL);
 CREATE TABLE visits (step INTEGER PRIMARY KEY, address TEXT NOT NULL, listed INTEGER NOT NULL,
                      depth INTEGER NOT NULL, outcome TEXT NOT NULL, final_address TEXT NOT NULL,
                      redirected INTEGER NOT NULL, status INTEGER NOT NULL, size INTEGER NOT NULL,
-                     failure TEXT NOT NULL, content_type TEXT NOT NULL DEFAULT '');
+                     failure TEXT NOT NULL, content_type TEXT NOT NULL DEFAULT '',
+                     redirects TEXT NOT NULL DEFAULT '');
 CREATE TABLE links (step INTEGER NOT NULL, position INTEGER NOT NULL, link TEXT NOT NULL,
                     kind TEXT NOT NULL, visitable INTEGER NOT NULL,
                     PRIMARY KEY (step, position)) WITHOUT ROWID;
 CREATE TABLE results (position INTEGER PRIMARY KEY, value TEXT NOT NULL, kind TEXT NOT NULL,
                       step INTEGER NOT NULL);
+)";
+
+// The status each check of a link found (version 2 added it).
+const char* const ChecksTable = R"(
+CREATE TABLE IF NOT EXISTS checks (link TEXT PRIMARY KEY, status INTEGER NOT NULL,
+                                   final TEXT NOT NULL, redirects TEXT NOT NULL,
+                                   error TEXT NOT NULL, checked INTEGER NOT NULL);
 )";
 
 constexpr qint64 CommitEveryResults = 10000;
@@ -115,6 +122,27 @@ DownloadOutcome outcomeOf(const QString& name) {
     if (name == QLatin1String("too large"))
         return DownloadOutcome::TooLarge;
     return DownloadOutcome::NetworkError;
+}
+
+// The hops of a redirect as the visits table keeps them: a line each, the status,
+// a blank and the address it led to.
+QString hopsText(const QVector<RedirectHop>& hops) {
+    QString text;
+    for (const RedirectHop& hop : hops) {
+        if (!text.isEmpty())
+            text += QLatin1Char('\n');
+        text += QString::number(hop.status) + QLatin1Char(' ') + hop.address;
+    }
+    return text;
+}
+
+QVector<RedirectHop> hopsOf(const QString& text) {
+    QVector<RedirectHop> hops;
+    for (const QStringView line : QStringView(text).split(QLatin1Char('\n'), Qt::SkipEmptyParts)) {
+        const qsizetype blank = line.indexOf(QLatin1Char(' '));
+        hops.push_back({line.left(blank).toInt(), line.mid(blank + 1).toString()});
+    }
+    return hops;
 }
 
 QString digest(const QString& value) {
@@ -223,11 +251,13 @@ std::unique_ptr<RunState> RunState::open(const QString& path, QString* error,
             return nullptr;
         }
     }
-    // A file of format version 1 gains the one column version 2 added.
+    // A file of format version 1 gains the columns version 2 added.
     qint64 version = FormatVersion;
     if (!state->m_new && number("PRAGMA user_version", &version) && version == 1 &&
         !(state->exec("BEGIN IMMEDIATE") &&
           state->exec("ALTER TABLE visits ADD COLUMN content_type TEXT NOT NULL DEFAULT ''") &&
+          state->exec("ALTER TABLE visits ADD COLUMN redirects TEXT NOT NULL DEFAULT ''") &&
+          state->exec(ChecksTable) &&
           state->exec(("PRAGMA user_version = " + std::to_string(FormatVersion)).c_str()) &&
           state->exec("COMMIT"))) {
         *error = QStringLiteral("cannot update ") + named + QStringLiteral(": ") +
@@ -243,7 +273,7 @@ std::unique_ptr<RunState> RunState::open(const QString& path, QString* error,
     }
     bool ok = true;
     if (state->m_new)
-        ok = state->exec("BEGIN IMMEDIATE") && state->exec(Schema) &&
+        ok = state->exec("BEGIN IMMEDIATE") && state->exec(Schema) && state->exec(ChecksTable) &&
              state->exec(("PRAGMA application_id = " + std::to_string(ApplicationId)).c_str()) &&
              state->exec(("PRAGMA user_version = " + std::to_string(FormatVersion)).c_str()) &&
              state->exec("INSERT INTO run VALUES ('finished', '0')") && state->exec("COMMIT");
@@ -262,17 +292,26 @@ std::unique_ptr<RunState> RunState::open(const QString& path, QString* error,
     state->m_finished = finished != 0;
     state->m_nextResult = results;
     state->m_live = steps == 0;
+    sqlite3_stmt* checks =
+        state->prepare("SELECT link, status, final, redirects, error, checked FROM checks");
+    while (checks && sqlite3_step(checks) == SQLITE_ROW)
+        state->m_checks.insert(text(checks, 0),
+                               LinkStatus{sqlite3_column_int(checks, 1), text(checks, 2),
+                                          hopsOf(text(checks, 3)), text(checks, 4),
+                                          sqlite3_column_int(checks, 5) != 0});
+    sqlite3_finalize(checks);
     state->m_readVisit = state->prepare(
         "SELECT address, listed, depth, outcome, final_address, redirected, status, size, failure, "
-        "content_type FROM visits WHERE step = ?");
+        "content_type, redirects FROM visits WHERE step = ?");
     state->m_readLinks =
         state->prepare("SELECT link, kind, visitable FROM links WHERE step = ? ORDER BY position");
     state->m_writeVisit =
-        state->prepare("INSERT INTO visits VALUES (?, ?, ?, ?, ?, ?, ?, ?, ?, ?, ?)");
+        state->prepare("INSERT INTO visits VALUES (?, ?, ?, ?, ?, ?, ?, ?, ?, ?, ?, ?)");
     state->m_writeLink = state->prepare("INSERT INTO links VALUES (?, ?, ?, ?, ?)");
     state->m_writeResult = state->prepare("INSERT INTO results VALUES (?, ?, ?, ?)");
+    state->m_writeCheck = state->prepare("INSERT OR REPLACE INTO checks VALUES (?, ?, ?, ?, ?, ?)");
     if (!state->m_readVisit || !state->m_readLinks || !state->m_writeVisit || !state->m_writeLink ||
-        !state->m_writeResult) {
+        !state->m_writeResult || !state->m_writeCheck) {
         *error = named + QStringLiteral(" cannot be used: ") +
                  QString::fromUtf8(sqlite3_errmsg(state->m_db));
         return nullptr;
@@ -283,7 +322,7 @@ std::unique_ptr<RunState> RunState::open(const QString& path, QString* error,
 RunState::~RunState() {
     stopWriting();
     for (sqlite3_stmt* statement :
-         {m_readVisit, m_readLinks, m_writeVisit, m_writeLink, m_writeResult})
+         {m_readVisit, m_readLinks, m_writeVisit, m_writeLink, m_writeResult, m_writeCheck})
         sqlite3_finalize(statement);
     if (m_db) {
         // An open transaction of a run that did not close is rolled back.
@@ -437,6 +476,7 @@ bool RunState::replay(qint64 step, RecordedVisit& visit) {
         visit.page.bytes = sqlite3_column_int64(m_readVisit, 7);
         download.failure = text(m_readVisit, 8);
         download.contentType = text(m_readVisit, 9);
+        download.redirects = hopsOf(text(m_readVisit, 10));
         visit.page.scanned = true;
     }
     sqlite3_reset(m_readVisit);
@@ -502,8 +542,10 @@ void RunState::visited(qint64 step, RecordedVisit&& visit) {
     row.size = visit.page.bytes;
     row.failure = visit.allowed ? download.failure : QStringLiteral("robots.txt disallows it");
     row.contentType = download.contentType;
+    row.redirects = hopsText(download.redirects);
     row.links = std::move(visit.page.links);
     row.results.swap(m_pending);
+    row.checks.swap(m_pendingChecks);
     if (m_commitEveryMs == 0) {
         // Committed before the next step begins.
         if (!writeRow(row) || !exec("COMMIT") || !exec("BEGIN IMMEDIATE")) {
@@ -583,6 +625,7 @@ bool RunState::writeRow(const Row& row) {
     sqlite3_bind_int64(m_writeVisit, 9, row.size);
     bind(m_writeVisit, 10, row.failure, m_scratch[10]);
     bind(m_writeVisit, 11, row.contentType, m_scratch[11]);
+    bind(m_writeVisit, 12, row.redirects, m_scratch[12]);
     if (!stepDone(m_writeVisit))
         return false;
     qint64 position = 0;
@@ -605,12 +648,47 @@ bool RunState::writeRow(const Row& row) {
         ++m_nextResult;
         ++m_uncommittedResults;
     }
+    return writeChecks(row.checks);
+}
+
+bool RunState::writeChecks(const std::vector<std::pair<QString, LinkStatus>>& checks) {
+    if (checks.empty())
+        return true;
+    sqlite3_stmt* const write = m_writeCheck;
+    bool ok = true;
+    for (size_t i = 0; ok && i < checks.size(); ++i) {
+        const LinkStatus& status = checks[i].second;
+        bind(write, 1, checks[i].first);
+        sqlite3_bind_int(write, 2, status.status);
+        bind(write, 3, status.final);
+        bind(write, 4, hopsText(status.redirects));
+        bind(write, 5, status.error);
+        sqlite3_bind_int(write, 6, status.checked ? 1 : 0);
+        ok = stepDone(write);
+    }
+    return ok;
+}
+
+void RunState::checked(const QString& link, const LinkStatus& status) {
+    if (!m_writeFailed)
+        m_pendingChecks.emplace_back(link, status);
+}
+
+bool RunState::recall(const QString& link, LinkStatus* status) const {
+    const auto found = m_checks.constFind(link);
+    if (found == m_checks.cend())
+        return false;
+    *status = *found;
     return true;
 }
 
 bool RunState::close(bool finished, QString* error) {
     stopWriting();
     bool ok = m_failure.isEmpty();
+    // The checks that ended after the last step.
+    if (ok && sqlite3_get_autocommit(m_db) == 0)
+        ok = writeChecks(m_pendingChecks);
+    m_pendingChecks.clear();
     if (ok && finished && !m_broken && !m_finished)
         ok = exec("UPDATE run SET value = '1' WHERE key = 'finished'");
     if (ok)

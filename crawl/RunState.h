@@ -1,5 +1,6 @@
 #pragma once
 
+#include "crawl/LinkCheck.h"
 #include "crawl/ListedResult.h"
 #include "crawl/VisitRecord.h"
 
@@ -76,6 +77,12 @@ public:
     bool replay(qint64 step, RecordedVisit& visit) override;
     void visited(qint64 step, RecordedVisit&& visit) override;
 
+    // The status a check of link found, kept with the next step (or at the end),
+    // and one kept by an earlier run: a link is checked once however often the
+    // run is resumed.
+    void checked(const QString& link, const LinkStatus& status);
+    bool recall(const QString& link, LinkStatus* status) const;
+
     // Commits what is left; a run that ended whole is marked finished. False,
     // with the reason, when the file could not be written.
     bool close(bool finished, QString* error);
@@ -97,8 +104,10 @@ private:
         qint64 size = 0;
         QString failure;
         QString contentType;
+        QString redirects;
         std::vector<PageLink> links;
         std::vector<ListedResult> results;
+        std::vector<std::pair<QString, LinkStatus>> checks;
     };
 
     RunState() = default;
@@ -121,8 +130,11 @@ private:
     QString m_failure;
     qint64 m_nextResult = 0;
     std::vector<ListedResult> m_pending; // the results of the step being recorded
+    std::vector<std::pair<QString, LinkStatus>> m_pendingChecks;
+    QHash<QString, LinkStatus> m_checks; // the checks of earlier runs
+    bool writeChecks(const std::vector<std::pair<QString, LinkStatus>>& checks);
     // The writer's UTF-8 of the values bound to the statement it steps, by column.
-    QByteArray m_scratch[12];
+    QByteArray m_scratch[13];
     qint64 m_uncommittedResults = 0;
     qint64 m_commitEveryMs = 500;
     QElapsedTimer m_sinceCommit;
@@ -138,4 +150,5 @@ private:
     sqlite3_stmt* m_writeVisit = nullptr;
     sqlite3_stmt* m_writeLink = nullptr;
     sqlite3_stmt* m_writeResult = nullptr;
+    sqlite3_stmt* m_writeCheck = nullptr;
 };
