@@ -101,14 +101,7 @@ void LinkCheck::resultListed(const ListedResult& result) {
     m_entries.push_back(std::move(entry));
     // Only what can start is started here: the checks that ended are taken after
     // the visit, not at every link of a page.
-    while (!m_toStart.empty() &&
-           static_cast<int>(m_running.size() + m_awaitingRobots.size()) < ahead) {
-        const QString key = m_toStart.front();
-        m_toStart.pop_front();
-        Link& link = m_links[key];
-        if (link.state == State::ToStart)
-            start(key, link);
-    }
+    startWhatMay();
     tellReady();
 }
 
@@ -229,6 +222,11 @@ void LinkCheck::poll() {
             ++i;
         }
     }
+    startWhatMay();
+    tellReady();
+}
+
+void LinkCheck::startWhatMay() {
     while (!m_toStart.empty() &&
            static_cast<int>(m_running.size() + m_awaitingRobots.size()) < ahead) {
         const QString key = m_toStart.front();
@@ -237,7 +235,6 @@ void LinkCheck::poll() {
         if (link.state == State::ToStart)
             start(key, link);
     }
-    tellReady();
 }
 
 void LinkCheck::tellReady() {

@@ -103,6 +103,8 @@ private:
 
     void start(const QString& key, Link& link);
     void conclude(const QString& key, Link& link);
+    // Starts what waits to start, as far as ahead allows.
+    void startWhatMay();
     void tellReady();
 
     URLMon& m_transfers;
