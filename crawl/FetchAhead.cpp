@@ -432,7 +432,7 @@ void FetchAhead::hold(const Job& job, qint64 sign) {
 }
 
 bool FetchAhead::roomForMore() const {
-    return m_jobs.size() < MaxHeldPages && m_transfers.running() < m_settings.parallel &&
+    return m_jobs.size() < MaxHeldPages && m_transfers.roomForAnother(m_settings) &&
            m_heldMemory + m_transfers.receivingBytes() < HeldMemoryBytes &&
            m_heldDisk < HeldDiskBytes && withinBudget();
 }
@@ -479,7 +479,7 @@ void FetchAhead::planAhead() {
     // the guess stops a few visits ahead, so that the room is left to what the
     // pages in flight lead to.
     int position = 0;
-    const int reach = GuessReachPerTransfer * m_settings.parallel;
+    const int reach = GuessReachPerTransfer * m_transfers.transfersAtOnce(m_settings);
     for (int step = 0; step < MaxPlanSteps && position < reach; ++step) {
         if (!roomForMore())
             return;
@@ -537,7 +537,7 @@ bool FetchAhead::startListed() {
     // fetched ahead, so that they leave the room to its pages.
     const int listedLimit = (m_following || m_host.followsLinks())
                                 ? m_settings.parallel
-                                : ListedPerTransfer * m_settings.parallel;
+                                : ListedPerTransfer * m_transfers.transfersAtOnce(m_settings);
     while (m_nextListed < m_listed.size() && m_listedHeld < listedLimit && roomForMore()) {
         // Brought into the form it is fetched in only now: a list of millions is
         // not held twice.
