@@ -200,6 +200,10 @@ struct Transfer {
     // Where to tell what the first connection speaks, once it is made, while the
     // host's protocol is not known; null once told or when it need not be.
     std::vector<ProtocolNotice>* tellProtocol = nullptr;
+    // The run's count of the bytes running transfers hold in memory, and what
+    // this one has added to it.
+    qint64* receiving = nullptr;
+    qint64 counted = 0;
 
     // What libcurl's write callback has received.
     PageBody body;
@@ -243,8 +247,19 @@ struct Transfer {
             localError = QStringLiteral("Cannot create the page file");
             return false;
         }
-        return write(body.m_memory.constData(), static_cast<size_t>(body.m_memory.size())) &&
-               (body.m_memory.clear(), body.m_memory.squeeze(), true);
+        if (!write(body.m_memory.constData(), static_cast<size_t>(body.m_memory.size())))
+            return false;
+        body.m_memory.clear();
+        body.m_memory.squeeze();
+        uncount();
+        return true;
+    }
+
+    // Takes what this transfer holds in memory out of the run's count.
+    void uncount() noexcept {
+        if (receiving)
+            *receiving -= counted;
+        counted = 0;
     }
 
     bool write(const char* data, size_t size) noexcept {
@@ -284,6 +299,9 @@ struct Transfer {
                 t->localError = QStringLiteral("Out of memory");
                 return 0;
             }
+            if (t->receiving)
+                *t->receiving += static_cast<qint64>(total);
+            t->counted += static_cast<qint64>(total);
         }
         t->body.m_size += static_cast<qint64>(total);
         return total;
@@ -578,6 +596,7 @@ struct URLMon::Engine {
     // them; and the streams left over on those of the hosts that multiplex.
     int connectionCount = 0;
     int spareStreams = 0;
+    qint64 receivingBytes = 0; // what the running transfers hold in memory
     bool multiplexing = false; // some host of the run speaks HTTP/2
     std::vector<WaitNotice> notices;
     std::vector<ProtocolNotice> protocolNotices;
@@ -770,6 +789,7 @@ struct URLMon::Engine {
             throw Failure(QStringLiteral("Cannot start the download service"));
         t.slot = slot;
         t.setUp(easy, connection, pipeWait(t));
+        t.receiving = &receivingBytes;
         Host& host = hosts[t.host];
         t.tellProtocol = host.multiplex == Multiplex::Unknown && t.url.startsWith("https:")
                              ? &protocolNotices
@@ -796,6 +816,7 @@ struct URLMon::Engine {
         if (t.slot == 0)
             return;
         curl_multi_remove_handle(multi, t.easy);
+        t.uncount();
         slotBusy[static_cast<size_t>(t.slot - 1)] = false;
         occupants[static_cast<size_t>(t.slot - 1)] = nullptr;
         auto host = hosts.find(t.host);
@@ -1092,12 +1113,7 @@ int URLMon::queued() const {
 }
 
 qint64 URLMon::receivingBytes() const {
-    qint64 total = 0;
-    if (m_engine)
-        for (const auto& [id, t] : m_engine->transfers)
-            if (t->state == Transfer::State::Running)
-                total += t->body.memory().size();
-    return total;
+    return m_engine ? m_engine->receivingBytes : 0;
 }
 
 void URLMon::pump() {
