@@ -230,7 +230,8 @@ for server in $servers; do
         run "$server" "orvelle --parallel 1" "$shape" "${trust[@]}" "$harvest" -q --parallel 1 \
             "${what[@]}"
         if [ "$server" = https ]; then
-            # Over HTTP/2 one host takes --parallel requests at once: the most allowed.
+            # The most connections allowed; over HTTP/2 one host still has at most
+            # --per-host of them, with up to 32 streams on each.
             run "$server" "orvelle --parallel 64" "$shape" "${trust[@]}" "$harvest" -q \
                 --parallel 64 "${what[@]}"
         fi
