@@ -104,7 +104,10 @@ class Handler(http.server.BaseHTTPRequestHandler):
 
 class Server(socketserver.ThreadingMixIn, http.server.HTTPServer):
     daemon_threads = True
-    request_queue_size = 128
+    # nginx in front opens a connection for each request it passes on at once,
+    # nearly 200 of them at the start of an HTTP/2 run: a backlog shorter than that
+    # drops connections, and each costs a second until the SYN is sent again.
+    request_queue_size = 1024
 
     def handle_error(self, request, client_address):
         pass  # a client that went away mid-answer (a stopped run) is no news

@@ -366,16 +366,17 @@ const OptionRow Options[] = {
          return readSize(option, value, &o.run.download.maxPageBytes);
      }},
     {"", "parallel", "N",
-     "Fetch up to N pages at once, from 1 to 64 (default 16; 1 = one page at a time).",
+     "Fetch pages over up to N connections at once, from 1 to 64 (default 16; 1 = one page at a "
+     "time). With --max-pages, at most N pages are asked for ahead of the visits.",
      [](const QString& option, const QString& value, HarvestOptions& o) {
          return readWhole(option, value, HarvestOptions::MaxParallel, "", &o.run.download.parallel);
      }},
     {"", "per-host", "N",
      "Open at most N connections to one host name and port, from 1 to 16 (default 6). Over "
      "HTTP/1.x, and to a server that closes every connection, a host sees at most N requests at "
-     "once, one on each connection; over HTTP/2 (https only) the requests are streams on those "
-     "connections, up to --parallel at once. With --wait, one request at a time whatever the "
-     "protocol.",
+     "once, one on each connection; over HTTP/2 (https only) the requests are streams, up to 32 "
+     "on each connection (fewer when the server allows fewer). With --wait, one request at a "
+     "time whatever the protocol.",
      [](const QString& option, const QString& value, HarvestOptions& o) {
          return readWhole(option, value, HarvestOptions::MaxPerHost, "", &o.run.download.perHost);
      }},

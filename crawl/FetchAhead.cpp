@@ -220,13 +220,19 @@ FetchedPage FetchAhead::visit(const QString& address, Shell& shell,
     Job job = std::move(found->second);
     hold(job, -1);
     m_jobs.erase(found);
+    const size_t pending = m_pending.size();
     if (m_following) {
         // Taken out of the fetches ahead already: the walk cannot find it there.
         if (!m_walkQueue.empty() && m_walkQueue.back().page == address)
             walkThrough(job, m_walkQueue.back().depth);
         walk();
     }
-    m_planDirty = true;
+    // A visit changes what is worth fetching when it makes room (a page limit's
+    // budget, the memory its page held, when the plan had run out of either), or
+    // when the walk finds pages not asked for: once every page has arrived, the
+    // visits that remain need no plan.
+    if (m_planBlocked || m_run.maxPages > 0 || m_pending.size() > pending)
+        m_planDirty = true;
     m_visiting.clear();
     FetchedPage page;
     page.download = std::move(*job.result);
@@ -468,7 +474,7 @@ void FetchAhead::hold(const Job& job, qint64 sign) {
 }
 
 bool FetchAhead::roomForMore() const {
-    return m_jobs.size() < MaxHeldPages && m_transfers.running() < m_settings.parallel &&
+    return m_jobs.size() < MaxHeldPages && m_transfers.roomForAnother(m_settings) &&
            m_heldMemory + m_transfers.receivingBytes() < HeldMemoryBytes &&
            m_heldDisk < HeldDiskBytes && withinBudget();
 }
@@ -493,6 +499,7 @@ void FetchAhead::refill() {
 }
 
 void FetchAhead::planAhead() {
+    m_planBlocked = false;
     if (!m_following || m_walkQueue.empty())
         return;
     // The page the walk waits for is the next the visits need once they catch up:
@@ -515,10 +522,12 @@ void FetchAhead::planAhead() {
     // the guess stops a few visits ahead, so that the room is left to what the
     // pages in flight lead to.
     int position = 0;
-    const int reach = GuessReachPerTransfer * m_settings.parallel;
+    const int reach = GuessReachPerTransfer * m_transfers.transfersAtOnce(m_settings);
     for (int step = 0; step < MaxPlanSteps && position < reach; ++step) {
-        if (!roomForMore())
+        if (!roomForMore()) {
+            m_planBlocked = true;
             return;
+        }
         Step entry;
         if (!pushed.empty()) {
             entry = std::move(pushed.back());
@@ -555,7 +564,11 @@ void FetchAhead::planAhead() {
     // Then the rest of the frontier, newest first: under "Extract forever" every
     // page of it will be visited, so fetching it ahead is never wasted, as far as
     // the bounds allow; unless a page limit ends the run first.
-    while (m_run.maxPages <= 0 && !m_pending.empty() && roomForMore()) {
+    while (m_run.maxPages <= 0 && !m_pending.empty()) {
+        if (!roomForMore()) {
+            m_planBlocked = true;
+            return;
+        }
         const Step& entry = m_pending.back();
         const Verdict verdict =
             requested(entry.page) ? Verdict::Disallowed : robotsVerdict(entry.page);
@@ -573,7 +586,7 @@ bool FetchAhead::startListed() {
     // fetched ahead, so that they leave the room to its pages.
     const int listedLimit = (m_following || m_host.followsLinks())
                                 ? m_settings.parallel
-                                : ListedPerTransfer * m_settings.parallel;
+                                : ListedPerTransfer * m_transfers.transfersAtOnce(m_settings);
     while (m_nextListed < m_listed.size() && m_listedHeld < listedLimit && roomForMore()) {
         // Brought into the form it is fetched in only now: a list of millions is
         // not held twice.

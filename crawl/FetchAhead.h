@@ -161,7 +161,8 @@ private:
     // The pages of the crawl asked for so far: none is asked for twice.
     QSet<QString> m_requested;
     bool m_planDirty = false;
-    bool m_walkTurned = false; // the page the walk took last led nowhere new
+    bool m_planBlocked = false; // the last plan stopped for want of room
+    bool m_walkTurned = false;  // the page the walk took last led nowhere new
 
     std::unordered_map<URLMon::Id, Job> m_jobs;
     QHash<QString, std::vector<URLMon::Id>> m_byAddress;

@@ -13,8 +13,10 @@
 #include <array>
 #include <cerrno>
 #include <chrono>
+#include <cstring>
 #include <curl/curl.h>
 #include <deque>
+#include <openssl/ssl.h>
 #include <random>
 #include <sys/stat.h>
 #include <unistd.h>
@@ -38,6 +40,33 @@ qint64 nowNs() {
 QString pageFileFailure(const char* what, const QString& path, int error) {
     return QLatin1String(what) + path + QStringLiteral(": ") + SystemErrorText(error);
 }
+
+// What a host's connections were seen to speak.
+enum class Multiplex {
+    Unknown,
+    Yes, // HTTP/2: its transfers are streams on shared connections
+    No,  // one transfer at a time on each connection
+};
+
+// What the TLS handshake of a transfer's connection agreed on (ALPN, RFC 7301):
+// "h2" is HTTP/2, anything else or nothing HTTP/1.1. Unknown when libcurl's TLS is
+// not OpenSSL, or the connection is not TLS.
+Multiplex NegotiatedProtocol(CURL* easy) noexcept {
+    curl_tlssessioninfo* info = nullptr;
+    if (curl_easy_getinfo(easy, CURLINFO_TLS_SSL_PTR, &info) != CURLE_OK || !info ||
+        info->backend != CURLSSLBACKEND_OPENSSL || !info->internals)
+        return Multiplex::Unknown;
+    const unsigned char* name = nullptr;
+    unsigned int length = 0;
+    SSL_get0_alpn_selected(static_cast<SSL*>(info->internals), &name, &length);
+    return length == 2 && std::memcmp(name, "h2", 2) == 0 ? Multiplex::Yes : Multiplex::No;
+}
+
+// What transfers found out of their host's protocol as their requests went out.
+struct ProtocolNotice {
+    QString host;
+    Multiplex multiplex;
+};
 
 } // namespace
 
@@ -171,6 +200,13 @@ struct Transfer {
     // Times asked for again so far, and when the next try may start.
     int retries = 0;
     qint64 readyAtNs = 0;
+    // Where to tell what the first connection speaks, once it is made, while the
+    // host's protocol is not known; null once told or when it need not be.
+    std::vector<ProtocolNotice>* tellProtocol = nullptr;
+    // The run's count of the bytes running transfers hold in memory, and what
+    // this one has added to it.
+    qint64* receiving = nullptr;
+    qint64 counted = 0;
 
     // What libcurl's write callback has received.
     PageBody body;
@@ -228,8 +264,19 @@ struct Transfer {
             localError = QStringLiteral("Cannot create the page file");
             return false;
         }
-        return write(body.m_memory.constData(), static_cast<size_t>(body.m_memory.size())) &&
-               (body.m_memory.clear(), body.m_memory.squeeze(), true);
+        if (!write(body.m_memory.constData(), static_cast<size_t>(body.m_memory.size())))
+            return false;
+        body.m_memory.clear();
+        body.m_memory.squeeze();
+        uncount();
+        return true;
+    }
+
+    // Takes what this transfer holds in memory out of the run's count.
+    void uncount() noexcept {
+        if (receiving)
+            *receiving -= counted;
+        counted = 0;
     }
 
     bool write(const char* data, size_t size) noexcept {
@@ -277,6 +324,9 @@ struct Transfer {
                 t->localError = QStringLiteral("Out of memory");
                 return 0;
             }
+            if (t->receiving)
+                *t->receiving += static_cast<qint64>(total);
+            t->counted += static_cast<qint64>(total);
         }
         t->body.m_size += static_cast<qint64>(total);
         return total;
@@ -287,6 +337,19 @@ struct Transfer {
     static int onRequest(void* userdata, char*, char*, int, int) noexcept {
         auto* t = static_cast<Transfer*>(userdata);
         t->startStallCheck(nowNs());
+        // The first request goes to the transfer's own host (a redirect may lead
+        // elsewhere): its connection's handshake tells the host's protocol long
+        // before an answer would.
+        if (std::vector<ProtocolNotice>* notices = std::exchange(t->tellProtocol, nullptr)) {
+            const Multiplex multiplex = NegotiatedProtocol(t->easy);
+            if (multiplex != Multiplex::Unknown) {
+                try {
+                    notices->push_back({t->host, multiplex});
+                } catch (...) {
+                    // Learnt at the answer instead.
+                }
+            }
+        }
         return CURL_PREREQFUNC_OK;
     }
 
@@ -581,6 +644,7 @@ struct Transfer {
         requestNs = -1;
         markCount = 0;
         stalled = false;
+        tellProtocol = nullptr;
     }
 
     // Turns libcurl's verdict into the result.
@@ -643,12 +707,6 @@ struct Transfer {
 };
 
 struct URLMon::Engine {
-    // What a host's connections were seen to speak.
-    enum class Multiplex {
-        Unknown,
-        Yes, // HTTP/2: its transfers are streams on shared connections
-        No,  // one transfer at a time on each connection
-    };
     // Everything known of one host (HostKey): its transfers waiting (urgent ones
     // first, then in the order asked for), those running, how it answers, its
     // pause, and what its robots.txt says.
@@ -668,7 +726,8 @@ struct URLMon::Engine {
         int seconds;
     };
 
-    static constexpr long MaxStreams = 100;
+    // Streams on one HTTP/2 connection, at most.
+    static constexpr int StreamsPerConnection = 32;
 
     CURLM* multi = nullptr;
     CURLSH* share = nullptr;
@@ -683,7 +742,14 @@ struct URLMon::Engine {
     qint64 deadlineNs = -1;  // when libcurl wants its time-out action, or none
     Id nextId = 1;
     int runningCount = 0;
+    // The connections the running transfers take, as hostConnections() counts
+    // them; and the streams left over on those of the hosts that multiplex.
+    int connectionCount = 0;
+    int spareStreams = 0;
+    qint64 receivingBytes = 0; // what the running transfers hold in memory
+    bool multiplexing = false; // some host of the run speaks HTTP/2
     std::vector<WaitNotice> notices;
+    std::vector<ProtocolNotice> protocolNotices;
     // As curl does, CURL_CA_BUNDLE (else SSL_CERT_FILE) names the certificates
     // to trust in place of the system's.
     QByteArray caFile;
@@ -703,9 +769,10 @@ struct URLMon::Engine {
         curl_multi_setopt(multi, CURLMOPT_TIMERDATA, this);
         curl_multi_setopt(multi, CURLMOPT_PIPELINING, static_cast<long>(CURLPIPE_MULTIPLEX));
         // Streams on one HTTP/2 connection, at most; the server's own limit
-        // (SETTINGS_MAX_CONCURRENT_STREAMS) lowers it, and no more transfers than
-        // a host is allowed are ever handed over.
-        curl_multi_setopt(multi, CURLMOPT_MAX_CONCURRENT_STREAMS, MaxStreams);
+        // (SETTINGS_MAX_CONCURRENT_STREAMS) lowers it, and libcurl opens another
+        // connection to the host, up to its limit, when one is full.
+        curl_multi_setopt(multi, CURLMOPT_MAX_CONCURRENT_STREAMS,
+                          static_cast<long>(StreamsPerConnection));
         caFile = qgetenv("CURL_CA_BUNDLE");
         if (caFile.isEmpty())
             caFile = qgetenv("SSL_CERT_FILE");
@@ -756,16 +823,54 @@ struct URLMon::Engine {
         return 0;
     }
 
-    // The transfers one host may have at once. Without multiplexing each has a
-    // connection of its own, and the limit counts connections; over HTTP/2 the
-    // transfers are streams on at most perHost connections, up to parallel in all.
-    // With politeness on, one at a time whatever the protocol.
+    // The transfers one host may have at once. Both limits count connections:
+    // without multiplexing each transfer has one of its own; over HTTP/2 the
+    // transfers are streams, up to StreamsPerConnection on each of at most
+    // perHost connections. With politeness on, one at a time whatever the
+    // protocol.
     int hostLimit(const Transfer& t) const {
         if (t.settings.waitMs >= 0)
             return 1;
         const auto host = hosts.constFind(t.host);
         const bool shared = host != hosts.cend() && host->multiplex == Multiplex::Yes;
-        return shared ? std::max(t.settings.parallel, t.settings.perHost) : t.settings.perHost;
+        const int perHost = std::max(1, t.settings.perHost);
+        return shared ? perHost * StreamsPerConnection : perHost;
+    }
+
+    // The connections a host's running transfers take: one each, or over HTTP/2
+    // as few as hold them all as streams.
+    static int hostConnections(const Host& host) {
+        return host.multiplex == Multiplex::Yes
+                   ? (host.running + StreamsPerConnection - 1) / StreamsPerConnection
+                   : host.running;
+    }
+    static int hostSpareStreams(const Host& host) {
+        return host.multiplex == Multiplex::Yes
+                   ? hostConnections(host) * StreamsPerConnection - host.running
+                   : 0;
+    }
+
+    // Changes what a host runs or speaks, the run's counts with it.
+    template <typename Change> void changeHost(Host& host, Change change) {
+        connectionCount -= hostConnections(host);
+        spareStreams -= hostSpareStreams(host);
+        change();
+        connectionCount += hostConnections(host);
+        spareStreams += hostSpareStreams(host);
+    }
+
+    void learnProtocol(const QString& key, Multiplex multiplex) {
+        Host& host = hosts[key];
+        multiplexing = multiplexing || multiplex == Multiplex::Yes;
+        changeHost(host, [&] { host.multiplex = multiplex; });
+    }
+
+    // True when one more transfer to host stays within the connections allowed
+    // in flight: over HTTP/2 it may be a stream on a connection already open.
+    bool withinParallel(const Host& host, const DownloadSettings& settings) const {
+        const bool newConnection =
+            host.multiplex != Multiplex::Yes || host.running % StreamsPerConnection == 0;
+        return connectionCount + (newConnection ? 1 : 0) <= settings.parallel;
     }
 
     // Only a TLS connection can offer HTTP/2 (ALPN; plain http:// is asked in
@@ -834,6 +939,11 @@ struct URLMon::Engine {
             throw Failure(QStringLiteral("Cannot start the download service"));
         t.slot = slot;
         t.setUp(easy, connection, pipeWait(t), t.url);
+        t.receiving = &receivingBytes;
+        Host& host = hosts[t.host];
+        t.tellProtocol = host.multiplex == Multiplex::Unknown && t.url.startsWith("https:")
+                             ? &protocolNotices
+                             : nullptr;
         const int perHost = std::max(1, t.settings.perHost);
         curl_multi_setopt(multi, CURLMOPT_MAX_HOST_CONNECTIONS, static_cast<long>(perHost));
         // Room for a connection of every transfer allowed and as many idle ones
@@ -847,7 +957,7 @@ struct URLMon::Engine {
         slotBusy[static_cast<size_t>(slot - 1)] = true;
         occupants[static_cast<size_t>(slot - 1)] = &t;
         t.state = Transfer::State::Running;
-        ++hosts[t.host].running;
+        changeHost(host, [&] { ++host.running; });
         ++runningCount;
     }
 
@@ -856,11 +966,12 @@ struct URLMon::Engine {
         if (t.slot == 0)
             return;
         curl_multi_remove_handle(multi, t.easy);
+        t.uncount();
         slotBusy[static_cast<size_t>(t.slot - 1)] = false;
         occupants[static_cast<size_t>(t.slot - 1)] = nullptr;
         auto host = hosts.find(t.host);
         if (host != hosts.end())
-            --host->running;
+            changeHost(*host, [&] { --host->running; });
         --runningCount;
         t.slot = 0;
     }
@@ -891,10 +1002,11 @@ struct URLMon::Engine {
     void startQueued() {
         for (const bool urgentOnly : {true, false}) {
             for (size_t i = 0; i < waiting.size();) {
-                std::deque<Id>& queue = hosts[waiting[i]].queue;
+                Host& host = hosts[waiting[i]];
+                std::deque<Id>& queue = host.queue;
                 while (!queue.empty()) {
                     Transfer& t = *transfers.at(queue.front());
-                    const bool room = t.urgent || runningCount < t.settings.parallel;
+                    const bool room = t.urgent || withinParallel(host, t.settings);
                     if ((urgentOnly && !t.urgent) || !room || !hostHasRoom(t))
                         break;
                     begin(t);
@@ -944,7 +1056,13 @@ struct URLMon::Engine {
         curl_easy_getinfo(t.easy, CURLINFO_HTTP_VERSION, &version);
         if (version == 0 || !t.result.redirects.isEmpty())
             return;
-        hosts[t.host].multiplex = version >= CURL_HTTP_VERSION_2_0 ? Multiplex::Yes : Multiplex::No;
+        learnProtocol(t.host, version >= CURL_HTTP_VERSION_2_0 ? Multiplex::Yes : Multiplex::No);
+    }
+
+    // What the handshakes of new connections told.
+    void learnFromHandshakes() {
+        for (const ProtocolNotice& notice : std::exchange(protocolNotices, {}))
+            learnProtocol(notice.host, notice.multiplex);
     }
 
     // Sends the next request of a redirect on the transfer's handle and slot: it
@@ -952,6 +1070,8 @@ struct URLMon::Engine {
     void redirect(Transfer& t) {
         curl_multi_remove_handle(multi, t.easy);
         t.setUp(t.easy, connection, pipeWait(t), t.url);
+        // A handshake made for this hop may be with another host.
+        t.tellProtocol = nullptr;
         if (curl_multi_add_handle(multi, t.easy) != CURLM_OK) {
             t.localError = QStringLiteral("Cannot start the download service");
             finish(t, CURLE_OK);
@@ -1015,6 +1135,7 @@ struct URLMon::Engine {
     void act(curl_socket_t fd, int mask) {
         int running = 0;
         curl_multi_socket_action(multi, fd, mask, &running);
+        learnFromHandshakes();
     }
 
     void pump() {
@@ -1106,7 +1227,7 @@ bool URLMon::canStartNow(const QString& address, const DownloadSettings& setting
     probe.host = HostKey(address);
     probe.settings = settings;
     const Engine::Host host = m_engine->hosts.value(probe.host);
-    return m_engine->runningCount < settings.parallel &&
+    return m_engine->withinParallel(host, settings) &&
            host.running + spare < m_engine->hostLimit(probe) && nowNs() >= host.readyAtNs;
 }
 
@@ -1141,6 +1262,17 @@ void URLMon::cancelAll() noexcept {
         m_engine->abandonAll();
 }
 
+bool URLMon::roomForAnother(const DownloadSettings& settings) const {
+    return !m_engine || m_engine->connectionCount < settings.parallel || m_engine->spareStreams > 0;
+}
+
+int URLMon::transfersAtOnce(const DownloadSettings& settings) const {
+    if (!m_engine || settings.waitMs >= 0 || !m_engine->multiplexing)
+        return settings.parallel;
+    return std::max(settings.parallel, std::min(settings.parallel, std::max(1, settings.perHost)) *
+                                           Engine::StreamsPerConnection);
+}
+
 int URLMon::running() const {
     return m_engine ? m_engine->runningCount : 0;
 }
@@ -1154,12 +1286,7 @@ int URLMon::queued() const {
 }
 
 qint64 URLMon::receivingBytes() const {
-    qint64 total = 0;
-    if (m_engine)
-        for (const auto& [id, t] : m_engine->transfers)
-            if (t->state == Transfer::State::Running)
-                total += t->body.memory().size();
-    return total;
+    return m_engine ? m_engine->receivingBytes : 0;
 }
 
 void URLMon::pump() {

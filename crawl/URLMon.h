@@ -193,6 +193,14 @@ public:
     void cancel(Id id) noexcept;
     void cancelAll() noexcept;
 
+    // True when one more transfer would stay within the connections allowed in
+    // flight (settings.parallel): a connection of its own, or a stream on an
+    // HTTP/2 connection already open.
+    bool roomForAnother(const DownloadSettings& settings) const;
+    // How many transfers could be in flight at once as far as the run knows its
+    // hosts: parallel, or where a host speaks HTTP/2, the streams of the
+    // connections it may have.
+    int transfersAtOnce(const DownloadSettings& settings) const;
     // Downloads in flight (handed to libcurl) and waiting in the queues.
     int running() const;
     int queued() const;

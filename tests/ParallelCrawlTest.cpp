@@ -22,6 +22,9 @@ namespace {
 // missing page, one to a port where nothing listens and one to a page of the same shape
 // on a second loopback host; every page depends on its path alone.
 // A page of the third shape is a tree page whose links are read against its <base>.
+// The fourth is a documentation site: a sidebar of 20 pages (the first page of every
+// chapter of five, the rest of its own chapter, a few related ones), then the
+// previous and the next page.
 std::string sitePage(char shape, int n, int pages, const std::string& other) {
     std::string body = "<html><body><img src=\"img/" + std::to_string(n) + ".png\">";
     std::string prefix;
@@ -31,9 +34,21 @@ std::string sitePage(char shape, int n, int pages, const std::string& other) {
         body += "<base href=\"/\">";
     }
     auto link = [&](const std::string& target) { body += "<a href=\"" + target + "\">x</a>"; };
-    const int first = shape == 't' ? 3 * n + 1 : n + 1;
-    for (int c = first; c < first + 3 && c < pages; ++c)
-        link(prefix + std::to_string(c));
+    if (shape == 'd') {
+        for (int c = 0; c < pages; c += 5)
+            link("/d/" + std::to_string(c));
+        for (int c = n - n % 5 + 1; c < n - n % 5 + 5; ++c)
+            link("/d/" + std::to_string(c));
+        for (int i = 1; i <= 4; ++i)
+            link("/d/" + std::to_string((n * 7 + i * 13) % pages));
+        for (int c : {n - 1, n + 1})
+            if (c >= 0 && c < pages)
+                link(std::to_string(c));
+    } else {
+        const int first = shape == 't' ? 3 * n + 1 : n + 1;
+        for (int c = first; c < first + 3 && c < pages; ++c)
+            link(prefix + std::to_string(c));
+    }
     if (shape == 'c')
         link("0#top");
     link("/gone/" + std::to_string(n % 3));
@@ -45,6 +60,7 @@ std::string sitePage(char shape, int n, int pages, const std::string& other) {
 class ParallelCrawl : public ::testing::Test {
 protected:
     static constexpr int Pages = 40;
+    static constexpr int DensePages = 60;
 
     void SetUp() override {
         m_savedTemp = qgetenv("TEMP");
@@ -52,18 +68,19 @@ protected:
         RemovePageFolder();
         other.start("127.0.0.2");
         for (LoopbackServer* host : {&server, &other}) {
-            host->server().Get(R"(/([tcb])/(\d+))",
-                               [this](const httplib::Request& req, httplib::Response& res) {
-                                   wait();
-                                   const int n = std::stoi(req.matches[2]);
-                                   if (n >= Pages) {
-                                       res.status = 404;
-                                       return;
-                                   }
-                                   res.set_content(sitePage(req.matches[1].str()[0], n, Pages,
-                                                            other.url("").toStdString()),
-                                                   "text/html");
-                               });
+            host->server().Get(
+                R"(/([tcbd])/(\d+))", [this](const httplib::Request& req, httplib::Response& res) {
+                    wait();
+                    const char shape = req.matches[1].str()[0];
+                    const int pages = shape == 'd' ? DensePages : Pages;
+                    const int n = std::stoi(req.matches[2]);
+                    if (n >= pages) {
+                        res.status = 404;
+                        return;
+                    }
+                    res.set_content(sitePage(shape, n, pages, other.url("").toStdString()),
+                                    "text/html");
+                });
             host->server().Get(R"(/gone/\d+)",
                                [this](const httplib::Request&, httplib::Response& res) {
                                    wait();
@@ -202,6 +219,8 @@ const Case Cases[] = {
     {"ChainForever", {"/c/0"}, false, true, 0, 0},
     {"BaseElementForever", {"/b/1"}, false, true, 0, 0},
     {"ChainForeverFileLinks", {"/c/0"}, true, true, 0, 0},
+    {"DenseForever", {"/d/0"}, false, true, 0, 0},
+    {"DenseWithAPageLimit", {"/d/3"}, false, true, 25, 0},
     {"ForeverOverAList", {"/c/30", "/t/5", "/c/30"}, false, true, 0, 0},
     {"SwitchToFileLinks", {"/t/0", "/c/0"}, false, true, 0, 9},
     // Pages fetched ahead are still visited one by one: a click made between two
