@@ -16,7 +16,10 @@
 #include <cstring>
 #include <curl/curl.h>
 #include <deque>
+#include <openssl/err.h>
+#include <openssl/pem.h>
 #include <openssl/ssl.h>
+#include <openssl/x509.h>
 #include <random>
 #include <sys/stat.h>
 #include <unistd.h>
@@ -169,6 +172,49 @@ void PageBody::scannedTo(qint64 offset) const noexcept {
 }
 
 // How the connections of a run are made, the same for every transfer.
+// The certificates a run trusts besides the system's (or in their place), parsed
+// once into one OpenSSL store that every TLS connection shares: a bundle handed to
+// libcurl as a blob would be parsed again for each connection, tens of
+// milliseconds for a system's bundle.
+class TrustedStore {
+public:
+    TrustedStore() = default;
+    TrustedStore(const TrustedStore&) = delete;
+    TrustedStore& operator=(const TrustedStore&) = delete;
+    ~TrustedStore() { X509_STORE_free(m_store); }
+
+    // The store of the PEM certificates of pem; null when there is none.
+    X509_STORE* of(const QByteArray& pem) {
+        if (m_store && pem.constData() == m_from.constData())
+            return m_store;
+        X509_STORE_free(m_store);
+        m_store = X509_STORE_new();
+        m_from = pem;
+        BIO* bio = BIO_new_mem_buf(pem.constData(), static_cast<int>(pem.size()));
+        while (X509* certificate =
+                   bio ? PEM_read_bio_X509(bio, nullptr, nullptr, nullptr) : nullptr) {
+            if (m_store)
+                X509_STORE_add_cert(m_store, certificate);
+            X509_free(certificate);
+        }
+        // The end of the text reads as an error of its own.
+        ERR_clear_error();
+        BIO_free(bio);
+        return m_store;
+    }
+
+    // A libcurl callback: a TLS context being made verifies with the store.
+    static CURLcode install(CURL*, void* context, void* store) noexcept {
+        X509_STORE_up_ref(static_cast<X509_STORE*>(store));
+        SSL_CTX_set_cert_store(static_cast<SSL_CTX*>(context), static_cast<X509_STORE*>(store));
+        return CURLE_OK;
+    }
+
+private:
+    X509_STORE* m_store = nullptr;
+    QByteArray m_from;
+};
+
 struct ConnectionSetup {
     // The certificates to trust in place of the system's; null for libcurl's
     // default bundle.
@@ -180,6 +226,8 @@ struct ConnectionSetup {
     // TLS sessions shared by every transfer, so that a new connection to a host
     // resumes one instead of a full handshake.
     CURLSH* share = nullptr;
+    // The store of the certificates a request identity trusts.
+    TrustedStore* trusted = nullptr;
 };
 
 // One download, from its queue to its result.
@@ -239,10 +287,9 @@ struct Transfer {
 
     DownloadResult result;
 
-    // The header lines of the request, and the certificates it trusts, handed to
-    // libcurl: they live as long as the transfer.
+    // The header lines of the request, handed to libcurl: they live as long as
+    // the transfer.
     curl_slist* headerLines = nullptr;
-    curl_blob trusted{};
 
     Transfer() = default;
     Transfer(const Transfer&) = delete;
@@ -444,7 +491,7 @@ struct Transfer {
 
     // What the request says of who asks, for its address: every hop of a transfer
     // is set up here, so that a value goes only to a host it is for.
-    void setUpIdentity() {
+    void setUpIdentity(const ConnectionSetup& connection) {
         curl_slist_free_all(headerLines);
         headerLines = nullptr;
         const RequestIdentity* identity = settings.identity.get();
@@ -469,11 +516,15 @@ struct Transfer {
             curl_easy_setopt(easy, CURLOPT_USERNAME, login->user.constData());
             curl_easy_setopt(easy, CURLOPT_PASSWORD, login->password.constData());
         }
-        if (!identity->trustedCertificates.isEmpty()) {
-            trusted.data = const_cast<char*>(identity->trustedCertificates.constData());
-            trusted.len = static_cast<size_t>(identity->trustedCertificates.size());
-            trusted.flags = CURL_BLOB_NOCOPY;
-            curl_easy_setopt(easy, CURLOPT_CAINFO_BLOB, &trusted);
+        X509_STORE* const store = identity->trustedCertificates.isEmpty() || !connection.trusted
+                                      ? nullptr
+                                      : connection.trusted->of(identity->trustedCertificates);
+        if (store) {
+            // libcurl loads no bundle of its own; the context gets the store.
+            curl_easy_setopt(easy, CURLOPT_CAINFO, nullptr);
+            curl_easy_setopt(easy, CURLOPT_CAPATH, nullptr);
+            curl_easy_setopt(easy, CURLOPT_SSL_CTX_FUNCTION, &TrustedStore::install);
+            curl_easy_setopt(easy, CURLOPT_SSL_CTX_DATA, store);
         }
         if (identity->insecure) {
             curl_easy_setopt(easy, CURLOPT_SSL_VERIFYPEER, 0L);
@@ -532,7 +583,7 @@ struct Transfer {
         if (timeoutMs > 0 && !result.redirects.isEmpty())
             timeoutMs = std::max<qint64>(timeoutMs - (nowNs() - startNs) / 1'000'000, 1);
         curl_easy_setopt(easy, CURLOPT_TIMEOUT_MS, static_cast<long>(timeoutMs));
-        setUpIdentity();
+        setUpIdentity(connection);
     }
 
     // Where the answer that came redirects to (RFC 9110, section 15.4: its
@@ -754,6 +805,7 @@ struct URLMon::Engine {
     // to trust in place of the system's.
     QByteArray caFile;
     ConnectionSetup connection;
+    TrustedStore trusted;
     std::minstd_rand random{std::random_device{}()};
 
     Engine() {
@@ -793,6 +845,7 @@ struct URLMon::Engine {
         if (share &&
             curl_share_setopt(share, CURLSHOPT_SHARE, CURL_LOCK_DATA_SSL_SESSION) == CURLSHE_OK)
             connection.share = share;
+        connection.trusted = &trusted;
     }
     ~Engine() {
         abandonAll();
