@@ -1,5 +1,7 @@
 #include "crawl/Cookies.h"
 
+#include "crawl/CrawlScope.h"
+
 #include <QList>
 #include <QUrl>
 #include <algorithm>
@@ -46,14 +48,6 @@ QString defaultPath(const QString& requestPath) {
 
 bool isTrue(const QByteArray& field) {
     return field.compare("TRUE", Qt::CaseInsensitive) == 0;
-}
-
-const psl_ctx_t* suffixList() {
-    static const psl_ctx_t* const list = [] {
-        const psl_ctx_t* latest = psl_latest(nullptr);
-        return latest ? latest : psl_builtin();
-    }();
-    return list;
 }
 
 } // namespace
@@ -171,7 +165,7 @@ bool ParseSetCookie(const QByteArray& header, const QString& address, qint64 now
             // No cookie for a whole public suffix ("com", "co.uk"), nor for
             // another host by its IP address.
             if (domain != host &&
-                !psl_is_cookie_domain_acceptable(suffixList(), host.toUtf8().constData(),
+                !psl_is_cookie_domain_acceptable(PublicSuffixList(), host.toUtf8().constData(),
                                                  domain.toUtf8().constData()))
                 return false;
             c.domain = domain;

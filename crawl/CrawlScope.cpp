@@ -21,16 +21,6 @@ bool IsIpAddress(const QString& host) {
     return !host.isEmpty();
 }
 
-// The newest public suffix list there is: Debian's file, or the one built into
-// libpsl. Loaded once, kept for the program's life.
-const psl_ctx_t* SuffixList() {
-    static const psl_ctx_t* const list = [] {
-        const psl_ctx_t* latest = psl_latest(nullptr);
-        return latest ? latest : psl_builtin();
-    }();
-    return list;
-}
-
 } // namespace
 
 QString CrawlScope::hostOf(const QString& address) {
@@ -41,7 +31,7 @@ QString CrawlScope::hostOf(const QString& address) {
 QString CrawlScope::siteOf(const QString& host) {
     if (IsIpAddress(host) || !host.contains(u'.'))
         return host;
-    const psl_ctx_t* list = SuffixList();
+    const psl_ctx_t* list = PublicSuffixList();
     const QByteArray name = host.toUtf8();
     const char* site = list ? psl_registrable_domain(list, name.constData()) : nullptr;
     // A public suffix itself has no registrable domain: it is a site of its own.
@@ -68,4 +58,12 @@ bool CrawlScope::inScope(const QString& link) const {
 
 bool CrawlScope::lists(const QString& link) const {
     return match.pattern().isEmpty() || match.match(link).hasMatch();
+}
+
+const psl_ctx_t* PublicSuffixList() {
+    static const psl_ctx_t* const list = [] {
+        const psl_ctx_t* latest = psl_latest(nullptr);
+        return latest ? latest : psl_builtin();
+    }();
+    return list;
 }

@@ -4,6 +4,11 @@
 #include <QRegularExpression>
 #include <QString>
 
+struct psl_ctx_st;
+// The newest public suffix list there is: Debian's file, or the one built into
+// libpsl. Loaded once, kept for the program's life.
+const psl_ctx_st* PublicSuffixList();
+
 // What the crawl of a listed address follows, and which results it lists. Both the
 // visits and the pages fetched ahead of them ask here, so that a page that is not
 // to be visited is never fetched either.

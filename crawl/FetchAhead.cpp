@@ -83,8 +83,13 @@ RobotsTxt RulesOf(const DownloadResult& result, qint64 maxBytes) {
 
 } // namespace
 
-RobotsTxt RobotsRulesOf(const DownloadResult& result, qint64 maxBytes) {
-    return RulesOf(result, maxBytes);
+bool ConcludeRobots(URLMon& transfers, HostRobots& robots, qint64 maxBytes) {
+    if (robots.known || robots.pending == 0 || !transfers.finished(robots.pending))
+        return false;
+    robots.rules = RulesOf(transfers.take(robots.pending), maxBytes);
+    robots.known = true;
+    robots.pending = 0;
+    return true;
 }
 
 namespace {
@@ -289,11 +294,7 @@ const RobotsTxt* FetchAhead::robotsOf(const QString& address, Shell& shell,
             if (!keepGoing())
                 return nullptr;
         }
-        if (!robots.known && robots.pending != 0) {
-            robots.rules = RulesOf(m_transfers.take(robots.pending), m_settings.maxPageBytes);
-            robots.known = true;
-            robots.pending = 0;
-        }
+        ConcludeRobots(m_transfers, robots, m_settings.maxPageBytes);
         if (!robots.known) {
             const DownloadResult result =
                 m_transfers.download(RobotsTxt::addressFor(address), m_settings, shell, keepGoing);
@@ -348,15 +349,10 @@ bool FetchAhead::concludeRobots() {
     bool concluded = false;
     for (size_t i = 0; i < m_robotsPending.size();) {
         HostRobots& robots = m_transfers.robotsOf(m_robotsPending[i]);
-        if (!robots.known && !m_transfers.finished(robots.pending)) {
+        concluded = ConcludeRobots(m_transfers, robots, m_settings.maxPageBytes) || concluded;
+        if (!robots.known) {
             ++i;
             continue;
-        }
-        if (!robots.known) {
-            robots.rules = RulesOf(m_transfers.take(robots.pending), m_settings.maxPageBytes);
-            robots.known = true;
-            robots.pending = 0;
-            concluded = true;
         }
         m_robotsPending[i] = m_robotsPending.back();
         m_robotsPending.pop_back();

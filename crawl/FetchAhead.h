@@ -20,8 +20,10 @@
 
 class RunHost;
 
-// What robots.txt says, from how its download ended (RFC 9309, section 2.3.1).
-RobotsTxt RobotsRulesOf(const DownloadResult& result, qint64 maxBytes);
+// Takes the rules of a host's robots.txt once the download asked for them
+// (robots.pending) has finished, from how it ended (RFC 9309, section 2.3.1):
+// true when they became known now.
+bool ConcludeRobots(URLMon& transfers, HostRobots& robots, qint64 maxBytes);
 
 // The page a visit gets: its download and, when it was read on arrival, its links
 // as read then (its body is let go once read) and its length.

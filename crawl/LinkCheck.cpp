@@ -149,11 +149,7 @@ void LinkCheck::start(const QString& key, Link& link) {
     }
     if (m_robots) {
         HostRobots& robots = m_transfers.robotsOf(HostKey(key));
-        if (!robots.known && robots.pending != 0 && m_transfers.finished(robots.pending)) {
-            robots.rules = RobotsRulesOf(m_transfers.take(robots.pending), m_settings.maxPageBytes);
-            robots.known = true;
-            robots.pending = 0;
-        }
+        ConcludeRobots(m_transfers, robots, m_settings.maxPageBytes);
         if (!robots.known) {
             // Asked for once a run for each host, as the visits ask for it.
             if (robots.pending == 0)

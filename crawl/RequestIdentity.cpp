@@ -1,9 +1,10 @@
 #include "crawl/RequestIdentity.h"
 
+#include "crawl/URLMon.h"
+
 #include <QFile>
 #include <QUrl>
 #include <algorithm>
-#include <curl/curl.h>
 #include <tuple>
 
 namespace {
@@ -173,17 +174,10 @@ QHash<QString, RequestIdentity::Login> ParseNetrc(const QByteArray& text) {
 bool TrustedCertificates(const QString& extra, QByteArray* bundle, QString* error) {
     // As curl does: CURL_CA_BUNDLE, else SSL_CERT_FILE, in place of the system's
     // bundle (the same choice URLMon makes for every transfer).
-    QString base = qEnvironmentVariable("CURL_CA_BUNDLE");
-    if (base.isEmpty())
-        base = qEnvironmentVariable("SSL_CERT_FILE");
-    if (base.isEmpty()) {
-        CURL* probe = curl_easy_init();
-        char* system = nullptr;
-        if (probe && curl_easy_getinfo(probe, CURLINFO_CAINFO, &system) == CURLE_OK && system)
-            base = QString::fromLocal8Bit(system);
-        if (probe)
-            curl_easy_cleanup(probe);
-    }
+    QByteArray path = CaBundleFromEnvironment();
+    if (path.isEmpty())
+        path = SystemCaBundle();
+    const QString base = QFile::decodeName(path);
     QByteArray added;
     if (!readWhole(extra, &added, error))
         return false;

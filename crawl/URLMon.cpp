@@ -80,6 +80,24 @@ QString HostKey(const QString& address) {
     return scheme + QStringLiteral("://") + url.host() + u':' + QString::number(port);
 }
 
+QByteArray CaBundleFromEnvironment() {
+    QByteArray bundle = qgetenv("CURL_CA_BUNDLE");
+    if (bundle.isEmpty())
+        bundle = qgetenv("SSL_CERT_FILE");
+    return bundle;
+}
+
+QByteArray SystemCaBundle() {
+    QByteArray bundle;
+    if (CURL* probe = curl_easy_init()) {
+        char* path = nullptr;
+        if (curl_easy_getinfo(probe, CURLINFO_CAINFO, &path) == CURLE_OK && path)
+            bundle = path;
+        curl_easy_cleanup(probe);
+    }
+    return bundle;
+}
+
 PageBody::~PageBody() {
     release();
 }
@@ -825,21 +843,15 @@ struct URLMon::Engine {
         // connection to the host, up to its limit, when one is full.
         curl_multi_setopt(multi, CURLMOPT_MAX_CONCURRENT_STREAMS,
                           static_cast<long>(StreamsPerConnection));
-        caFile = qgetenv("CURL_CA_BUNDLE");
-        if (caFile.isEmpty())
-            caFile = qgetenv("SSL_CERT_FILE");
+        caFile = CaBundleFromEnvironment();
         if (!caFile.isEmpty()) {
             connection.caFile = caFile.constData();
             connection.noCaPath = true;
         } else {
             // Where the system keeps a bundle, its certificate folder holds the
             // same certificates: the bundle alone is loaded, once.
-            CURL* probe = curl_easy_init();
-            char* bundle = nullptr;
-            if (probe && curl_easy_getinfo(probe, CURLINFO_CAINFO, &bundle) == CURLE_OK && bundle)
-                connection.noCaPath = ::access(bundle, R_OK) == 0;
-            if (probe)
-                curl_easy_cleanup(probe);
+            const QByteArray bundle = SystemCaBundle();
+            connection.noCaPath = !bundle.isEmpty() && ::access(bundle.constData(), R_OK) == 0;
         }
         share = curl_share_init();
         if (share &&

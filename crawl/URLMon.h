@@ -16,6 +16,12 @@ class Shell;
 // given or the scheme's own.
 QString HostKey(const QString& address);
 
+// The certificate bundle trusted in place of the system's store, as curl chooses
+// it: CURL_CA_BUNDLE, else SSL_CERT_FILE; empty when neither is set.
+QByteArray CaBundleFromEnvironment();
+// libcurl's own bundle, the system's; empty when it knows none.
+QByteArray SystemCaBundle();
+
 // What a download asks the server for: the page (GET), only its headers (HEAD),
 // or the page's headers by GET, the transfer abandoned as soon as they have come
 // (for a server that will not answer HEAD).
