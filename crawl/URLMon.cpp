@@ -5,6 +5,7 @@
 #include "base/SystemIo.h"
 #include "crawl/PageFile.h"
 #include "crawl/RequestIdentity.h"
+#include "crawl/TrustedStore.h"
 
 #include <QFile>
 #include <QHash>
@@ -16,8 +17,6 @@
 #include <cstring>
 #include <curl/curl.h>
 #include <deque>
-#include <openssl/err.h>
-#include <openssl/pem.h>
 #include <openssl/ssl.h>
 #include <openssl/x509.h>
 #include <random>
@@ -190,52 +189,14 @@ void PageBody::scannedTo(qint64 offset) const noexcept {
 }
 
 // How the connections of a run are made, the same for every transfer.
-// The certificates a run trusts besides the system's (or in their place), parsed
-// once into one OpenSSL store that every TLS connection shares: a bundle handed to
-// libcurl as a blob would be parsed again for each connection, tens of
-// milliseconds for a system's bundle.
-class TrustedStore {
-public:
-    TrustedStore() = default;
-    TrustedStore(const TrustedStore&) = delete;
-    TrustedStore& operator=(const TrustedStore&) = delete;
-    ~TrustedStore() { X509_STORE_free(m_store); }
-
-    // The store of the PEM certificates of pem; null when there is none.
-    X509_STORE* of(const QByteArray& pem) {
-        if (m_store && pem.constData() == m_from.constData())
-            return m_store;
-        X509_STORE_free(m_store);
-        m_store = X509_STORE_new();
-        m_from = pem;
-        BIO* bio = BIO_new_mem_buf(pem.constData(), static_cast<int>(pem.size()));
-        while (X509* certificate =
-                   bio ? PEM_read_bio_X509(bio, nullptr, nullptr, nullptr) : nullptr) {
-            if (m_store)
-                X509_STORE_add_cert(m_store, certificate);
-            X509_free(certificate);
-        }
-        // The end of the text reads as an error of its own.
-        ERR_clear_error();
-        BIO_free(bio);
-        return m_store;
-    }
-
-    // A libcurl callback: a TLS context being made verifies with the store.
-    static CURLcode install(CURL*, void* context, void* store) noexcept {
-        X509_STORE_up_ref(static_cast<X509_STORE*>(store));
-        SSL_CTX_set_cert_store(static_cast<SSL_CTX*>(context), static_cast<X509_STORE*>(store));
-        return CURLE_OK;
-    }
-
-private:
-    X509_STORE* m_store = nullptr;
-    QByteArray m_from;
-};
-
 struct ConnectionSetup {
-    // The certificates to trust in place of the system's; null for libcurl's
-    // default bundle.
+    // The bundle of the certificates trusted where a request identity adds none:
+    // that of CURL_CA_BUNDLE, else SSL_CERT_FILE, else the system's; and its
+    // store, made for the first TLS connection.
+    QByteArray bundle;
+    TrustedStore* system = nullptr;
+    // Where the bundle cannot be read, libcurl is left to load it: the
+    // certificates to trust in place of the system's, or null for its default.
     const char* caFile = nullptr;
     // Leave out libcurl's default certificate folder: with a folder set, libcurl
     // keeps no certificate store from one connection to the next and parses the
@@ -247,6 +208,21 @@ struct ConnectionSetup {
     // The store of the certificates a request identity trusts.
     TrustedStore* trusted = nullptr;
 };
+
+// libcurl loads no certificates of its own: a TLS context it makes verifies with
+// the store (CURLOPT_SSL_CTX_FUNCTION).
+CURLcode InstallStore(CURL*, void* context, void* store) noexcept {
+    X509_STORE_up_ref(static_cast<X509_STORE*>(store));
+    SSL_CTX_set_cert_store(static_cast<SSL_CTX*>(context), static_cast<X509_STORE*>(store));
+    return CURLE_OK;
+}
+
+void UseStore(CURL* easy, X509_STORE* store) {
+    curl_easy_setopt(easy, CURLOPT_CAINFO, nullptr);
+    curl_easy_setopt(easy, CURLOPT_CAPATH, nullptr);
+    curl_easy_setopt(easy, CURLOPT_SSL_CTX_FUNCTION, &InstallStore);
+    curl_easy_setopt(easy, CURLOPT_SSL_CTX_DATA, store);
+}
 
 // One download, from its queue to its result.
 struct Transfer {
@@ -537,13 +513,8 @@ struct Transfer {
         X509_STORE* const store = identity->trustedCertificates.isEmpty() || !connection.trusted
                                       ? nullptr
                                       : connection.trusted->of(identity->trustedCertificates);
-        if (store) {
-            // libcurl loads no bundle of its own; the context gets the store.
-            curl_easy_setopt(easy, CURLOPT_CAINFO, nullptr);
-            curl_easy_setopt(easy, CURLOPT_CAPATH, nullptr);
-            curl_easy_setopt(easy, CURLOPT_SSL_CTX_FUNCTION, &TrustedStore::install);
-            curl_easy_setopt(easy, CURLOPT_SSL_CTX_DATA, store);
-        }
+        if (store)
+            UseStore(easy, store);
         if (identity->insecure) {
             curl_easy_setopt(easy, CURLOPT_SSL_VERIFYPEER, 0L);
             curl_easy_setopt(easy, CURLOPT_SSL_VERIFYHOST, 0L);
@@ -576,10 +547,16 @@ struct Transfer {
         curl_easy_setopt(easy, CURLOPT_NOSIGNAL, 1L);
         curl_easy_setopt(easy, CURLOPT_TCP_NODELAY, 1L);
         curl_easy_setopt(easy, CURLOPT_PIPEWAIT, pipeWait ? 1L : 0L);
-        if (connection.caFile)
-            curl_easy_setopt(easy, CURLOPT_CAINFO, connection.caFile);
-        if (connection.noCaPath)
-            curl_easy_setopt(easy, CURLOPT_CAPATH, nullptr);
+        if (X509_STORE* store = connection.system && address.startsWith("https:")
+                                    ? connection.system->ofFile(connection.bundle)
+                                    : nullptr) {
+            UseStore(easy, store);
+        } else {
+            if (connection.caFile)
+                curl_easy_setopt(easy, CURLOPT_CAINFO, connection.caFile);
+            if (connection.noCaPath)
+                curl_easy_setopt(easy, CURLOPT_CAPATH, nullptr);
+        }
         if (connection.share)
             curl_easy_setopt(easy, CURLOPT_SHARE, connection.share);
         curl_easy_setopt(easy, CURLOPT_ERRORBUFFER, errorText);
@@ -823,6 +800,7 @@ struct URLMon::Engine {
     // to trust in place of the system's.
     QByteArray caFile;
     ConnectionSetup connection;
+    TrustedStore system;
     TrustedStore trusted;
     std::minstd_rand random{std::random_device{}()};
 
@@ -847,16 +825,19 @@ struct URLMon::Engine {
         if (!caFile.isEmpty()) {
             connection.caFile = caFile.constData();
             connection.noCaPath = true;
+            connection.bundle = caFile;
         } else {
             // Where the system keeps a bundle, its certificate folder holds the
             // same certificates: the bundle alone is loaded, once.
             const QByteArray bundle = SystemCaBundle();
             connection.noCaPath = !bundle.isEmpty() && ::access(bundle.constData(), R_OK) == 0;
+            connection.bundle = bundle;
         }
         share = curl_share_init();
         if (share &&
             curl_share_setopt(share, CURLSHOPT_SHARE, CURL_LOCK_DATA_SSL_SESSION) == CURLSHE_OK)
             connection.share = share;
+        connection.system = &system;
         connection.trusted = &trusted;
     }
     ~Engine() {
