@@ -235,7 +235,7 @@ for server in $servers; do
             "${what[@]}"
         if [ "$server" = https ]; then
             # The most connections allowed; over HTTP/2 one host still has at most
-            # --per-host of them, with up to 32 streams on each.
+            # --per-host of them, with up to 64 streams on each.
             run "$server" "orvelle --parallel 64" "$shape" "${trust[@]}" "$harvest" -q \
                 --parallel 64 "${what[@]}"
         fi

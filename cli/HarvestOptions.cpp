@@ -374,7 +374,7 @@ const OptionRow Options[] = {
     {"", "per-host", "N",
      "Open at most N connections to one host name and port, from 1 to 16 (default 6). Over "
      "HTTP/1.x, and to a server that closes every connection, a host sees at most N requests at "
-     "once, one on each connection; over HTTP/2 (https only) the requests are streams, up to 32 "
+     "once, one on each connection; over HTTP/2 (https only) the requests are streams, up to 64 "
      "on each connection (fewer when the server allows fewer). With --wait, one request at a "
      "time whatever the protocol.",
      [](const QString& option, const QString& value, HarvestOptions& o) {

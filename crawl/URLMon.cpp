@@ -773,7 +773,7 @@ struct URLMon::Engine {
     };
 
     // Streams on one HTTP/2 connection, at most.
-    static constexpr int StreamsPerConnection = 32;
+    static constexpr int StreamsPerConnection = 64;
 
     CURLM* multi = nullptr;
     CURLSH* share = nullptr;
