@@ -13,10 +13,9 @@
 namespace {
 
 // The tables of format version 3 (version 1 had no content_type and redirects of
-// the visits and no checks; version 2 no page, listed and depth of the results and
-// no sitemaps: opening such a file adds them). The queue and the links seen by the
-// crawl are not kept: they are rebuilt from the links of the steps as the run takes
-// them again.
+// the visits and no checks; version 2 no sitemaps: opening such a file adds them). The queue and
+// the links seen by the crawl are not kept: they are rebuilt from the links of the steps as the run
+// takes them again.
 const char* const Schema = R"(
 CREATE TABLE run (key TEXT PRIMARY KEY, value TEXT NOT NULL);
 CREATE TABLE options (position INTEGER PRIMARY KEY, name TEXT NOT NULL, value TEXT NOT NULL,
@@ -31,7 +30,7 @@ CREATE TABLE links (step INTEGER NOT NULL, position INTEGER NOT NULL, link TEXT 
                     kind TEXT NOT NULL, visitable INTEGER NOT NULL,
                     PRIMARY KEY (step, position)) WITHOUT ROWID;
 CREATE TABLE results (position INTEGER PRIMARY KEY, value TEXT NOT NULL, kind TEXT NOT NULL,
-                      step INTEGER NOT NULL, page TEXT, listed INTEGER, depth INTEGER);
+                      step INTEGER NOT NULL);
 )";
 
 // The status each check of a link found (version 2 added it).
@@ -41,7 +40,8 @@ CREATE TABLE IF NOT EXISTS checks (link TEXT PRIMARY KEY, status INTEGER NOT NUL
                                    error TEXT NOT NULL, checked INTEGER NOT NULL);
 )";
 
-// What the sitemaps of a site came to, read before a step (version 3 added them).
+// What the sitemaps of a site came to, read before a step, and where each result
+// they gave was found (version 3 added them): a run without sitemaps pays nothing.
 const char* const SitemapTables = R"(
 CREATE TABLE IF NOT EXISTS sitemaps (step INTEGER PRIMARY KEY, listed INTEGER NOT NULL,
                                      found INTEGER NOT NULL);
@@ -52,13 +52,8 @@ CREATE TABLE IF NOT EXISTS sitemap_failures (step INTEGER NOT NULL, position INT
                                              address TEXT NOT NULL, status INTEGER NOT NULL,
                                              failure TEXT NOT NULL,
                                              PRIMARY KEY (step, position)) WITHOUT ROWID;
-)";
-
-// What a file of version 2 gains.
-const char* const FromVersion2 = R"(
-ALTER TABLE results ADD COLUMN page TEXT;
-ALTER TABLE results ADD COLUMN listed INTEGER;
-ALTER TABLE results ADD COLUMN depth INTEGER;
+CREATE TABLE IF NOT EXISTS sitemap_results (position INTEGER PRIMARY KEY, page TEXT NOT NULL,
+                                            listed INTEGER NOT NULL, depth INTEGER NOT NULL);
 )";
 
 constexpr qint64 CommitEveryResults = 10000;
@@ -292,7 +287,7 @@ std::unique_ptr<RunState> RunState::open(const QString& path, QString* error,
            (state->exec("ALTER TABLE visits ADD COLUMN content_type TEXT NOT NULL DEFAULT ''") &&
             state->exec("ALTER TABLE visits ADD COLUMN redirects TEXT NOT NULL DEFAULT ''") &&
             state->exec(ChecksTable))) &&
-          state->exec(FromVersion2) && state->exec(SitemapTables) &&
+          state->exec(SitemapTables) &&
           state->exec(("PRAGMA user_version = " + std::to_string(FormatVersion)).c_str()) &&
           state->exec("COMMIT"))) {
         *error = QStringLiteral("cannot update ") + named + QStringLiteral(": ") +
@@ -348,7 +343,7 @@ std::unique_ptr<RunState> RunState::open(const QString& path, QString* error,
     state->m_writeVisit =
         state->prepare("INSERT INTO visits VALUES (?, ?, ?, ?, ?, ?, ?, ?, ?, ?, ?, ?)");
     state->m_writeLink = state->prepare("INSERT INTO links VALUES (?, ?, ?, ?, ?)");
-    state->m_writeResult = state->prepare("INSERT INTO results VALUES (?, ?, ?, ?, ?, ?, ?)");
+    state->m_writeResult = state->prepare("INSERT INTO results VALUES (?, ?, ?, ?)");
     state->m_writeCheck = state->prepare("INSERT OR REPLACE INTO checks VALUES (?, ?, ?, ?, ?, ?)");
     if (!state->m_readVisit || !state->m_readLinks || !state->m_writeVisit || !state->m_writeLink ||
         !state->m_writeResult || !state->m_writeCheck) {
@@ -363,7 +358,7 @@ RunState::~RunState() {
     stopWriting();
     for (sqlite3_stmt* statement :
          {m_readVisit, m_readLinks, m_writeVisit, m_writeLink, m_writeResult, m_writeCheck,
-          m_writeSitemaps[0], m_writeSitemaps[1], m_writeSitemaps[2]})
+          m_writeSitemaps[0], m_writeSitemaps[1], m_writeSitemaps[2], m_writeSitemaps[3]})
         sqlite3_finalize(statement);
     if (m_db) {
         // An open transaction of a run that did not close is rolled back.
@@ -553,6 +548,7 @@ void RunState::dropFrom(qint64 step) {
     m_committed = step;
     for (const auto& [sql, from] : {std::pair{"DELETE FROM links WHERE step >= ?", step},
                                     {"DELETE FROM results WHERE position >= ?", m_told},
+                                    {"DELETE FROM sitemap_results WHERE position >= ?", m_told},
                                     {"DELETE FROM visits WHERE step >= ?", step},
                                     {"DELETE FROM sitemaps WHERE step > ?", step},
                                     {"DELETE FROM sitemap_pages WHERE step > ?", step},
@@ -772,39 +768,52 @@ bool RunState::writeRow(const Row& row) {
         sqlite3_bind_int64(m_writeResult, 1, m_nextResult);
         bind(m_writeResult, 2, result.link, m_scratch[0]);
         bind(m_writeResult, 3, ResultKindName(result));
-        // A result of a sitemap has a page, a listed address and a depth of its own,
-        // and came between two steps, after the one before this row's; one of a page
-        // has those of its step.
+        // A result of a sitemap came between two steps, after the one before this
+        // row's, and has a page, a listed address and a depth of its own; one of a
+        // page has those of its step.
         const bool ofPage = result.source == ResultSource::Page;
         sqlite3_bind_int64(m_writeResult, 4, ofPage ? row.step : row.step - 1);
-        if (!ofPage) {
-            bind(m_writeResult, 5, result.page, m_scratch[1]);
-            sqlite3_bind_int64(m_writeResult, 6, m_listedIndex.value(result.listed));
-            sqlite3_bind_int(m_writeResult, 7, result.depth);
-        }
         if (!stepDone(m_writeResult))
             return false;
+        if (!ofPage) {
+            sqlite3_stmt* const origin = sitemapStatement(3);
+            if (!origin)
+                return false;
+            sqlite3_bind_int64(origin, 1, m_nextResult);
+            bind(origin, 2, result.page, m_scratch[1]);
+            sqlite3_bind_int64(origin, 3, m_listedIndex.value(result.listed));
+            sqlite3_bind_int(origin, 4, result.depth);
+            if (!stepDone(origin))
+                return false;
+        }
         ++m_nextResult;
         ++m_uncommittedResults;
     }
     return writeChecks(row.checks);
 }
 
-bool RunState::writeSitemaps(const Row& row) {
-    static const char* const sql[3] = {"INSERT INTO sitemaps VALUES (?, ?, ?)",
+sqlite3_stmt* RunState::sitemapStatement(int which) {
+    static const char* const sql[4] = {"INSERT INTO sitemaps VALUES (?, ?, ?)",
                                        "INSERT INTO sitemap_pages VALUES (?, ?, ?, ?)",
-                                       "INSERT INTO sitemap_failures VALUES (?, ?, ?, ?, ?)"};
-    for (int i = 0; i < 3; ++i)
-        if (!m_writeSitemaps[i] && !(m_writeSitemaps[i] = prepare(sql[i])))
-            return false;
+                                       "INSERT INTO sitemap_failures VALUES (?, ?, ?, ?, ?)",
+                                       "INSERT INTO sitemap_results VALUES (?, ?, ?, ?)"};
+    if (!m_writeSitemaps[which])
+        m_writeSitemaps[which] = prepare(sql[which]);
+    return m_writeSitemaps[which];
+}
+
+bool RunState::writeSitemaps(const Row& row) {
+    sqlite3_stmt* const head = sitemapStatement(0);
+    sqlite3_stmt* const page = sitemapStatement(1);
+    sqlite3_stmt* const failure = sitemapStatement(2);
+    if (!head || !page || !failure)
+        return false;
     const SitemapSource::Reading& reading = *row.sitemaps;
-    sqlite3_stmt* const head = m_writeSitemaps[0];
     sqlite3_bind_int64(head, 1, row.step);
     sqlite3_bind_int64(head, 2, row.listed);
     sqlite3_bind_int(head, 3, reading.found ? 1 : 0);
     if (!stepDone(head))
         return false;
-    sqlite3_stmt* const page = m_writeSitemaps[1];
     qint64 position = 0;
     for (const SitemapSource::Entry& entry : reading.pages) {
         sqlite3_bind_int64(page, 1, row.step);
@@ -814,7 +823,6 @@ bool RunState::writeSitemaps(const Row& row) {
         if (!stepDone(page))
             return false;
     }
-    sqlite3_stmt* const failure = m_writeSitemaps[2];
     position = 0;
     for (const SitemapSource::Failed& failed : reading.failures) {
         sqlite3_bind_int64(failure, 1, row.step);
@@ -891,9 +899,9 @@ bool RunState::close(bool finished, QString* error) {
 bool RunState::forEachResult(const std::function<void(const ListedResult&)>& each, QString* error) {
     const QStringList addresses = listed();
     sqlite3_stmt* statement = prepare(
-        "SELECT r.value, r.kind, coalesce(r.page, v.final_address), coalesce(r.listed, v.listed), "
-        "coalesce(r.depth, v.depth) FROM results r LEFT JOIN visits v ON v.step = r.step "
-        "ORDER BY r.position");
+        "SELECT r.value, r.kind, coalesce(s.page, v.final_address), coalesce(s.listed, v.listed), "
+        "coalesce(s.depth, v.depth) FROM results r LEFT JOIN visits v ON v.step = r.step "
+        "LEFT JOIN sitemap_results s ON s.position = r.position ORDER BY r.position");
     int rc = statement ? SQLITE_ROW : SQLITE_ERROR;
     while (statement && (rc = sqlite3_step(statement)) == SQLITE_ROW) {
         const QString kind = text(statement, 1);

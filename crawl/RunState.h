@@ -124,6 +124,7 @@ private:
     sqlite3_stmt* prepare(const char* sql);
     bool writeRow(const Row& row);
     bool writeSitemaps(const Row& row);
+    sqlite3_stmt* sitemapStatement(int which);
     bool readSitemaps(qint64 step, SitemapSource::Reading& reading);
     void enqueue(Row&& row);
     void dropFrom(qint64 step);
@@ -168,5 +169,5 @@ private:
     sqlite3_stmt* m_writeResult = nullptr;
     sqlite3_stmt* m_writeCheck = nullptr;
     // Made when first needed: only a run with --sitemaps has use for them.
-    sqlite3_stmt* m_writeSitemaps[3] = {};
+    sqlite3_stmt* m_writeSitemaps[4] = {};
 };

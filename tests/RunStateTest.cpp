@@ -323,15 +323,13 @@ TEST(RunStateFile, QueriesAndExport) {
                   std::vector<std::string>{"text/html"});
     }
     // A file of an earlier format version is brought up to date: the second,
-    // without the sitemaps and the results' own pages, then the first, without
-    // content types, redirect hops and checks either.
+    // without the sitemaps, then the first, without content types, redirect hops
+    // and checks either.
     for (const int version : {2, 1}) {
         {
             Database db(state);
-            for (const char* sql :
-                 {"ALTER TABLE results DROP COLUMN page", "ALTER TABLE results DROP COLUMN listed",
-                  "ALTER TABLE results DROP COLUMN depth", "DROP TABLE sitemaps",
-                  "DROP TABLE sitemap_pages", "DROP TABLE sitemap_failures"})
+            for (const char* sql : {"DROP TABLE sitemaps", "DROP TABLE sitemap_pages",
+                                    "DROP TABLE sitemap_failures", "DROP TABLE sitemap_results"})
                 db.rows(sql);
             if (version == 1)
                 for (const char* sql :
