@@ -334,7 +334,7 @@ const OptionRow Options[] = {
      "as results of kind sitemap and visit them after the listed address (with --forever, "
      "following their links); only: the same, following no link; compare: visit nothing more, "
      "and list at the end of each crawl the sitemap's pages no visited page links to "
-     "(sitemap-only) and the visited pages it does not list (unlisted). Not with --state.",
+     "(sitemap-only) and the visited pages it does not list (unlisted).",
      readSitemaps},
     {"", "wait", "S",
      "Wait at least S seconds (a decimal) between two requests to the same host, one at a time; "
@@ -608,11 +608,6 @@ QString problemWith(const HarvestOptions& o) {
     for (const auto& [given, name] : crawlOnly)
         if (given && !scoped)
             return QLatin1String(name) + QStringLiteral(" needs --forever.");
-    // What the sitemaps add to a run is not kept in the state file: a resumed run
-    // could not give the same results.
-    if (o.run.sitemaps != SitemapMode::Off && !o.state.isEmpty())
-        return QStringLiteral("--sitemaps cannot be used with --state: the state file does not "
-                              "keep what the sitemaps list.");
     return {};
 }
 

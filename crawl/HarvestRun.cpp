@@ -257,6 +257,11 @@ bool HarvestRun::replayStep(qint64 step, RecordedVisit& visit) {
         return false;
     if (Record->replay(step, visit))
         return true;
+    endReplay();
+    return false;
+}
+
+void HarvestRun::endReplay() {
     // The recorded steps end here: from now on the run fetches, ahead too, as
     // if it had fetched all along.
     m_replaying = false;
@@ -265,7 +270,6 @@ bool HarvestRun::replayStep(qint64 step, RecordedVisit& visit) {
     m_ahead.countVisits(m_visits);
     if (m_following)
         m_ahead.followFrom(crawl.seen, crawl.queue, crawl.depths);
-    return false;
 }
 
 void HarvestRun::keepStep(qint64 step, RecordedVisit& visit) {
@@ -279,8 +283,7 @@ void HarvestRun::keepStep(qint64 step, RecordedVisit& visit) {
 }
 
 bool HarvestRun::readsSitemaps() const {
-    // A run told again from its record has no sitemap to read.
-    return Settings.sitemaps != SitemapMode::Off && !Record;
+    return Settings.sitemaps != SitemapMode::Off;
 }
 
 void HarvestRun::readSitemaps(const QString& listed) {
@@ -292,7 +295,23 @@ void HarvestRun::readSitemaps(const QString& listed) {
     const QString scheme = QUrl(address).scheme();
     if (address.isEmpty() || (scheme != QLatin1String("http") && scheme != QLatin1String("https")))
         return;
+    if (!m_sitemaps.readsFor(address))
+        return;
+    // Read before the step that visits the listed address: a run told again from
+    // its record takes what they came to from there, as long as it holds it.
+    const qint64 step = m_steps;
+    if (m_replaying) {
+        SitemapSource::Reading reading;
+        if (Record->replaySitemaps(step, reading)) {
+            m_sitemaps.restore(address, std::move(reading));
+            return;
+        }
+        endReplay();
+    }
     m_sitemaps.read(address, m_host.shell(), [this] { return m_host.keepRunning(); });
+    // A reading the run's end cut short is made again.
+    if (Record && m_host.keepRunning())
+        Record->sitemapsRead(step, m_listedIndex, m_sitemaps.reading());
 }
 
 // The pages the sitemap lists, within the scope of the crawl, are listed as results

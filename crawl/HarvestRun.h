@@ -102,6 +102,7 @@ private:
     bool followQueuedLinks(Statements& s);
     void recordAll(const std::vector<PageLink>& links);
     bool replayStep(qint64 step, RecordedVisit& visit);
+    void endReplay();
     void keepStep(qint64 step, RecordedVisit& visit);
     bool readsSitemaps() const;
     void readSitemaps(const QString& listed);

@@ -18,7 +18,6 @@ struct RunSettings {
     // A listed address that names a scheme other than http or https fails its
     // visit instead of being fetched with "http://" put in front.
     bool webAddressesOnly = false;
-    // What the sitemaps of the listed addresses' sites add to the run. A run that
-    // reads them is not recorded (VisitRecord): the record holds no sitemap.
+    // What the sitemaps of the listed addresses' sites add to the run.
     SitemapMode sitemaps = SitemapMode::Off;
 };

@@ -12,9 +12,10 @@
 
 namespace {
 
-// The tables of format version 2 (version 1 had no content_type and redirects
-// of the visits and no checks, which opening such a file adds). The queue and the links seen by the
-// crawl are not kept: they are rebuilt from the links of the steps as the run takes them again.
+// The tables of format version 3 (version 1 had no content_type and redirects of
+// the visits and no checks; version 2 no sitemaps: opening such a file adds them). The queue and
+// the links seen by the crawl are not kept: they are rebuilt from the links of the steps as the run
+// takes them again.
 const char* const Schema = R"(
 CREATE TABLE run (key TEXT PRIMARY KEY, value TEXT NOT NULL);
 CREATE TABLE options (position INTEGER PRIMARY KEY, name TEXT NOT NULL, value TEXT NOT NULL,
@@ -37,6 +38,22 @@ const char* const ChecksTable = R"(
 CREATE TABLE IF NOT EXISTS checks (link TEXT PRIMARY KEY, status INTEGER NOT NULL,
                                    final TEXT NOT NULL, redirects TEXT NOT NULL,
                                    error TEXT NOT NULL, checked INTEGER NOT NULL);
+)";
+
+// What the sitemaps of a site came to, read before a step, and where each result
+// they gave was found (version 3 added them): a run without sitemaps pays nothing.
+const char* const SitemapTables = R"(
+CREATE TABLE IF NOT EXISTS sitemaps (step INTEGER PRIMARY KEY, listed INTEGER NOT NULL,
+                                     found INTEGER NOT NULL);
+CREATE TABLE IF NOT EXISTS sitemap_pages (step INTEGER NOT NULL, position INTEGER NOT NULL,
+                                          address TEXT NOT NULL, sitemap TEXT NOT NULL,
+                                          PRIMARY KEY (step, position)) WITHOUT ROWID;
+CREATE TABLE IF NOT EXISTS sitemap_failures (step INTEGER NOT NULL, position INTEGER NOT NULL,
+                                             address TEXT NOT NULL, status INTEGER NOT NULL,
+                                             failure TEXT NOT NULL,
+                                             PRIMARY KEY (step, position)) WITHOUT ROWID;
+CREATE TABLE IF NOT EXISTS sitemap_results (position INTEGER PRIMARY KEY, page TEXT NOT NULL,
+                                            listed INTEGER NOT NULL, depth INTEGER NOT NULL);
 )";
 
 constexpr qint64 CommitEveryResults = 10000;
@@ -94,6 +111,17 @@ LinkKind kindOf(const QString& name) {
     if (name == QLatin1String("srcset"))
         return LinkKind::Srcset;
     return LinkKind::Href;
+}
+
+// Where a result of the results table comes from, by its kind (ResultKindName).
+ResultSource sourceOf(const QString& kind) {
+    if (kind == QLatin1String("sitemap"))
+        return ResultSource::Sitemap;
+    if (kind == QLatin1String("sitemap-only"))
+        return ResultSource::SitemapOnly;
+    if (kind == QLatin1String("unlisted"))
+        return ResultSource::Unlisted;
+    return ResultSource::Page;
 }
 
 QString outcomeName(const RecordedVisit& visit) {
@@ -251,13 +279,15 @@ std::unique_ptr<RunState> RunState::open(const QString& path, QString* error,
             return nullptr;
         }
     }
-    // A file of format version 1 gains the columns version 2 added.
+    // A file of an earlier format version gains what the later ones added.
     qint64 version = FormatVersion;
-    if (!state->m_new && number("PRAGMA user_version", &version) && version == 1 &&
+    if (!state->m_new && number("PRAGMA user_version", &version) && version < FormatVersion &&
         !(state->exec("BEGIN IMMEDIATE") &&
-          state->exec("ALTER TABLE visits ADD COLUMN content_type TEXT NOT NULL DEFAULT ''") &&
-          state->exec("ALTER TABLE visits ADD COLUMN redirects TEXT NOT NULL DEFAULT ''") &&
-          state->exec(ChecksTable) &&
+          (version > 1 ||
+           (state->exec("ALTER TABLE visits ADD COLUMN content_type TEXT NOT NULL DEFAULT ''") &&
+            state->exec("ALTER TABLE visits ADD COLUMN redirects TEXT NOT NULL DEFAULT ''") &&
+            state->exec(ChecksTable))) &&
+          state->exec(SitemapTables) &&
           state->exec(("PRAGMA user_version = " + std::to_string(FormatVersion)).c_str()) &&
           state->exec("COMMIT"))) {
         *error = QStringLiteral("cannot update ") + named + QStringLiteral(": ") +
@@ -274,15 +304,18 @@ std::unique_ptr<RunState> RunState::open(const QString& path, QString* error,
     bool ok = true;
     if (state->m_new)
         ok = state->exec("BEGIN IMMEDIATE") && state->exec(Schema) && state->exec(ChecksTable) &&
+             state->exec(SitemapTables) &&
              state->exec(("PRAGMA application_id = " + std::to_string(ApplicationId)).c_str()) &&
              state->exec(("PRAGMA user_version = " + std::to_string(FormatVersion)).c_str()) &&
              state->exec("INSERT INTO run VALUES ('finished', '0')") && state->exec("COMMIT");
     qint64 steps = 0;
     qint64 finished = 0;
     qint64 results = 0;
+    qint64 sitemaps = 0;
     ok = ok && number("SELECT count(*) FROM visits", &steps) &&
          number("SELECT value FROM run WHERE key = 'finished'", &finished) &&
-         number("SELECT count(*) FROM results", &results);
+         number("SELECT count(*) FROM results", &results) &&
+         number("SELECT count(*) FROM sitemaps", &sitemaps);
     if (!ok) {
         *error = named + QStringLiteral(" cannot be used: ") +
                  QString::fromUtf8(sqlite3_errmsg(state->m_db));
@@ -291,7 +324,9 @@ std::unique_ptr<RunState> RunState::open(const QString& path, QString* error,
     state->m_committed = steps;
     state->m_finished = finished != 0;
     state->m_nextResult = results;
-    state->m_live = steps == 0;
+    state->m_storedResults = results;
+    // Sitemaps read before the first step are told again too.
+    state->m_live = steps == 0 && sitemaps == 0;
     sqlite3_stmt* checks =
         state->prepare("SELECT link, status, final, redirects, error, checked FROM checks");
     while (checks && sqlite3_step(checks) == SQLITE_ROW)
@@ -322,7 +357,8 @@ std::unique_ptr<RunState> RunState::open(const QString& path, QString* error,
 RunState::~RunState() {
     stopWriting();
     for (sqlite3_stmt* statement :
-         {m_readVisit, m_readLinks, m_writeVisit, m_writeLink, m_writeResult, m_writeCheck})
+         {m_readVisit, m_readLinks, m_writeVisit, m_writeLink, m_writeResult, m_writeCheck,
+          m_writeSitemaps[0], m_writeSitemaps[1], m_writeSitemaps[2], m_writeSitemaps[3]})
         sqlite3_finalize(statement);
     if (m_db) {
         // An open transaction of a run that did not close is rolled back.
@@ -365,6 +401,9 @@ QStringList RunState::listed() const {
 
 bool RunState::adopt(const std::vector<Option>& options, const QStringList& listed,
                      QString* difference) {
+    // A text listed twice is the same text wherever it stands.
+    for (qsizetype i = listed.size() - 1; i >= 0; --i)
+        m_listedIndex.insert(listed.at(i), i);
     if (m_new) {
         bool ok = exec("BEGIN IMMEDIATE");
         sqlite3_stmt* option = prepare("INSERT INTO options VALUES (?, ?, ?, ?)");
@@ -450,8 +489,11 @@ bool RunState::adopt(const std::vector<Option>& options, const QStringList& list
 }
 
 void RunState::resultListed(const ListedResult& result) {
-    if (m_live && !m_broken)
-        m_pending.push_back(result);
+    // The run takes the same path again, so its first results are those the file
+    // holds: only those after them are new, told before a step or after one.
+    if (m_told++ < m_storedResults || m_broken)
+        return;
+    m_pending.push_back(result);
 }
 
 bool RunState::replay(qint64 step, RecordedVisit& visit) {
@@ -493,30 +535,106 @@ bool RunState::replay(qint64 step, RecordedVisit& visit) {
         found = rc == SQLITE_DONE;
         sqlite3_reset(m_readLinks);
     }
-    if (!found) {
-        // Unreadable after all: the run goes on from here, and the steps after it
-        // are written again.
+    if (!found)
+        dropFrom(step);
+    return found;
+}
+
+// Unreadable after all: the run goes on from step, and what comes after it (the
+// results not told yet, the sitemaps read after it) is written again.
+void RunState::dropFrom(qint64 step) {
+    m_live = true;
+    m_next = step;
+    m_committed = step;
+    for (const auto& [sql, from] : {std::pair{"DELETE FROM links WHERE step >= ?", step},
+                                    {"DELETE FROM results WHERE position >= ?", m_told},
+                                    {"DELETE FROM sitemap_results WHERE position >= ?", m_told},
+                                    {"DELETE FROM visits WHERE step >= ?", step},
+                                    {"DELETE FROM sitemaps WHERE step > ?", step},
+                                    {"DELETE FROM sitemap_pages WHERE step > ?", step},
+                                    {"DELETE FROM sitemap_failures WHERE step > ?", step}}) {
+        sqlite3_stmt* drop = prepare(sql);
+        if (drop) {
+            sqlite3_bind_int64(drop, 1, from);
+            stepDone(drop);
+        }
+        sqlite3_finalize(drop);
+    }
+    qint64 results = 0;
+    sqlite3_stmt* count = prepare("SELECT count(*) FROM results");
+    if (count && sqlite3_step(count) == SQLITE_ROW)
+        results = sqlite3_column_int64(count, 0);
+    sqlite3_finalize(count);
+    m_nextResult = results;
+    m_storedResults = results;
+}
+
+bool RunState::replaySitemaps(qint64 step, SitemapSource::Reading& reading) {
+    if (m_live) {
+        m_next = step;
+        return false;
+    }
+    if (readSitemaps(step, reading))
+        return true;
+    // Read and kept before the kill, or not at all: the run goes on from here.
+    if (step >= m_committed) {
         m_live = true;
         m_next = step;
-        m_committed = step;
-        for (const char* sql :
-             {"DELETE FROM links WHERE step >= ?", "DELETE FROM results WHERE step >= ?",
-              "DELETE FROM visits WHERE step >= ?"}) {
-            sqlite3_stmt* drop = prepare(sql);
-            if (drop) {
-                sqlite3_bind_int64(drop, 1, step);
-                stepDone(drop);
-            }
-            sqlite3_finalize(drop);
-        }
-        qint64 results = 0;
-        sqlite3_stmt* count = prepare("SELECT count(*) FROM results");
-        if (count && sqlite3_step(count) == SQLITE_ROW)
-            results = sqlite3_column_int64(count, 0);
-        sqlite3_finalize(count);
-        m_nextResult = results;
+    } else {
+        dropFrom(step);
     }
-    return found;
+    return false;
+}
+
+bool RunState::readSitemaps(qint64 step, SitemapSource::Reading& reading) {
+    sqlite3_stmt* found = prepare("SELECT found FROM sitemaps WHERE step = ?");
+    sqlite3_stmt* pages =
+        prepare("SELECT address, sitemap FROM sitemap_pages WHERE step = ? ORDER BY position");
+    sqlite3_stmt* failures = prepare(
+        "SELECT address, failure, status FROM sitemap_failures WHERE step = ? ORDER BY position");
+    bool ok = found && pages && failures;
+    if (ok) {
+        sqlite3_bind_int64(found, 1, step);
+        ok = sqlite3_step(found) == SQLITE_ROW;
+        reading.found = ok && sqlite3_column_int(found, 0) != 0;
+    }
+    int rc = SQLITE_DONE;
+    if (ok) {
+        sqlite3_bind_int64(pages, 1, step);
+        while ((rc = sqlite3_step(pages)) == SQLITE_ROW)
+            reading.pages.push_back({text(pages, 0), text(pages, 1)});
+        ok = rc == SQLITE_DONE;
+    }
+    if (ok) {
+        sqlite3_bind_int64(failures, 1, step);
+        while ((rc = sqlite3_step(failures)) == SQLITE_ROW)
+            reading.failures.push_back(
+                {text(failures, 0), text(failures, 1), sqlite3_column_int(failures, 2)});
+        ok = rc == SQLITE_DONE;
+    }
+    for (sqlite3_stmt* statement : {found, pages, failures})
+        sqlite3_finalize(statement);
+    if (!ok)
+        reading = SitemapSource::Reading();
+    return ok;
+}
+
+void RunState::sitemapsRead(qint64 step, qsizetype listed, const SitemapSource::Reading& reading) {
+    if (!m_live || m_broken)
+        return;
+    if (step != m_next || m_writeFailed) {
+        m_broken = true;
+        m_pending.clear();
+        return;
+    }
+    Row row;
+    row.step = step;
+    row.visit = false;
+    row.listed = listed;
+    row.sitemaps = reading;
+    row.results.swap(m_pending);
+    row.checks.swap(m_pendingChecks);
+    enqueue(std::move(row));
 }
 
 void RunState::visited(qint64 step, RecordedVisit&& visit) {
@@ -546,6 +664,10 @@ void RunState::visited(qint64 step, RecordedVisit&& visit) {
     row.links = std::move(visit.page.links);
     row.results.swap(m_pending);
     row.checks.swap(m_pendingChecks);
+    enqueue(std::move(row));
+}
+
+void RunState::enqueue(Row&& row) {
     if (m_commitEveryMs == 0) {
         // Committed before the next step begins.
         if (!writeRow(row) || !exec("COMMIT") || !exec("BEGIN IMMEDIATE")) {
@@ -614,41 +736,104 @@ void RunState::stopWriting() {
 }
 
 bool RunState::writeRow(const Row& row) {
-    sqlite3_bind_int64(m_writeVisit, 1, row.step);
-    bind(m_writeVisit, 2, row.address, m_scratch[2]);
-    sqlite3_bind_int64(m_writeVisit, 3, row.listed);
-    sqlite3_bind_int(m_writeVisit, 4, row.depth);
-    bind(m_writeVisit, 5, row.outcome, m_scratch[5]);
-    bind(m_writeVisit, 6, row.finalAddress, m_scratch[6]);
-    sqlite3_bind_int(m_writeVisit, 7, row.redirected ? 1 : 0);
-    sqlite3_bind_int(m_writeVisit, 8, row.status);
-    sqlite3_bind_int64(m_writeVisit, 9, row.size);
-    bind(m_writeVisit, 10, row.failure, m_scratch[10]);
-    bind(m_writeVisit, 11, row.contentType, m_scratch[11]);
-    bind(m_writeVisit, 12, row.redirects, m_scratch[12]);
-    if (!stepDone(m_writeVisit))
+    if (row.sitemaps && !writeSitemaps(row))
         return false;
-    qint64 position = 0;
-    for (const PageLink& link : row.links) {
-        sqlite3_bind_int64(m_writeLink, 1, row.step);
-        sqlite3_bind_int64(m_writeLink, 2, position++);
-        bind(m_writeLink, 3, link.link, m_scratch[0]);
-        bind(m_writeLink, 4, LinkKindName(link.kind));
-        sqlite3_bind_int(m_writeLink, 5, link.visitable ? 1 : 0);
-        if (!stepDone(m_writeLink))
+    if (row.visit) {
+        sqlite3_bind_int64(m_writeVisit, 1, row.step);
+        bind(m_writeVisit, 2, row.address, m_scratch[2]);
+        sqlite3_bind_int64(m_writeVisit, 3, row.listed);
+        sqlite3_bind_int(m_writeVisit, 4, row.depth);
+        bind(m_writeVisit, 5, row.outcome, m_scratch[5]);
+        bind(m_writeVisit, 6, row.finalAddress, m_scratch[6]);
+        sqlite3_bind_int(m_writeVisit, 7, row.redirected ? 1 : 0);
+        sqlite3_bind_int(m_writeVisit, 8, row.status);
+        sqlite3_bind_int64(m_writeVisit, 9, row.size);
+        bind(m_writeVisit, 10, row.failure, m_scratch[10]);
+        bind(m_writeVisit, 11, row.contentType, m_scratch[11]);
+        bind(m_writeVisit, 12, row.redirects, m_scratch[12]);
+        if (!stepDone(m_writeVisit))
             return false;
+        qint64 position = 0;
+        for (const PageLink& link : row.links) {
+            sqlite3_bind_int64(m_writeLink, 1, row.step);
+            sqlite3_bind_int64(m_writeLink, 2, position++);
+            bind(m_writeLink, 3, link.link, m_scratch[0]);
+            bind(m_writeLink, 4, LinkKindName(link.kind));
+            sqlite3_bind_int(m_writeLink, 5, link.visitable ? 1 : 0);
+            if (!stepDone(m_writeLink))
+                return false;
+        }
     }
     for (const ListedResult& result : row.results) {
         sqlite3_bind_int64(m_writeResult, 1, m_nextResult);
         bind(m_writeResult, 2, result.link, m_scratch[0]);
-        bind(m_writeResult, 3, LinkKindName(result.kind));
-        sqlite3_bind_int64(m_writeResult, 4, row.step);
+        bind(m_writeResult, 3, ResultKindName(result));
+        // A result of a sitemap came between two steps, after the one before this
+        // row's, and has a page, a listed address and a depth of its own; one of a
+        // page has those of its step.
+        const bool ofPage = result.source == ResultSource::Page;
+        sqlite3_bind_int64(m_writeResult, 4, ofPage ? row.step : row.step - 1);
         if (!stepDone(m_writeResult))
             return false;
+        if (!ofPage) {
+            sqlite3_stmt* const origin = sitemapStatement(3);
+            if (!origin)
+                return false;
+            sqlite3_bind_int64(origin, 1, m_nextResult);
+            bind(origin, 2, result.page, m_scratch[1]);
+            sqlite3_bind_int64(origin, 3, m_listedIndex.value(result.listed));
+            sqlite3_bind_int(origin, 4, result.depth);
+            if (!stepDone(origin))
+                return false;
+        }
         ++m_nextResult;
         ++m_uncommittedResults;
     }
     return writeChecks(row.checks);
+}
+
+sqlite3_stmt* RunState::sitemapStatement(int which) {
+    static const char* const sql[4] = {"INSERT INTO sitemaps VALUES (?, ?, ?)",
+                                       "INSERT INTO sitemap_pages VALUES (?, ?, ?, ?)",
+                                       "INSERT INTO sitemap_failures VALUES (?, ?, ?, ?, ?)",
+                                       "INSERT INTO sitemap_results VALUES (?, ?, ?, ?)"};
+    if (!m_writeSitemaps[which])
+        m_writeSitemaps[which] = prepare(sql[which]);
+    return m_writeSitemaps[which];
+}
+
+bool RunState::writeSitemaps(const Row& row) {
+    sqlite3_stmt* const head = sitemapStatement(0);
+    sqlite3_stmt* const page = sitemapStatement(1);
+    sqlite3_stmt* const failure = sitemapStatement(2);
+    if (!head || !page || !failure)
+        return false;
+    const SitemapSource::Reading& reading = *row.sitemaps;
+    sqlite3_bind_int64(head, 1, row.step);
+    sqlite3_bind_int64(head, 2, row.listed);
+    sqlite3_bind_int(head, 3, reading.found ? 1 : 0);
+    if (!stepDone(head))
+        return false;
+    qint64 position = 0;
+    for (const SitemapSource::Entry& entry : reading.pages) {
+        sqlite3_bind_int64(page, 1, row.step);
+        sqlite3_bind_int64(page, 2, position++);
+        bind(page, 3, entry.address, m_scratch[0]);
+        bind(page, 4, entry.sitemap, m_scratch[1]);
+        if (!stepDone(page))
+            return false;
+    }
+    position = 0;
+    for (const SitemapSource::Failed& failed : reading.failures) {
+        sqlite3_bind_int64(failure, 1, row.step);
+        sqlite3_bind_int64(failure, 2, position++);
+        bind(failure, 3, failed.address, m_scratch[0]);
+        sqlite3_bind_int(failure, 4, failed.status);
+        bind(failure, 5, failed.reason, m_scratch[1]);
+        if (!stepDone(failure))
+            return false;
+    }
+    return true;
 }
 
 bool RunState::writeChecks(const std::vector<std::pair<QString, LinkStatus>>& checks) {
@@ -685,7 +870,15 @@ bool RunState::recall(const QString& link, LinkStatus* status) const {
 bool RunState::close(bool finished, QString* error) {
     stopWriting();
     bool ok = m_failure.isEmpty();
-    // The checks that ended after the last step.
+    // The results after the last step, of a run that ended whole (one cut short
+    // tells them again), and the checks that ended after the last step.
+    if (ok && sqlite3_get_autocommit(m_db) == 0 && finished && !m_broken && !m_pending.empty()) {
+        Row row;
+        row.step = m_live ? m_next : m_committed;
+        row.visit = false;
+        row.results.swap(m_pending);
+        ok = writeRow(row);
+    }
     if (ok && sqlite3_get_autocommit(m_db) == 0)
         ok = writeChecks(m_pendingChecks);
     m_pendingChecks.clear();
@@ -705,14 +898,17 @@ bool RunState::close(bool finished, QString* error) {
 
 bool RunState::forEachResult(const std::function<void(const ListedResult&)>& each, QString* error) {
     const QStringList addresses = listed();
-    sqlite3_stmt* statement =
-        prepare("SELECT r.value, r.kind, v.final_address, v.listed, v.depth FROM results r "
-                "JOIN visits v ON v.step = r.step ORDER BY r.position");
+    sqlite3_stmt* statement = prepare(
+        "SELECT r.value, r.kind, coalesce(s.page, v.final_address), coalesce(s.listed, v.listed), "
+        "coalesce(s.depth, v.depth) FROM results r LEFT JOIN visits v ON v.step = r.step "
+        "LEFT JOIN sitemap_results s ON s.position = r.position ORDER BY r.position");
     int rc = statement ? SQLITE_ROW : SQLITE_ERROR;
-    while (statement && (rc = sqlite3_step(statement)) == SQLITE_ROW)
-        each(ListedResult{text(statement, 0), kindOf(text(statement, 1)), text(statement, 2),
+    while (statement && (rc = sqlite3_step(statement)) == SQLITE_ROW) {
+        const QString kind = text(statement, 1);
+        each(ListedResult{text(statement, 0), kindOf(kind), text(statement, 2),
                           addresses.value(sqlite3_column_int64(statement, 3)),
-                          sqlite3_column_int(statement, 4)});
+                          sqlite3_column_int(statement, 4), sourceOf(kind)});
+    }
     sqlite3_finalize(statement);
     if (rc != SQLITE_DONE) {
         *error = QStringLiteral("cannot read state file ") + m_path + QStringLiteral(": ") +

@@ -6,6 +6,7 @@
 
 #include <QByteArray>
 #include <QElapsedTimer>
+#include <QHash>
 #include <QString>
 #include <QStringList>
 #include <atomic>
@@ -13,6 +14,7 @@
 #include <functional>
 #include <memory>
 #include <mutex>
+#include <optional>
 #include <thread>
 #include <vector>
 
@@ -34,7 +36,7 @@ struct sqlite3_stmt;
 class RunState final : public VisitRecord {
 public:
     // The layout of the file; a file of a later one is not opened.
-    static constexpr int FormatVersion = 2;
+    static constexpr int FormatVersion = 3;
     // "ORVL": what marks the file as this program's (its header's application id).
     static constexpr int ApplicationId = 0x4f52564c;
 
@@ -72,10 +74,14 @@ public:
     // match (then nothing was written).
     bool adopt(const std::vector<Option>& options, const QStringList& listed, QString* difference);
 
-    // A result of the step being recorded.
+    // A result of the run, the next in order: kept with the next step (or the
+    // next sitemaps read, or the end) unless an earlier run kept it already.
     void resultListed(const ListedResult& result);
     bool replay(qint64 step, RecordedVisit& visit) override;
     void visited(qint64 step, RecordedVisit&& visit) override;
+    bool replaySitemaps(qint64 step, SitemapSource::Reading& reading) override;
+    void sitemapsRead(qint64 step, qsizetype listed,
+                      const SitemapSource::Reading& reading) override;
 
     // The status a check of link found, kept with the next step (or at the end),
     // and one kept by an earlier run: a link is checked once however often the
@@ -91,11 +97,14 @@ public:
     bool forEachResult(const std::function<void(const ListedResult&)>& each, QString* error);
 
 private:
-    // A step as it is written: its row of visits, its links and its results.
+    // A step as it is written: its row of visits, its links and its results; or
+    // the sitemaps read before it, or the results after the last one.
     struct Row {
         qint64 step = 0;
+        bool visit = true;
+        std::optional<SitemapSource::Reading> sitemaps;
         QString address;
-        qint64 listed = 0;
+        qint64 listed = 0; // of the visit, or of the sitemaps
         int depth = 0;
         QString outcome;
         QString finalAddress;
@@ -114,6 +123,11 @@ private:
     bool exec(const char* sql);
     sqlite3_stmt* prepare(const char* sql);
     bool writeRow(const Row& row);
+    bool writeSitemaps(const Row& row);
+    sqlite3_stmt* sitemapStatement(int which);
+    bool readSitemaps(qint64 step, SitemapSource::Reading& reading);
+    void enqueue(Row&& row);
+    void dropFrom(qint64 step);
     void writeRows();
     void stopWriting();
     void fail(const QString& what);
@@ -128,8 +142,11 @@ private:
     bool m_live = false;    // past the recorded steps: new ones are written
     bool m_broken = false;  // a step was left out, or a write failed: nothing more is
     QString m_failure;
-    qint64 m_nextResult = 0;
-    std::vector<ListedResult> m_pending; // the results of the step being recorded
+    qint64 m_nextResult = 0;              // the writer's position in the results
+    qint64 m_storedResults = 0;           // the results in the file when it was opened
+    qint64 m_told = 0;                    // the results of this run so far
+    QHash<QString, qint64> m_listedIndex; // a listed address's position in the list
+    std::vector<ListedResult> m_pending;  // the results not kept yet
     std::vector<std::pair<QString, LinkStatus>> m_pendingChecks;
     QHash<QString, LinkStatus> m_checks; // the checks of earlier runs
     bool writeChecks(const std::vector<std::pair<QString, LinkStatus>>& checks);
@@ -151,4 +168,6 @@ private:
     sqlite3_stmt* m_writeLink = nullptr;
     sqlite3_stmt* m_writeResult = nullptr;
     sqlite3_stmt* m_writeCheck = nullptr;
+    // Made when first needed: only a run with --sitemaps has use for them.
+    sqlite3_stmt* m_writeSitemaps[4] = {};
 };

@@ -30,10 +30,24 @@ QString SitemapSource::keyOf(const QString& address) {
 
 void SitemapSource::clear() {
     m_site.clear();
-    m_pages.clear();
+    m_reading = Reading();
     m_keys.clear();
     m_read.clear();
-    m_found = false;
+}
+
+bool SitemapSource::readsFor(const QString& address) const {
+    return HostKey(address) != m_site;
+}
+
+void SitemapSource::restore(const QString& address, Reading&& reading) {
+    clear();
+    m_site = HostKey(address);
+    m_reading = std::move(reading);
+    m_keys.reserve(static_cast<qsizetype>(m_reading.pages.size()));
+    for (const Entry& entry : m_reading.pages)
+        m_keys.insert(keyOf(entry.address));
+    for (const Failed& failed : m_reading.failures)
+        tell(failed);
 }
 
 void SitemapSource::read(const QString& address, Shell& shell,
@@ -63,12 +77,17 @@ void SitemapSource::read(const QString& address, Shell& shell,
 }
 
 void SitemapSource::fail(const QString& address, const QString& reason, int status) {
-    m_sink.visitStarted(address);
+    m_reading.failures.push_back({address, reason, status});
+    tell(m_reading.failures.back());
+}
+
+void SitemapSource::tell(const Failed& failed) {
+    m_sink.visitStarted(failed.address);
     VisitEnd end;
-    end.address = address;
+    end.address = failed.address;
     end.outcome = VisitEnd::Outcome::Failed;
-    end.failure = reason;
-    end.status = status;
+    end.failure = failed.reason;
+    end.status = failed.status;
     m_sink.visitEnded(end);
 }
 
@@ -129,7 +148,7 @@ void SitemapSource::readOne(const QString& address, int nesting, bool probe, She
     if (!document.failure.isEmpty())
         problems.append(document.failure);
     else
-        m_found = true;
+        m_reading.found = true;
     if (document.otherAddresses > 0)
         problems.append(Counted(document.otherAddresses, "address", "addresses") +
                         QStringLiteral(" not http or https left out"));
@@ -174,7 +193,7 @@ void SitemapSource::readOne(const QString& address, int nesting, bool probe, She
             ++elsewhere;
             continue;
         }
-        if (static_cast<qsizetype>(m_pages.size()) >= MaxPages) {
+        if (static_cast<qsizetype>(m_reading.pages.size()) >= MaxPages) {
             problems.append(
                 QStringLiteral("more than %1 pages for the site: the rest left out").arg(MaxPages));
             break;
@@ -183,7 +202,7 @@ void SitemapSource::readOne(const QString& address, int nesting, bool probe, She
         if (m_keys.contains(key))
             continue;
         m_keys.insert(std::move(key));
-        m_pages.push_back({page, address});
+        m_reading.pages.push_back({page, address});
     }
     if (elsewhere > 0)
         problems.append(Counted(elsewhere, "address", "addresses") +

@@ -29,15 +29,35 @@ public:
         QString address;
         QString sitemap;
     };
+    // A sitemap that could not be read, as the sink was told it.
+    struct Failed {
+        QString address;
+        QString reason;
+        int status = 0;
+    };
+    // What reading a site's sitemaps came to: what a run keeps to take the same
+    // path again without reading them.
+    struct Reading {
+        std::vector<Entry> pages;
+        std::vector<Failed> failures;
+        bool found = false;
+    };
 
-    // Reads the sitemaps of the site of address (an http or https address in the
-    // form it is fetched), unless they are those of the site read last. Stops,
-    // keeping what it has, once keepGoing() answers false.
+    // The sitemaps of the site of address (an http or https address in the form it
+    // is fetched) are not those of the site read last.
+    bool readsFor(const QString& address) const;
+    // Reads the sitemaps of the site of address, unless they are those of the site
+    // read last. Stops, keeping what it has, once keepGoing() answers false.
     void read(const QString& address, Shell& shell, const std::function<bool()>& keepGoing);
+    // Takes reading as that of the site of address, read before, and tells the
+    // sink its failures again, in their order: nothing is fetched.
+    void restore(const QString& address, Reading&& reading);
+    // What the site read last came to.
+    const Reading& reading() const { return m_reading; }
     // The pages the site's sitemaps list, in their order, each once.
-    const std::vector<Entry>& pages() const { return m_pages; }
+    const std::vector<Entry>& pages() const { return m_reading.pages; }
     // At least one sitemap of the site could be read.
-    bool found() const { return m_found; }
+    bool found() const { return m_reading.found; }
     // True when the sitemaps list address (compared as keyOf() has it).
     bool lists(const QString& address) const { return m_keys.contains(keyOf(address)); }
     // Forgets the site read last.
@@ -57,14 +77,14 @@ private:
     void readOne(const QString& address, int nesting, bool probe, Shell& shell,
                  const std::function<bool()>& keepGoing);
     void fail(const QString& address, const QString& reason, int status = 0);
+    void tell(const Failed& failed);
 
     URLMon& m_transfers;
     FetchAhead& m_ahead;
     const RunSettings& m_settings;
     RunSink& m_sink;
     QString m_site; // the host key of the site read last
-    std::vector<Entry> m_pages;
+    Reading m_reading;
     QSet<QString> m_keys;
     QSet<QString> m_read; // the sitemaps asked for, by key
-    bool m_found = false;
 };

@@ -1,6 +1,7 @@
 #pragma once
 
 #include "crawl/FetchAhead.h"
+#include "crawl/SitemapSource.h"
 
 #include <QString>
 
@@ -19,6 +20,8 @@ struct RecordedVisit {
 // before each step, and is served the recorded step instead of fetching, until the
 // first step it does not hold; from then on the run fetches and hands it each step
 // that ended whole (not stopped, not cut short by a failure of the program).
+// What a site's sitemaps came to (--sitemaps) is kept and told again the same way,
+// as read before the step that visits the listed address.
 // Since the order of a run is a function of its pages, the run told again takes
 // the same steps and ends where an uninterrupted one would have.
 class VisitRecord {
@@ -27,6 +30,13 @@ public:
     virtual bool replay(qint64 step, RecordedVisit& visit) = 0;
     // Step number step ended whole, as told; what it holds may be taken.
     virtual void visited(qint64 step, RecordedVisit&& visit) = 0;
+    // The sitemaps read before step number step, if they were recorded. A record
+    // that has none there has no step from there on either.
+    virtual bool replaySitemaps(qint64 step, SitemapSource::Reading& reading) = 0;
+    // The sitemaps of the site of listed address number listed, read whole before
+    // step number step.
+    virtual void sitemapsRead(qint64 step, qsizetype listed,
+                              const SitemapSource::Reading& reading) = 0;
 
 protected:
     ~VisitRecord() = default;

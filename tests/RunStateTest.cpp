@@ -30,18 +30,18 @@ struct Outcome {
 
 // A site of Pages pages: page n links to three others picked by n, a redirect, a
 // missing page and an image of its own, so that the order of an "Extract
-// forever" crawl depends on every page. The server kills the process in *victim
-// as the request after *killAfter page requests arrives.
+// forever" crawl depends on every page. Its robots.txt names a sitemap of a few
+// pages (one of them linked from none) and one that fails. The server kills the
+// process in *victim as the request after *killAfter page requests arrives, or
+// as sitemap request number *killAtSitemap does.
 class Site {
 public:
     Site() {
         server.server().Get(
             R"(/p(\d+))", [this](const httplib::Request& req, httplib::Response& res) {
                 const int served = ++m_pageRequests;
-                if (killAfter > 0 && served > killAfter && victim > 0) {
-                    ::kill(victim, SIGKILL);
-                    victim = 0;
-                }
+                if (killAfter > 0 && served > killAfter)
+                    killVictim(served - 1);
                 const int n = std::stoi(req.matches[1]);
                 std::string body = "<html>";
                 for (int step : {1, 7, 13})
@@ -53,18 +53,53 @@ public:
             });
         server.redirect("/moved", "/p5");
         server.status("/gone", 404);
+        server.status("/bad.xml", 500);
+        // The sitemaps of whichever host is asked: each listed host is a site.
+        const auto here = [](const httplib::Request& req) {
+            return "http://" + req.get_header_value("Host");
+        };
+        server.server().Get(
+            "/robots.txt", [here](const httplib::Request& req, httplib::Response& res) {
+                res.set_content("Sitemap: " + here(req) + "/map.xml\nSitemap: " + here(req) +
+                                    "/bad.xml\n",
+                                "text/plain");
+            });
+        server.server().Get(
+            "/map.xml", [this, here](const httplib::Request& req, httplib::Response& res) {
+                if (++m_sitemapRequests == killAtSitemap)
+                    killVictim(m_pageRequests);
+                std::string xml = "<urlset xmlns=\"http://www.sitemaps.org/schemas/sitemap/0.9\">";
+                for (const char* page : {"/p20", "/p0", "/p33", "/p99"})
+                    xml += "<url><loc>" + here(req) + page + "</loc></url>";
+                res.set_content(xml + "</urlset>", "application/xml");
+            });
         server.start();
     }
 
     int pageRequests() const { return m_pageRequests; }
-    void resetCount() { m_pageRequests = 0; }
+    void resetCount() {
+        m_pageRequests = 0;
+        m_sitemapRequests = 0;
+    }
 
     LoopbackServer server;
     std::atomic<int> killAfter{0};
+    std::atomic<int> killAtSitemap{0};
     std::atomic<qint64> victim{0};
+    // The page requests answered before the kill.
+    std::atomic<int> pagesBeforeKill{0};
 
 private:
+    void killVictim(int pages) {
+        if (victim <= 0)
+            return;
+        pagesBeforeKill = pages;
+        ::kill(victim, SIGKILL);
+        victim = 0;
+    }
+
     std::atomic<int> m_pageRequests{0};
+    std::atomic<int> m_sitemapRequests{0};
 };
 
 Outcome harvest(const QStringList& arguments, Site* killer = nullptr) {
@@ -103,11 +138,16 @@ struct ResumeCase {
     int killAfter;   // page visits before the kill; below 0: that many before the end
     bool twoListed;  // a second listed address, a crawl of its own
     bool oneAtATime; // --parallel 1: the requests made again can be counted
+    // Not 0: the kill comes with that sitemap request instead, and the second
+    // listed address is on another host, a site of its own.
+    int killAtSitemap = 0;
 };
 
 void PrintTo(const ResumeCase& c, std::ostream* os) {
     *os << c.name;
 }
+
+const QString Sitemaps = QStringLiteral("--sitemaps");
 
 class RunStateResume : public testing::TestWithParam<ResumeCase> {};
 
@@ -117,9 +157,14 @@ TEST_P(RunStateResume, KilledRunResumesToTheUninterruptedOutput) {
     QTemporaryDir dir;
     const QString state = dir.filePath(QStringLiteral("run.state"));
     QStringList arguments = c.options;
-    arguments << QStringLiteral("-q") << site.server.url("/p0");
+    // The failure lines of the sitemaps are told again too.
+    if (!c.options.contains(Sitemaps))
+        arguments << QStringLiteral("-q");
+    arguments << site.server.url("/p0");
     if (c.twoListed)
-        arguments << site.server.url("/p1");
+        arguments << (c.killAtSitemap
+                          ? QStringLiteral("http://localhost:%1/p1").arg(site.server.port())
+                          : site.server.url("/p1"));
     if (c.oneAtATime)
         arguments << QStringLiteral("--parallel") << QStringLiteral("1");
 
@@ -128,15 +173,17 @@ TEST_P(RunStateResume, KilledRunResumesToTheUninterruptedOutput) {
     const int wholeRequests = site.pageRequests();
     const int killAfter = c.killAfter < 0 ? wholeRequests + c.killAfter : c.killAfter;
     ASSERT_GT(wholeRequests, killAfter) << "the kill must come before the end";
-    ASSERT_GT(killAfter, 0);
+    ASSERT_TRUE(killAfter > 0 || c.killAtSitemap > 0);
 
     site.resetCount();
     site.killAfter = killAfter;
+    site.killAtSitemap = c.killAtSitemap;
     const Outcome killed =
         harvest(arguments + QStringList{QStringLiteral("--state"), state}, &site);
     EXPECT_TRUE(killed.crashed);
 
     site.killAfter = 0;
+    site.killAtSitemap = 0;
     site.resetCount();
     const Outcome resumed = harvest(arguments + QStringList{QStringLiteral("--state"), state});
     EXPECT_EQ(resumed.exitCode, whole.exitCode);
@@ -144,7 +191,7 @@ TEST_P(RunStateResume, KilledRunResumesToTheUninterruptedOutput) {
     EXPECT_EQ(resumed.err, whole.err);
     // The committed visits are not made again.
     if (c.oneAtATime)
-        EXPECT_EQ(site.pageRequests(), wholeRequests - killAfter);
+        EXPECT_EQ(site.pageRequests(), wholeRequests - site.pagesBeforeKill);
     else
         EXPECT_LT(site.pageRequests(), wholeRequests);
 
@@ -155,6 +202,18 @@ TEST_P(RunStateResume, KilledRunResumesToTheUninterruptedOutput) {
     EXPECT_EQ(again.exitCode, whole.exitCode);
     EXPECT_EQ(again.out, whole.out);
     EXPECT_EQ(site.server.requests().size(), asked);
+
+    // What came from the sitemaps is in the file as the run wrote it.
+    if (c.options.contains(Sitemaps)) {
+        EXPECT_NE(whole.err.find("/bad.xml: HTTP 500"), std::string::npos) << whole.err;
+        QStringList exporting{QStringLiteral("--state"), state, QStringLiteral("--export")};
+        const qsizetype format = c.options.indexOf(QStringLiteral("--format"));
+        if (format >= 0)
+            exporting << c.options.mid(format, 2);
+        const Outcome exported = harvest(exporting);
+        EXPECT_EQ(exported.exitCode, 0);
+        EXPECT_EQ(exported.out, whole.out);
+    }
 }
 
 const QString Forever = QStringLiteral("--forever");
@@ -182,7 +241,28 @@ INSTANTIATE_TEST_SUITE_P(
                                 QStringLiteral("--format"), QStringLiteral("jsonl")},
                                9,
                                false,
-                               true}),
+                               true},
+                    // The sitemap's pages are visited one by one after the listed one.
+                    ResumeCase{"SitemapsAdd", {Sitemaps, QStringLiteral("add")}, 2, true, true},
+                    ResumeCase{"SitemapsAddForever",
+                               {Forever, Sitemaps, QStringLiteral("add"),
+                                QStringLiteral("--format"), QStringLiteral("jsonl")},
+                               9,
+                               false,
+                               true},
+                    ResumeCase{"SitemapsCompareForever",
+                               {Forever, Sitemaps, QStringLiteral("compare"),
+                                QStringLiteral("--format"), QStringLiteral("csv")},
+                               -1,
+                               true,
+                               true},
+                    // Killed while the second site's sitemaps are read: they are read again.
+                    ResumeCase{"WhileSitemapsAreRead",
+                               {Forever, Sitemaps, QStringLiteral("compare")},
+                               0,
+                               true,
+                               true,
+                               2}),
     [](const testing::TestParamInfo<ResumeCase>& info) { return std::string(info.param.name); });
 
 // Opens a state file with the sqlite3 API, for the test to change or query it.
@@ -241,17 +321,32 @@ TEST(RunStateFile, QueriesAndExport) {
                                            site.server.url("/p5").toStdString()});
         EXPECT_EQ(db.rows("SELECT DISTINCT content_type FROM visits WHERE step = 0"),
                   std::vector<std::string>{"text/html"});
-        // A file of the first format version, without content types, is brought up to date.
-        db.rows("ALTER TABLE visits DROP COLUMN content_type");
-        db.rows("ALTER TABLE visits DROP COLUMN redirects");
-        db.rows("PRAGMA user_version = 1");
     }
-    site.resetCount();
-    const Outcome exported = harvest({QStringLiteral("--state"), state, QStringLiteral("--export"),
-                                      QStringLiteral("--format"), QStringLiteral("jsonl")});
-    EXPECT_EQ(exported.exitCode, 0);
-    EXPECT_EQ(exported.out, whole.out);
-    EXPECT_EQ(site.pageRequests(), 0);
+    // A file of an earlier format version is brought up to date: the second,
+    // without the sitemaps, then the first, without content types, redirect hops
+    // and checks either.
+    for (const int version : {2, 1}) {
+        {
+            Database db(state);
+            for (const char* sql : {"DROP TABLE sitemaps", "DROP TABLE sitemap_pages",
+                                    "DROP TABLE sitemap_failures", "DROP TABLE sitemap_results"})
+                db.rows(sql);
+            if (version == 1)
+                for (const char* sql :
+                     {"ALTER TABLE visits DROP COLUMN content_type",
+                      "ALTER TABLE visits DROP COLUMN redirects", "DROP TABLE checks"})
+                    db.rows(sql);
+            db.rows("PRAGMA user_version = " + std::to_string(version));
+        }
+        site.resetCount();
+        const Outcome exported =
+            harvest({QStringLiteral("--state"), state, QStringLiteral("--export"),
+                     QStringLiteral("--format"), QStringLiteral("jsonl")});
+        EXPECT_EQ(exported.exitCode, 0) << version;
+        EXPECT_EQ(exported.out, whole.out) << version;
+        EXPECT_EQ(site.pageRequests(), 0);
+        EXPECT_EQ(Database(state).rows("PRAGMA user_version"), std::vector<std::string>{"3"});
+    }
 }
 
 struct Refusal {
@@ -293,6 +388,13 @@ TEST_P(RunStateRefusal, ExitsTwoAndLeavesTheFile) {
 INSTANTIATE_TEST_SUITE_P(
     Cases, RunStateRefusal,
     testing::Values(Refusal{"OtherOptions", finishedRun, {Forever, Files}, "--files differs"},
+                    Refusal{
+                        "OtherSitemapMode",
+                        [](const QString& path, const QStringList& run) {
+                            finishedRun(path, run + QStringList{Sitemaps, QStringLiteral("add")});
+                        },
+                        {Forever, Sitemaps, QStringLiteral("compare")},
+                        "--sitemaps differs (the state file has 'add', this run 'compare')"},
                     Refusal{"OtherAddresses",
                             finishedRun,
                             {Forever, QStringLiteral("http://127.0.0.1:1/")},
