@@ -293,8 +293,13 @@ void HarvestRun::readSitemaps(const QString& listed) {
         return;
     const QString address = PageAddressOf(listed);
     const QString scheme = QUrl(address).scheme();
-    if (address.isEmpty() || (scheme != QLatin1String("http") && scheme != QLatin1String("https")))
+    // An address that is no web address has no site: the sitemaps of the one
+    // before are not its own.
+    if (address.isEmpty() ||
+        (scheme != QLatin1String("http") && scheme != QLatin1String("https"))) {
+        m_sitemaps.clear();
         return;
+    }
     if (!m_sitemaps.readsFor(address))
         return;
     // Read before the step that visits the listed address: a run told again from

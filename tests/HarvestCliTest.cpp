@@ -781,9 +781,10 @@ INSTANTIATE_TEST_SUITE_P(
                 {"url,kind,page,listed,depth\r\n", "{}/s/s.png,src,{}/s/,{}/s/,0\r\n"},
                 ""},
         // The sitemaps: robots.txt names an index of a sitemap and a gzipped one; what
-        // they list follows the listed page's results and is visited after it.
+        // they list follows the listed page's results and is visited after it. A listed
+        // address that is no web address has no sitemap of the site before.
         CliCase{"SitemapsAdd",
-                {"--sitemaps", "add", "{m}/"},
+                {"--sitemaps", "add", "{m}/", "ftp://localhost/"},
                 "",
                 0,
                 Format::Lines,
