@@ -1,5 +1,6 @@
 #include "base/SystemIo.h"
 
+#include <QFile>
 #include <cerrno>
 #include <unistd.h>
 
@@ -35,4 +36,14 @@ int WriteAll(int fd, const char* data, qsizetype size) {
 
 int WriteAll(int fd, const QByteArray& data) {
     return WriteAll(fd, data.constData(), data.size());
+}
+
+bool ReadWholeFile(const QString& path, QByteArray* bytes, QString* error) {
+    QFile file(path);
+    if (!file.open(QIODevice::ReadOnly)) {
+        *error = QStringLiteral("cannot read ") + path + QStringLiteral(": ") + file.errorString();
+        return false;
+    }
+    *bytes = file.readAll();
+    return true;
 }

@@ -1,5 +1,7 @@
 #include "cli/HarvestOptions.h"
 
+#include "base/SystemIo.h"
+
 #include <QCommandLineParser>
 #include <QDateTime>
 #include <QDir>
@@ -206,11 +208,9 @@ QString readSitemaps(const QString&, const QString& value, HarvestOptions& o) {
 QString readFile(const QString& option, const QString& path, QByteArray* bytes) {
     if (path.isEmpty())
         return option + QStringLiteral(" needs a file name.");
-    QFile file(path);
-    if (!file.open(QIODevice::ReadOnly))
-        return option + QStringLiteral(": cannot read ") + path + QStringLiteral(": ") +
-               file.errorString();
-    *bytes = file.readAll();
+    QString error;
+    if (!ReadWholeFile(path, bytes, &error))
+        return option + QStringLiteral(": ") + error;
     return {};
 }
 

@@ -1,5 +1,6 @@
 #include "crawl/RequestIdentity.h"
 
+#include "base/SystemIo.h"
 #include "crawl/URLMon.h"
 
 #include <QFile>
@@ -28,16 +29,6 @@ bool isToken(const QByteArray& text) {
         return (c >= 'a' && c <= 'z') || (c >= 'A' && c <= 'Z') || (c >= '0' && c <= '9') ||
                Marks.contains(c);
     });
-}
-
-bool readWhole(const QString& path, QByteArray* bytes, QString* error) {
-    QFile file(path);
-    if (!file.open(QIODevice::ReadOnly)) {
-        *error = QStringLiteral("cannot read ") + path + QStringLiteral(": ") + file.errorString();
-        return false;
-    }
-    *bytes = file.readAll();
-    return true;
 }
 
 } // namespace
@@ -179,14 +170,14 @@ bool TrustedCertificates(const QString& extra, QByteArray* bundle, QString* erro
         path = SystemCaBundle();
     const QString base = QFile::decodeName(path);
     QByteArray added;
-    if (!readWhole(extra, &added, error))
+    if (!ReadWholeFile(extra, &added, error))
         return false;
     if (!added.contains("-----BEGIN CERTIFICATE-----")) {
         *error = extra + QStringLiteral(" holds no PEM certificate");
         return false;
     }
     QByteArray trusted;
-    if (!base.isEmpty() && QFile::exists(base) && !readWhole(base, &trusted, error))
+    if (!base.isEmpty() && QFile::exists(base) && !ReadWholeFile(base, &trusted, error))
         return false;
     if (!trusted.isEmpty() && !trusted.endsWith('\n'))
         trusted += '\n';

@@ -1,5 +1,7 @@
 #include "crawl/TrustedStore.h"
 
+#include "base/SystemIo.h"
+
 #include <QFile>
 #include <cstring>
 #include <memory>
@@ -235,9 +237,9 @@ X509_STORE* TrustedStore::of(const QByteArray& pem) {
 X509_STORE* TrustedStore::ofFile(const QByteArray& path) {
     if (!m_fileRead) {
         m_fileRead = true;
-        QFile file(QFile::decodeName(path));
-        if (!path.isEmpty() && file.open(QIODevice::ReadOnly))
-            m_file = file.readAll();
+        QString unread;
+        if (!path.isEmpty() && !ReadWholeFile(QFile::decodeName(path), &m_file, &unread))
+            m_file.clear();
     }
     return m_file.isEmpty() ? nullptr : of(m_file);
 }
