@@ -105,50 +105,54 @@ bool stepDone(sqlite3_stmt* statement) {
     return rc == SQLITE_DONE;
 }
 
+// The names the file gives kinds, sources and outcomes are those of the outputs
+// and of the visits table; each is read back by the function that names it.
 LinkKind kindOf(const QString& name) {
-    if (name == QLatin1String("src"))
-        return LinkKind::Src;
-    if (name == QLatin1String("srcset"))
-        return LinkKind::Srcset;
+    for (const LinkKind kind : {LinkKind::Src, LinkKind::Srcset})
+        if (name == LinkKindName(kind))
+            return kind;
     return LinkKind::Href;
 }
 
 // Where a result of the results table comes from, by its kind (ResultKindName).
 ResultSource sourceOf(const QString& kind) {
-    if (kind == QLatin1String("sitemap"))
-        return ResultSource::Sitemap;
-    if (kind == QLatin1String("sitemap-only"))
-        return ResultSource::SitemapOnly;
-    if (kind == QLatin1String("unlisted"))
-        return ResultSource::Unlisted;
+    for (const ResultSource source :
+         {ResultSource::Sitemap, ResultSource::SitemapOnly, ResultSource::Unlisted}) {
+        ListedResult result;
+        result.source = source;
+        if (kind == ResultKindName(result))
+            return source;
+    }
     return ResultSource::Page;
 }
 
-QString outcomeName(const RecordedVisit& visit) {
-    if (!visit.allowed)
-        return QStringLiteral("disallowed");
-    switch (visit.page.download.outcome) {
+QLatin1String outcomeName(DownloadOutcome outcome) {
+    switch (outcome) {
     case DownloadOutcome::Downloaded:
-        return QStringLiteral("downloaded");
+        return QLatin1String("downloaded");
     case DownloadOutcome::HttpError:
-        return QStringLiteral("http error");
+        return QLatin1String("http error");
     case DownloadOutcome::TooLarge:
-        return QStringLiteral("too large");
+        return QLatin1String("too large");
     case DownloadOutcome::Stopped:
     case DownloadOutcome::NetworkError:
     case DownloadOutcome::LocalError:
         break;
     }
-    return QStringLiteral("failed");
+    return QLatin1String("failed");
 }
 
+QString outcomeName(const RecordedVisit& visit) {
+    return visit.allowed ? QString(outcomeName(visit.page.download.outcome))
+                         : QStringLiteral("disallowed");
+}
+
+// Every failure reads back as a network error: its reason is kept on its own.
 DownloadOutcome outcomeOf(const QString& name) {
-    if (name == QLatin1String("downloaded"))
-        return DownloadOutcome::Downloaded;
-    if (name == QLatin1String("http error"))
-        return DownloadOutcome::HttpError;
-    if (name == QLatin1String("too large"))
-        return DownloadOutcome::TooLarge;
+    for (const DownloadOutcome outcome :
+         {DownloadOutcome::Downloaded, DownloadOutcome::HttpError, DownloadOutcome::TooLarge})
+        if (name == outcomeName(outcome))
+            return outcome;
     return DownloadOutcome::NetworkError;
 }
 
