@@ -485,7 +485,7 @@ struct Transfer {
 
     // What the request says of who asks, for its address: every hop of a transfer
     // is set up here, so that a value goes only to a host it is for.
-    void setUpIdentity(const ConnectionSetup& connection) {
+    void setUpIdentity() {
         curl_slist_free_all(headerLines);
         headerLines = nullptr;
         const RequestIdentity* identity = settings.identity.get();
@@ -510,11 +510,6 @@ struct Transfer {
             curl_easy_setopt(easy, CURLOPT_USERNAME, login->user.constData());
             curl_easy_setopt(easy, CURLOPT_PASSWORD, login->password.constData());
         }
-        X509_STORE* const store = identity->trustedCertificates.isEmpty() || !connection.trusted
-                                      ? nullptr
-                                      : connection.trusted->of(identity->trustedCertificates);
-        if (store)
-            UseStore(easy, store);
         if (identity->insecure) {
             curl_easy_setopt(easy, CURLOPT_SSL_VERIFYPEER, 0L);
             curl_easy_setopt(easy, CURLOPT_SSL_VERIFYHOST, 0L);
@@ -523,6 +518,17 @@ struct Transfer {
             curl_easy_setopt(easy, CURLOPT_HEADERFUNCTION, &Transfer::onHeader);
             curl_easy_setopt(easy, CURLOPT_HEADERDATA, this);
         }
+    }
+
+    // The certificates a TLS connection of this transfer trusts: those of its
+    // request identity, when it adds some, else the run's bundle. Null: libcurl
+    // loads them.
+    X509_STORE* trustedStore(const ConnectionSetup& connection) const {
+        const RequestIdentity* identity = settings.identity.get();
+        if (identity && !identity->trustedCertificates.isEmpty())
+            return connection.trusted ? connection.trusted->of(identity->trustedCertificates)
+                                      : nullptr;
+        return connection.system ? connection.system->ofFile(connection.bundle) : nullptr;
     }
 
     // The request for address: the one asked for, or the next one of a redirect,
@@ -547,9 +553,7 @@ struct Transfer {
         curl_easy_setopt(easy, CURLOPT_NOSIGNAL, 1L);
         curl_easy_setopt(easy, CURLOPT_TCP_NODELAY, 1L);
         curl_easy_setopt(easy, CURLOPT_PIPEWAIT, pipeWait ? 1L : 0L);
-        if (X509_STORE* store = connection.system && address.startsWith("https:")
-                                    ? connection.system->ofFile(connection.bundle)
-                                    : nullptr) {
+        if (X509_STORE* store = address.startsWith("https:") ? trustedStore(connection) : nullptr) {
             UseStore(easy, store);
         } else {
             if (connection.caFile)
@@ -578,7 +582,7 @@ struct Transfer {
         if (timeoutMs > 0 && !result.redirects.isEmpty())
             timeoutMs = std::max<qint64>(timeoutMs - (nowNs() - startNs) / 1'000'000, 1);
         curl_easy_setopt(easy, CURLOPT_TIMEOUT_MS, static_cast<long>(timeoutMs));
-        setUpIdentity(connection);
+        setUpIdentity();
     }
 
     // Where the answer that came redirects to (RFC 9110, section 15.4: its
