@@ -878,13 +878,20 @@ struct URLMon::Engine {
     // transfers are streams, up to StreamsPerConnection on each of at most
     // perHost connections. With politeness on, one at a time whatever the
     // protocol.
-    int hostLimit(const Transfer& t) const {
-        if (t.settings.waitMs >= 0)
+    static int hostLimit(const Host& host, const DownloadSettings& settings) {
+        if (settings.waitMs >= 0)
             return 1;
-        const auto host = hosts.constFind(t.host);
-        const bool shared = host != hosts.cend() && host->multiplex == Multiplex::Yes;
-        const int perHost = std::max(1, t.settings.perHost);
-        return shared ? perHost * StreamsPerConnection : perHost;
+        const int perHost = std::max(1, settings.perHost);
+        return host.multiplex == Multiplex::Yes ? perHost * StreamsPerConnection : perHost;
+    }
+    int hostLimit(const Transfer& t) const { return hostLimit(hostOf(t.host), t.settings); }
+
+    // What is known of the host of key, without a copy: nothing, for one the run
+    // has not met.
+    const Host& hostOf(const QString& key) const {
+        static const Host unknown;
+        const auto host = hosts.constFind(key);
+        return host == hosts.cend() ? unknown : *host;
     }
 
     // The connections a host's running transfers take: one each, or over HTTP/2
@@ -930,17 +937,17 @@ struct URLMon::Engine {
     // connection libcurl forgets what it learnt with the connection, so every
     // transfer would wait for the one before it.
     bool pipeWait(const Transfer& t) const {
-        return t.url.startsWith("https:") && hosts.value(t.host).multiplex != Multiplex::No;
+        return t.url.startsWith("https:") && hostOf(t.host).multiplex != Multiplex::No;
     }
 
     // When a queued transfer may start at the earliest: after its host's pause,
     // and for a retry, after its own wait.
     qint64 readyAtNs(const Transfer& t) const {
-        return std::max(hosts.value(t.host).readyAtNs, t.readyAtNs);
+        return std::max(hostOf(t.host).readyAtNs, t.readyAtNs);
     }
 
     bool hostHasRoom(const Transfer& t) const {
-        return hosts.value(t.host).running < hostLimit(t) && nowNs() >= readyAtNs(t);
+        return hostOf(t.host).running < hostLimit(t) && nowNs() >= readyAtNs(t);
     }
 
     // The soonest a queued transfer waits for a pause to end, in nanoseconds from
@@ -949,7 +956,7 @@ struct URLMon::Engine {
         qint64 soonest = -1;
         const qint64 now = nowNs();
         for (const QString& key : waiting)
-            for (const Id id : hosts.value(key).queue) {
+            for (const Id id : hostOf(key).queue) {
                 const qint64 readyAt = readyAtNs(*transfers.at(id));
                 if (readyAt > now && (soonest < 0 || readyAt - now < soonest))
                     soonest = readyAt - now;
@@ -1273,12 +1280,9 @@ bool URLMon::canStartNow(const QString& address, const DownloadSettings& setting
                          int spare) const {
     if (!m_engine)
         return true;
-    Transfer probe;
-    probe.host = HostKey(address);
-    probe.settings = settings;
-    const Engine::Host host = m_engine->hosts.value(probe.host);
+    const Engine::Host& host = m_engine->hostOf(HostKey(address));
     return m_engine->withinParallel(host, settings) &&
-           host.running + spare < m_engine->hostLimit(probe) && nowNs() >= host.readyAtNs;
+           host.running + spare < Engine::hostLimit(host, settings) && nowNs() >= host.readyAtNs;
 }
 
 bool URLMon::finished(Id id) const {
@@ -1331,7 +1335,7 @@ int URLMon::queued() const {
     int count = 0;
     if (m_engine)
         for (const QString& key : m_engine->waiting)
-            count += static_cast<int>(m_engine->hosts.value(key).queue.size());
+            count += static_cast<int>(m_engine->hostOf(key).queue.size());
     return count;
 }
 
