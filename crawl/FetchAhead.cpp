@@ -285,8 +285,8 @@ bool FetchAhead::allows(const QString& address, Shell& shell,
 
 const RobotsTxt* FetchAhead::robotsOf(const QString& address, Shell& shell,
                                       const std::function<bool()>& keepGoing) {
-    const QString key = HostKey(address);
     if (!fetchesAhead()) {
+        const QString key = HostKey(address);
         HostRobots& robots = m_transfers.robotsOf(key);
         // Asked for already, by a check of the run's links: its answer is awaited.
         while (!robots.known && robots.pending != 0 && !m_transfers.finished(robots.pending)) {
@@ -307,7 +307,8 @@ const RobotsTxt* FetchAhead::robotsOf(const QString& address, Shell& shell,
         }
         return &m_transfers.robotsOf(key).rules;
     }
-    while (!robotsKnown(address)) {
+    const HostRobots* known = nullptr;
+    while (!(known = knownRobots(address))) {
         refill();
         m_transfers.wait(shell);
         if (!keepGoing()) {
@@ -317,19 +318,19 @@ const RobotsTxt* FetchAhead::robotsOf(const QString& address, Shell& shell,
         m_transfers.pump();
         scanArrivals();
     }
-    return &m_transfers.robotsOf(key).rules;
+    return &known->rules;
 }
 
 FetchAhead::Verdict FetchAhead::robotsVerdict(const QString& page) {
     if (!m_scope.robots)
         return Verdict::Allowed;
-    if (!robotsKnown(page))
+    const HostRobots* robots = knownRobots(page);
+    if (!robots)
         return Verdict::Unknown;
-    return m_transfers.robotsOf(HostKey(page)).rules.allows(page) ? Verdict::Allowed
-                                                                  : Verdict::Disallowed;
+    return robots->rules.allows(page) ? Verdict::Allowed : Verdict::Disallowed;
 }
 
-bool FetchAhead::robotsKnown(const QString& page) {
+const HostRobots* FetchAhead::knownRobots(const QString& page) {
     const QString key = HostKey(page);
     HostRobots& robots = m_transfers.robotsOf(key);
     // Asked for once a run for each host, before any of its pages, and ahead of
@@ -342,7 +343,7 @@ bool FetchAhead::robotsKnown(const QString& page) {
         // Asked for by a check of the run's links: concluded here all the same.
         m_robotsPending.push_back(key);
     }
-    return robots.known;
+    return robots.known ? &robots : nullptr;
 }
 
 bool FetchAhead::concludeRobots() {

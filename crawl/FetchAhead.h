@@ -134,7 +134,9 @@ private:
     void walk();
     void walkThrough(const Job& job, int depth);
     Verdict robotsVerdict(const QString& page);
-    bool robotsKnown(const QString& page);
+    // The robots.txt of the host of page, once known; asked for, ahead of
+    // everything else, the first time.
+    const HostRobots* knownRobots(const QString& page);
     bool concludeRobots();
     Job* arrivedJob(const QString& address);
     bool started(const QString& address) const;
@@ -174,7 +176,6 @@ private:
     // What the pages fetched ahead hold, in memory and in page files.
     qint64 m_heldMemory = 0;
     qint64 m_heldDisk = 0;
-    // robots.txt of each host and port of the run, by its address.
     // The hosts whose robots.txt is being fetched (HostKey): what it says is kept
     // in the download service's record of the host.
     std::vector<QString> m_robotsPending;
