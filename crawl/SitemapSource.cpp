@@ -158,8 +158,9 @@ void SitemapSource::readOne(const QString& address, int nesting, bool probe, She
     if (document.index) {
         // The failures of the index come before those of the sitemaps it names.
         QStringList later;
+        QSet<QString> named; // an index that names a sitemap twice names it once
         for (const QString& sitemap : document.addresses) {
-            if (later.contains(sitemap))
+            if (named.contains(sitemap))
                 continue;
             if (m_read.contains(keyOf(sitemap))) {
                 problems.append(QStringLiteral("sitemap index loop: ") + sitemap +
@@ -175,6 +176,7 @@ void SitemapSource::readOne(const QString& address, int nesting, bool probe, She
                 break;
             } else {
                 later.append(sitemap);
+                named.insert(sitemap);
                 m_read.insert(keyOf(sitemap));
             }
         }
