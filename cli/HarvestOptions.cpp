@@ -192,16 +192,13 @@ QString readQuotes(const QString&, const QString& value, HarvestOptions& o) {
 }
 
 QString readSitemaps(const QString&, const QString& value, HarvestOptions& o) {
-    if (value == QStringLiteral("add"))
-        o.run.sitemaps = SitemapMode::Add;
-    else if (value == QStringLiteral("only"))
-        o.run.sitemaps = SitemapMode::Only;
-    else if (value == QStringLiteral("compare"))
-        o.run.sitemaps = SitemapMode::Compare;
-    else
-        return QStringLiteral("--sitemaps needs add, only or compare, not '") + value +
-               QStringLiteral("'.");
-    return {};
+    for (const SitemapMode mode : {SitemapMode::Add, SitemapMode::Only, SitemapMode::Compare})
+        if (value == SitemapModeName(mode)) {
+            o.run.sitemaps = mode;
+            return {};
+        }
+    return QStringLiteral("--sitemaps needs add, only or compare, not '") + value +
+           QStringLiteral("'.");
 }
 
 // The whole of a file named by an option; what is wrong, or an empty text.

@@ -38,15 +38,15 @@ void HarvestSink::checked(const ListedResult& result, const LinkStatus& status) 
         // Only what is broken, with where it was found.
         if (!broken)
             return;
-        if (!m_stream) {
-            m_results.Add(QString::number(status.status) + QLatin1Char('\t') + result.link +
-                          QLatin1Char('\t') + result.page);
-            return;
+        {
+            const QString line = QString::number(status.status) + QLatin1Char('\t') + result.link +
+                                 QLatin1Char('\t') + result.page;
+            if (!m_stream) {
+                m_results.Add(line);
+                return;
+            }
+            bytes = line.toLocal8Bit() + '\n';
         }
-        bytes = (QString::number(status.status) + QLatin1Char('\t') + result.link +
-                 QLatin1Char('\t') + result.page)
-                    .toLocal8Bit() +
-                '\n';
         break;
     case OutputFormat::Spaced:
     case OutputFormat::Comma:

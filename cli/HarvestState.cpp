@@ -27,19 +27,8 @@ std::vector<RunState::Option> StateOptions(const HarvestOptions& options) {
         {QStringLiteral("--robots"), yes(scope.robots)},
     };
     // Kept only when given, as the identity below.
-    switch (run.sitemaps) {
-    case SitemapMode::Add:
-        stored.push_back({QStringLiteral("--sitemaps"), QStringLiteral("add")});
-        break;
-    case SitemapMode::Only:
-        stored.push_back({QStringLiteral("--sitemaps"), QStringLiteral("only")});
-        break;
-    case SitemapMode::Compare:
-        stored.push_back({QStringLiteral("--sitemaps"), QStringLiteral("compare")});
-        break;
-    case SitemapMode::Off:
-        break;
-    }
+    if (run.sitemaps != SitemapMode::Off)
+        stored.push_back({QStringLiteral("--sitemaps"), SitemapModeName(run.sitemaps)});
     if (options.check)
         stored.push_back({QStringLiteral("--check"),
                           options.acceptGiven ? options.acceptList : QStringLiteral("200..399")});

@@ -1,6 +1,7 @@
 #pragma once
 
 #include <QByteArray>
+#include <QLatin1String>
 #include <QString>
 #include <QStringList>
 
@@ -12,6 +13,21 @@ enum class SitemapMode {
     Compare, // nothing more is visited: what the sitemap lists and what the links
              // reach are compared at the end of the crawl
 };
+
+// The name --sitemaps gives a mode ("off" for Off, which takes none).
+inline QLatin1String SitemapModeName(SitemapMode mode) {
+    switch (mode) {
+    case SitemapMode::Add:
+        return QLatin1String("add");
+    case SitemapMode::Only:
+        return QLatin1String("only");
+    case SitemapMode::Compare:
+        return QLatin1String("compare");
+    case SitemapMode::Off:
+        break;
+    }
+    return QLatin1String("off");
+}
 
 // One sitemap document as the sitemaps protocol (0.9) has it: a <urlset> whose
 // <url><loc> are pages, or a <sitemapindex> whose <sitemap><loc> are further
