@@ -396,7 +396,7 @@ void HarvestRun::compareWithSitemap() {
     QSet<QString> told;
     for (ListedResult& visit : m_crawlVisits) {
         const QString key = SitemapSource::keyOf(visit.link);
-        if (m_sitemaps.lists(visit.link) || told.contains(key) || !Settings.scope.lists(visit.link))
+        if (m_sitemaps.listsKey(key) || told.contains(key) || !Settings.scope.lists(visit.link))
             continue;
         told.insert(key);
         m_sink.resultListed(visit);

@@ -58,8 +58,8 @@ public:
     const std::vector<Entry>& pages() const { return m_reading.pages; }
     // At least one sitemap of the site could be read.
     bool found() const { return m_reading.found; }
-    // True when the sitemaps list address (compared as keyOf() has it).
-    bool lists(const QString& address) const { return m_keys.contains(keyOf(address)); }
+    // True when the sitemaps list the address of key (as keyOf() has it).
+    bool listsKey(const QString& key) const { return m_keys.contains(key); }
     // Forgets the site read last.
     void clear();
 
